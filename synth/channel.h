@@ -1,0 +1,43 @@
+// A channel: sums its voices (and the speech on channel 15) into a stereo
+// buffer, runs dynamics, low shelf, distortion and delay on it, feeds the
+// reverb and delay sends and adds the result to the master block.
+#pragma once
+
+#include <cstdint>
+
+#include "synth/delay.h"
+#include "synth/dynamics.h"
+#include "synth/shelf.h"
+#include "synth/units/distortion.h"
+
+struct SynthEngine;
+
+// Channel parameter indices (patch bytes 59..83; destination = 59 + index).
+enum ChannelParam : int32_t {
+    kChannelVolume = 0,
+    kChannelReverbSend = 1,
+    kChannelDelaySend = 2,
+    kChannelEffectOrder = 3,
+    kChannelShelf = 4,
+    kChannelDistortion = 5,  // 4
+    kChannelDelay = 9,       // 7
+    kChannelDynamics = 16,   // 9
+};
+
+constexpr float kChannelGainScale = 0.6f;  // 0.6000000238418579
+
+struct ChannelState {
+    float volume;        // gain into the master block
+    float reverb_send;   // includes the volume
+    float delay_send;    // includes the volume
+    int32_t effect_order;  // 0: distortion then delay; other: delay then distortion
+    ShelfEqState equaliser;
+    DistortionUnit distortion;
+    DelayState delay;
+    DynamicsState dynamics;
+};
+
+void channel_convert_params(SynthEngine& engine, int c);
+void channel_reset(SynthEngine& engine, int c);
+// Runs the chain on the channel buffer (n frames) and distributes it.
+void channel_render(SynthEngine& engine, int c, int32_t n);

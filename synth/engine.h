@@ -1,0 +1,90 @@
+// The synthesizer: 16 channels, 32 voices, the master section and the speech
+// synthesizer on channel 15, in one record passed explicitly. Fixed
+// capacities, no allocation; every work buffer and ring lives in the record.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "speech/speech.h"
+#include "synth/channel.h"
+#include "synth/constants.h"
+#include "synth/delay.h"
+#include "synth/patch.h"
+#include "synth/dynamics.h"
+#include "synth/reverb.h"
+#include "synth/voice.h"
+
+// Program and controllers 1..7 of a channel (bytes 1..7 are modulation sources).
+struct ChannelControls {
+    uint8_t bytes[8];
+};
+
+// Master low-cut and high-cut, one pole each per side.
+struct MasterCutFilter {
+    float low_coefficient;
+    float low_left;
+    float low_right;
+    float high_coefficient;  // exactly 1.0 bypasses the high cut
+    float high_left;
+    float high_right;
+};
+
+struct SynthBuffers {
+    float voice_work[kMaxBlockSize];
+    float second_filter[kMaxBlockSize];
+    float detector[kMaxBlockSize * 2];
+    float channel[kMaxBlockSize * 2];
+    float reverb_send[kMaxBlockSize];
+    float delay_send[kMaxBlockSize];
+    float master[kMaxBlockSize * 2];
+    float global_delay_rings[kGlobalDelayFrames * 2];                 // left, then right
+    float channel_delay_rings[kChannelCount][kChannelDelayFrames * 2];  // left, then right
+};
+
+struct SynthEngine {
+    // Zeroed by synth_init, from here through master_cut.
+    const uint8_t* patch_bank;
+    int32_t running_status;  // low 8 bits; 0 = none yet
+    uint32_t note_counter;   // stamp of the next voice assignment
+    int32_t sample_rate;
+    int32_t voice_channel[kVoiceCount];  // -1 = free
+    uint32_t voice_stamp[kVoiceCount];
+    ChannelControls channel_controls[kChannelCount];
+    int32_t frames_left;  // of the current block not yet handed out
+    float voice_params[kVoiceCount][kVoiceParamCount];
+    VoiceState voices[kVoiceCount];
+    float channel_params[kChannelCount][kChannelParamCount];
+    ChannelState channels[kChannelCount];
+    float global_params[kGlobalParamCount];
+    ReverbState reverb;
+    DelayState global_delay;
+    DynamicsState master_dynamics;
+    MasterCutFilter master_cut;
+
+    // Beside the zeroed part.
+    RateConstants rates;
+    SynthBuffers buffers;
+    SpeechSynth speech;
+};
+
+constexpr size_t kSynthZeroedBytes = offsetof(SynthEngine, rates);
+
+// (Re)initialises the whole engine on a patch bank (not owned; must outlive
+// the engine). Returns false, changing nothing, for a sample rate whose block
+// would not fit the work buffers.
+bool synth_init(SynthEngine& engine, const uint8_t* patch_bank, int32_t sample_rate);
+// Converts the 22-byte global parameter block.
+void synth_set_globals(SynthEngine& engine, const uint8_t* block);
+// Applies one stream of messages, up to its end byte 0xFD.
+void synth_process_stream(SynthEngine& engine, const uint8_t* stream);
+// Delivers count frames: interleaved into out when out_right is null, else
+// left into out and right into out_right, added when add is non-zero.
+void synth_render(SynthEngine& engine, float* out, int32_t count, float* out_right, int32_t add);
+// counts[c] = busy voices of channel c, counts[16] = all busy voices.
+void synth_voice_usage(const SynthEngine& engine, int32_t counts[kChannelCount + 1]);
+void synth_channel_programs(const SynthEngine& engine, int32_t programs[kChannelCount]);
+int32_t synth_block_size(const SynthEngine& engine);
+
+// Block rendering.
+void block_mix(SynthEngine& engine, int32_t n);

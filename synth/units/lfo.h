@@ -1,0 +1,34 @@
+// Low-frequency oscillator, stepped once per control block, with key sync,
+// one-shot and positive, negative or bipolar output.
+#pragma once
+
+#include <cstdint>
+
+enum LfoWaveform : int32_t {
+    kLfoSaw = 0,
+    kLfoTriangle = 1,
+    kLfoSquare = 2,
+    kLfoSine = 3,
+    kLfoSampleHold = 4,  // 5..7 behave as the saw
+};
+
+struct LfoState {
+    float out;               // valid after each tick
+    int32_t waveform;        // low 3 bits
+    int32_t key_sync;        // non-zero: note-on restarts the phase
+    int32_t one_shot;        // non-zero: the phase stops at the cycle end
+    uint32_t rate;           // phase step per tick
+    uint32_t phase;
+    uint32_t start_phase;    // loaded at note-on with key sync
+    float amplitude;         // signed output scale
+    float offset;
+    uint32_t random;         // sample-and-hold value and generator state
+    uint32_t previous_phase; // phase at the previous sample-and-hold tick
+};
+
+// Phases 0; the random word is read from the seed source.
+void lfo_reset(LfoState& lfo);
+// p[0..6]: waveform, key sync, one-shot, rate, start phase, polarity, amount.
+void lfo_setup(LfoState& lfo, const float* p);
+void lfo_key_on(LfoState& lfo);
+void lfo_tick(LfoState& lfo);

@@ -1,0 +1,104 @@
+// Small numeric routines shared by every synthesizer unit: exponential curves,
+// a polynomial sine, a rational arctangent, the 32-bit random generator and
+// floats built straight from the bit pattern of a phase or random word.
+//
+// Everything works on single-precision floats. Expressions that involve a
+// double constant are evaluated in double and rounded once to float.
+#pragma once
+
+#include <cstdint>
+
+#if defined(__x86_64__) || defined(_M_X64) || defined(__i386__)
+#include <immintrin.h>
+#define CANTILENA_HAVE_SSE 1
+#endif
+
+// Float to integer: nearest, ties to even, under the engine's rounding mode.
+// NaN and values outside the int32 range give INT32_MIN, as cvtss2si does, so a
+// product k * 2^31 that reaches 2^31 reads back as 2^31 when taken unsigned.
+inline int32_t nearest(float x)
+{
+#ifdef CANTILENA_HAVE_SSE
+    return _mm_cvtss_si32(_mm_set_ss(x));
+#else
+    if (!(x >= -2147483648.0f && x < 2147483648.0f)) return INT32_MIN;
+    return static_cast<int32_t>(__builtin_nearbyintf(x));
+#endif
+}
+
+inline int32_t nearest(double x)
+{
+#ifdef CANTILENA_HAVE_SSE
+    return _mm_cvtsd_si32(_mm_set_sd(x));
+#else
+    if (!(x > -2147483649.0 && x < 2147483648.0)) return INT32_MIN;
+    return static_cast<int32_t>(__builtin_nearbyint(x));
+#endif
+}
+
+inline float float_from_bits(uint32_t u)
+{
+    return __builtin_bit_cast(float, u);
+}
+
+inline uint32_t bits_from_float(float x)
+{
+    return __builtin_bit_cast(uint32_t, x);
+}
+
+// 2^x to single precision: 2 raised to the fraction, scaled by the integer part.
+float pow2(float x);
+// 2^(10 (x - 1)): ten octaves, 2^-10 at 0 and 1 at 1.
+float pow2_span10(float x);
+// 2^(11 (x - 1)).
+float pow2_span11(float x);
+// base^exponent as 2^(exponent * log2(base)); base > 0.
+float power(float base, float exponent);
+
+// Polynomial sine of x radians; accurate for x >= 0 (a negative remainder below
+// -pi/2 is not folded and leaves the polynomial's range).
+float fast_sine(float x);
+
+// Rational arctangent curve; does not saturate above 2 but folds back to 0.
+float atan_shaper(float v);
+
+// state * 196314165 + 907633515, modulo 2^32.
+inline uint32_t random_step(uint32_t state)
+{
+    return state * 196314165u + 907633515u;
+}
+
+// [0, 1) from the top 23 bits of u.
+inline float unit_from_bits(uint32_t u)
+{
+    return float_from_bits((u >> 9) | 0x3F800000u) - 1.0f;
+}
+
+// [1, 2) from the top 23 bits of u: the unit value with the 1 kept.
+inline float one_plus_unit_from_bits(uint32_t u)
+{
+    return float_from_bits((u >> 9) | 0x3F800000u);
+}
+
+// [-1, 1) from the top 23 bits of u.
+inline float signed_from_bits(uint32_t u)
+{
+    return float_from_bits((u >> 9) | 0x40000000u) - 3.0f;
+}
+
+constexpr float kPiOver2 = 1.5707963705062866f;
+constexpr float kPi = 3.1415927410125732f;
+constexpr float kThreePiOver2 = 4.71238899230957f;
+constexpr float kTwoPi = 6.2831854820251465f;
+
+// Sine polynomial coefficients (doubles), shared with the oscillator's sine.
+constexpr double kSineC3 = -0.16666;
+constexpr double kSineC5 = 0.0083143;
+constexpr double kSineC7 = -0.00018542;
+
+// z (1 + z^2 (c3 + z^2 (c5 + z^2 c7))) in double.
+inline double sine_polynomial_factor(double z)
+{
+    const double z2 = z * z;
+    return 1.0 + z2 * (kSineC3 + z2 * (kSineC5 + z2 * kSineC7));
+}

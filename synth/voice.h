@@ -1,0 +1,67 @@
+// A voice: three oscillators into two filters (single, serial or parallel),
+// a distortion unit, an amplitude envelope with a per-sample ramp, a second
+// envelope and two LFOs for modulation, panned into the channel buffer.
+#pragma once
+
+#include <cstdint>
+
+#include "synth/units/distortion.h"
+#include "synth/units/envelope.h"
+#include "synth/units/filter.h"
+#include "synth/units/lfo.h"
+#include "synth/units/oscillator.h"
+
+struct SynthEngine;
+
+// Voice parameter indices (patch bytes 0..58), also modulation destinations.
+enum VoiceParam : int32_t {
+    kVoicePan = 0,
+    kVoiceTranspose = 1,
+    kVoiceOscillator1 = 2,  // 6 each
+    kVoiceOscillator2 = 8,
+    kVoiceOscillator3 = 14,
+    kVoiceFilter1 = 20,     // 3 each
+    kVoiceFilter2 = 23,
+    kVoiceRouting = 26,
+    kVoiceBalance = 27,
+    kVoiceDistortion = 28,  // 4
+    kVoiceEnvelope1 = 32,   // 6 each
+    kVoiceEnvelope2 = 38,
+    kVoiceLfo1 = 44,        // 7 each
+    kVoiceLfo2 = 51,
+    kVoicePhaseReset = 58,
+};
+
+enum FilterRouting : int32_t {
+    kRoutingFilter1 = 0,
+    kRoutingSerial = 1,
+    kRoutingParallel = 2,
+};
+
+struct VoiceState {
+    int32_t note;
+    float velocity;        // 0..127
+    int32_t gate;          // 1 from note-on until note-off
+    float amplitude;       // ramps once per sample
+    float amplitude_step;
+    float transpose;       // semitones
+    int32_t routing;
+    float pan_left;
+    float pan_right;
+    float filter1_gain;    // parallel routing weights
+    float filter2_gain;
+    int32_t phase_reset;   // non-zero: note-on zeroes the oscillator phases
+    OscillatorState oscillators[3];
+    FilterState filters[2];
+    EnvelopeState envelopes[2];  // envelope 1 is the amplitude envelope
+    LfoState lfos[2];
+    DistortionUnit distortion;
+};
+
+void voice_convert_params(SynthEngine& engine, int v);
+void voice_note_on(SynthEngine& engine, int v, int32_t note, int32_t velocity);
+void voice_note_off(SynthEngine& engine, int v);
+void voice_reset(SynthEngine& engine, int v);
+void voice_tick(SynthEngine& engine, int v);
+// Renders n frames of voice v and adds them to the channel buffer.
+void voice_render(SynthEngine& engine, int v, int32_t n);

@@ -1,0 +1,10 @@
+// The subcommands of cantilena-tool, each registered on the main CLI11 app.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+void add_render_command(CLI::App& app);
+void add_events_command(CLI::App& app);
+void add_info_command(CLI::App& app);
+void add_compile_command(CLI::App& app);
+void add_decompile_command(CLI::App& app);

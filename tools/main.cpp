@@ -1,0 +1,22 @@
+// cantilena-tool: render, inspect, compile and decompile song images.
+#include <cstdio>
+
+#include "tools/commands.h"
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"cantilena-tool: render, inspect, compile and decompile Cantilena song images"};
+    app.require_subcommand(1);
+    app.set_version_flag("--version", "cantilena-tool 0.1");
+    add_render_command(app);
+    add_events_command(app);
+    add_info_command(app);
+    add_compile_command(app);
+    add_decompile_command(app);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::Error& e) {
+        return app.exit(e);
+    }
+    return 0;
+}
