@@ -1,0 +1,66 @@
+#include "synth/channel.h"
+
+#include "synth/engine.h"
+#include "synth/units/numeric.h"
+
+void channel_convert_params(SynthEngine& engine, int c)
+{
+    ChannelState& channel = engine.channels[c];
+    const float* p = engine.channel_params[c];
+    const RateConstants& rates = engine.rates;
+
+    channel.volume = (p[kChannelVolume] / 128.0f) * kChannelGainScale;
+    // The sends follow the volume, so volume 0 silences them too.
+    channel.reverb_send = ((p[kChannelReverbSend] / 128.0f) * kChannelGainScale) * channel.volume;
+    channel.delay_send = ((p[kChannelDelaySend] / 128.0f) * kChannelGainScale) * channel.volume;
+    channel.effect_order = nearest(p[kChannelEffectOrder]);
+    distortion_setup(channel.distortion, p + kChannelDistortion, rates);
+    delay_setup(channel.delay, p + kChannelDelay, rates);
+    dynamics_setup(channel.dynamics, p + kChannelDynamics);
+    shelf_setup(channel.equaliser, p[kChannelShelf], rates);
+}
+
+void channel_reset(SynthEngine& engine, int c)
+{
+    ChannelState& channel = engine.channels[c];
+    distortion_reset(channel.distortion);
+    delay_reset(channel.delay);
+    dynamics_init(channel.dynamics);
+}
+
+namespace {
+
+// Adds the mono sum (left + right, not the mean) of n frames times gain to send.
+void add_send(float* send, const float* frames, float gain, int32_t n)
+{
+    if (bits_from_float(gain) == 0) return;
+    for (int32_t i = 0; i < n; ++i) send[i] += (frames[2 * i] + frames[2 * i + 1]) * gain;
+}
+
+}  // namespace
+
+void channel_render(SynthEngine& engine, int c, int32_t n)
+{
+    ChannelState& channel = engine.channels[c];
+    SynthBuffers& buffers = engine.buffers;
+    float* frames = buffers.channel;
+
+    dynamics_render(channel.dynamics, frames, n, buffers.detector);
+    shelf_render(channel.equaliser, frames, n);
+    if (channel.effect_order == 0) {
+        distortion_render_stereo(channel.distortion, frames, frames, n);
+        delay_render_insert(channel.delay, frames, n);
+    } else {
+        delay_render_insert(channel.delay, frames, n);
+        distortion_render_stereo(channel.distortion, frames, frames, n);
+    }
+    add_send(buffers.reverb_send, frames, channel.reverb_send, n);
+    add_send(buffers.delay_send, frames, channel.delay_send, n);
+
+    const float volume = channel.volume;
+    float* master = buffers.master;
+    for (int32_t i = 0; i < n; ++i) {
+        master[2 * i] += frames[2 * i] * volume;
+        master[2 * i + 1] += frames[2 * i + 1] * volume;
+    }
+}

@@ -1,0 +1,161 @@
+#include "synth/delay.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "synth/units/numeric.h"
+
+namespace {
+
+constexpr float kModulationStepScale = 1973915.5f;  // phase step per frame at p = 128, 44100 Hz
+constexpr float kDepthScale = 1023.0f;              // frames of modulation at p = 128
+constexpr float kHalfCycle = 2147483648.0f;         // 2^31 phase units
+constexpr float kFractionScale = 8388608.0f;        // 2^23
+
+// Triangle over one phase cycle: 0 -> 2^32 - 1 -> 0.
+inline uint32_t delay_triangle(uint32_t q)
+{
+    const uint32_t t = q << 1;
+    return (q & 0x80000000u) ? ~t : t;
+}
+
+// One frame of modulated read position: whole frames of extra delay and the
+// fraction (top 23 bits of the low word) between the two frames read.
+struct DelayTap {
+    uint32_t frames;
+    float fraction;
+};
+
+inline DelayTap delay_tap(uint32_t phase, uint32_t depth)
+{
+    const uint64_t m = static_cast<uint64_t>(delay_triangle(phase)) * depth;
+    const uint32_t low = static_cast<uint32_t>(m);
+    return {static_cast<uint32_t>(m >> 32), static_cast<float>(low >> 9) / kFractionScale};
+}
+
+// Shared by both forms: x_left/x_right in, the two outputs returned through
+// out_left/out_right. Indices are unsigned and masked, so no delay setting
+// (however far out of range) can reach outside the rings.
+template <typename Frame>
+inline void delay_run(DelayState& delay, int32_t n, float dry, Frame frame)
+{
+    float* const ring_left = delay.ring_left;
+    float* const ring_right = delay.ring_right;
+    const uint32_t mask = static_cast<uint32_t>(delay.mask);
+    uint32_t w = static_cast<uint32_t>(delay.write_index) & mask;
+    const uint32_t delay_left = static_cast<uint32_t>(delay.delay_left);
+    const uint32_t delay_right = static_cast<uint32_t>(delay.delay_right);
+    uint32_t phase = delay.modulation_phase;
+    const uint32_t step = delay.modulation_step;
+    const uint32_t offset = delay.right_phase_offset;
+    const uint32_t depth = static_cast<uint32_t>(delay.modulation_depth);
+    const float feedback = delay.feedback;
+    const float wet = delay.wet;
+
+    for (int32_t i = 0; i < n; ++i) {
+        float x_left;
+        float x_right;
+        frame.read(i, x_left, x_right);
+
+        // Right side: reads the slot D frames back and the one before it.
+        const DelayTap tap_right = delay_tap(phase + offset, depth);
+        const uint32_t d_right = delay_right + tap_right.frames;
+        const float a_right = ring_right[(w - d_right - 1u) & mask];
+        const float b_right = ring_right[(w - d_right) & mask];
+        const float y_right = a_right + ((1.0f - tap_right.fraction) * (b_right - a_right));
+        const float out_right = (y_right * wet) + (x_right * dry);
+        ring_right[w] = x_right + (y_right * feedback);
+
+        // Left side: one frame later than the right.
+        const DelayTap tap_left = delay_tap(phase, depth);
+        const uint32_t d_left = delay_left + tap_left.frames;
+        const float a_left = ring_left[(w - d_left) & mask];
+        const float b_left = ring_left[(w - d_left + 1u) & mask];
+        const float y_left = a_left + ((1.0f - tap_left.fraction) * (b_left - a_left));
+        const float out_left = (y_left * wet) + (x_left * dry);
+        ring_left[w] = x_left + (y_left * feedback);
+
+        frame.write(i, out_left, out_right);
+        phase += step;
+        w = (w + 1u) & mask;
+    }
+
+    delay.write_index = static_cast<int32_t>(w);
+    delay.modulation_phase = phase;
+}
+
+struct InsertFrames {
+    float* frames;
+    void read(int32_t i, float& left, float& right) const
+    {
+        left = frames[2 * i];
+        right = frames[2 * i + 1];
+    }
+    void write(int32_t i, float left, float right) const
+    {
+        frames[2 * i] = left;
+        frames[2 * i + 1] = right;
+    }
+};
+
+struct SendFrames {
+    const float* send;
+    float* master;
+    void read(int32_t i, float& left, float& right) const
+    {
+        left = send[i];
+        right = send[i];
+    }
+    void write(int32_t i, float left, float right) const
+    {
+        master[2 * i] += left;
+        master[2 * i + 1] += right;
+    }
+};
+
+// Wet exactly +0.0 (bit pattern zero) bypasses the unit; -0.0 does not.
+inline bool delay_bypassed(const DelayState& delay)
+{
+    return bits_from_float(delay.wet) == 0u;
+}
+
+}  // namespace
+
+void delay_reset(DelayState& delay)
+{
+    delay.write_index = 0;
+    delay.modulation_phase = 0;
+    const size_t floats = static_cast<size_t>(static_cast<uint32_t>(delay.mask)) + 1u;
+    std::memset(delay.ring_left, 0, floats * sizeof(float));
+    std::memset(delay.ring_right, 0, floats * sizeof(float));
+}
+
+void delay_setup(DelayState& delay, const float* p, const RateConstants& rates)
+{
+    delay.wet = (p[0] - 64.0f) / 64.0f;
+    delay.dry = 1.0f - std::fabs(delay.wet);
+    delay.feedback = (p[1] - 64.0f) / 64.0f;
+
+    // Frames per parameter step: 8 on the channel rings, 248 on the global rings.
+    const float frames_per_step = static_cast<float>((delay.mask - 1023) / 128);
+    delay.delay_left = nearest(p[2] * frames_per_step);
+    delay.delay_right = nearest(p[3] * frames_per_step);
+
+    delay.modulation_step = static_cast<uint32_t>(
+        nearest((pow2_span10(p[4] / 128.0f) * kModulationStepScale) * rates.rate_ratio));
+    delay.modulation_depth = nearest((p[5] / 128.0f) * kDepthScale);
+    delay.right_phase_offset =
+        2u * static_cast<uint32_t>(nearest(((p[6] - 64.0f) / 128.0f) * kHalfCycle));
+}
+
+void delay_render_insert(DelayState& delay, float* frames, int32_t n)
+{
+    if (delay_bypassed(delay)) return;
+    delay_run(delay, n, delay.dry, InsertFrames{frames});
+}
+
+void delay_render_send(DelayState& delay, const float* send, float* master, int32_t n)
+{
+    if (delay_bypassed(delay)) return;
+    delay_run(delay, n, 0.0f, SendFrames{send, master});
+}

@@ -1,0 +1,188 @@
+#include "synth/dynamics.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "synth/units/numeric.h"
+
+namespace {
+
+constexpr float kPeakDecay = 0.9998000264167786f;       // per frame
+constexpr float kRmsScale = 0.011048543266952038f;      // 1/sqrt(8192): a full window of x reads |x|
+constexpr float kFramesPerMillisecond = 44.099998474121094f;
+constexpr uint32_t kRmsIndexMask = kRmsWindowFrames - 1;
+
+inline float peak_follow(float v, float peak)
+{
+    const float decayed = peak * kPeakDecay;
+    return v > decayed ? v : decayed;
+}
+
+// The running sum can drift a little below zero after silence; the level
+// reads it as zero, the stored sum stays as computed.
+inline float rms_level(float sum)
+{
+    return std::sqrt(sum > 0.0f ? sum : 0.0f) * kRmsScale;
+}
+
+void dynamics_detect(DynamicsState& dyn, const float* frames, int32_t n, float* detector)
+{
+    const float input_gain = dyn.input_gain;
+    float* const history = dyn.rms_history;
+
+    switch (dyn.mode & (kDynamicsRms | kDynamicsPerSide)) {
+    case 0: {
+        float peak = dyn.peak_left;
+        for (int32_t i = 0; i < n; ++i) {
+            const float v = std::fabs((frames[2 * i] + frames[2 * i + 1]) * 0.5f);
+            peak = peak_follow(v, peak);
+            const float level = peak * input_gain;
+            detector[2 * i] = level;
+            detector[2 * i + 1] = level;
+        }
+        dyn.peak_left = peak;
+        break;
+    }
+    case kDynamicsPerSide: {
+        float peak_left = dyn.peak_left;
+        float peak_right = dyn.peak_right;
+        for (int32_t i = 0; i < n; ++i) {
+            peak_left = peak_follow(std::fabs(frames[2 * i]), peak_left);
+            peak_right = peak_follow(std::fabs(frames[2 * i + 1]), peak_right);
+            detector[2 * i] = peak_left * input_gain;
+            detector[2 * i + 1] = peak_right * input_gain;
+        }
+        dyn.peak_left = peak_left;
+        dyn.peak_right = peak_right;
+        break;
+    }
+    case kDynamicsRms: {
+        // Linked: 8192 single squares at the start of the history.
+        uint32_t j = static_cast<uint32_t>(dyn.rms_index) & kRmsIndexMask;
+        float sum = dyn.rms_sum_left;
+        for (int32_t i = 0; i < n; ++i) {
+            const float mean = (frames[2 * i] + frames[2 * i + 1]) * 0.5f;
+            const float s = mean * mean;
+            sum = (sum - history[j]) + s;
+            history[j] = s;
+            j = (j + 1u) & kRmsIndexMask;
+            const float level = rms_level(sum) * input_gain;
+            detector[2 * i] = level;
+            detector[2 * i + 1] = level;
+        }
+        dyn.rms_index = static_cast<int32_t>(j);
+        dyn.rms_sum_left = sum;
+        break;
+    }
+    default: {
+        // Per side: squares interleaved left, right.
+        uint32_t j = static_cast<uint32_t>(dyn.rms_index) & kRmsIndexMask;
+        float sum_left = dyn.rms_sum_left;
+        float sum_right = dyn.rms_sum_right;
+        for (int32_t i = 0; i < n; ++i) {
+            const float left = frames[2 * i];
+            const float right = frames[2 * i + 1];
+            const float s_left = left * left;
+            sum_left = (sum_left - history[2 * j]) + s_left;
+            history[2 * j] = s_left;
+            detector[2 * i] = rms_level(sum_left) * input_gain;
+            const float s_right = right * right;
+            sum_right = (sum_right - history[2 * j + 1]) + s_right;
+            history[2 * j + 1] = s_right;
+            detector[2 * i + 1] = rms_level(sum_right) * input_gain;
+            j = (j + 1u) & kRmsIndexMask;
+        }
+        dyn.rms_index = static_cast<int32_t>(j);
+        dyn.rms_sum_left = sum_left;
+        dyn.rms_sum_right = sum_right;
+        break;
+    }
+    }
+}
+
+// One side (0 left, 1 right) through the gain computer and the look-ahead
+// line, starting at write index w; returns the index reached.
+int32_t dynamics_apply(DynamicsState& dyn, float* frames, int32_t n, const float* detector, int side,
+                       int32_t w, float& gain)
+{
+    float* const line = dyn.delay_line;
+    const int32_t look_ahead = dyn.look_ahead;
+    const float input_gain = dyn.input_gain;
+    const float output_gain = dyn.output_gain;
+    const float ratio = dyn.ratio;
+    const float attack = dyn.attack;
+    const float release = dyn.release;
+    float g = gain;
+
+    for (int32_t i = 0; i < n; ++i) {
+        float& sample = frames[2 * i + side];
+        const float level = detector[2 * i + side];
+        const float d = line[2 * w + side];
+        line[2 * w + side] = sample * input_gain;
+        w = w + 1;
+        if (w > look_ahead) w = 0;
+        const float target = level < 1.0f ? 1.0f : 1.0f / (1.0f + ((level - 1.0f) * ratio));
+        const float coef = target < g ? attack : release;
+        g = g + ((target - g) * coef);
+        sample = (d * output_gain) * g;
+    }
+
+    gain = g;
+    return w;
+}
+
+}  // namespace
+
+void dynamics_init(DynamicsState& dyn)
+{
+    // Peak per side as a placeholder until the first set-up; the previous
+    // mode stays 0, so a first set-up to mode 0 keeps the zeroed gains.
+    dyn.mode = 2;
+}
+
+void dynamics_setup(DynamicsState& dyn, const float* q)
+{
+    // Two's complement throughout: q0 = 0 gives (-1 AND 5) = 5, off.
+    const uint32_t detector_type = (static_cast<uint32_t>(nearest(q[0])) - 1u) & 5u;
+    const uint32_t stereo = 2u * static_cast<uint32_t>(nearest(q[1]));
+    const int32_t mode = static_cast<int32_t>(detector_type + stereo);
+    dyn.mode = mode;
+    if (mode != dyn.previous_mode) {
+        dyn.previous_mode = mode;
+        dyn.peak_left = 0.0f;
+        dyn.peak_right = 0.0f;
+        dyn.rms_sum_left = 0.0f;
+        dyn.rms_sum_right = 0.0f;
+        std::memset(dyn.rms_history, 0, sizeof dyn.rms_history);
+        dyn.gain_left = 1.0f;
+        dyn.gain_right = 1.0f;
+    }
+
+    // The line holds L + 1 frames; a NaN or negative look-ahead reads as 0.
+    int32_t look_ahead = nearest(q[3] * kFramesPerMillisecond);
+    if (look_ahead < 0) look_ahead = 0;
+    if (look_ahead > kDynamicsMaxLookAhead) look_ahead = kDynamicsMaxLookAhead;
+    dyn.look_ahead = look_ahead;
+
+    const float threshold = 8.0f * pow2_span10(q[4] / 128.0f);
+    dyn.input_gain = 1.0f / threshold;
+    dyn.ratio = q[5] / 128.0f;
+    dyn.attack = pow2((-12.0f * q[6]) / 128.0f);
+    dyn.release = pow2((-16.0f * q[7]) / 128.0f);
+    const float compensation = nearest(q[2]) != 0 ? 1.0f : threshold;
+    dyn.output_gain = compensation * pow2((q[8] - 64.0f) / 16.0f);
+}
+
+void dynamics_render(DynamicsState& dyn, float* frames, int32_t n, float* detector)
+{
+    if (dyn.mode & kDynamicsOff) return;
+
+    dynamics_detect(dyn, frames, n, detector);
+
+    // Both sides start at the stored index. An index beyond a shrunken L is
+    // still inside the line; it is read once and then wraps to 0.
+    int32_t start = dyn.write_index;
+    if (start < 0 || start > kDynamicsMaxLookAhead) start = 0;
+    dynamics_apply(dyn, frames, n, detector, 0, start, dyn.gain_left);
+    dyn.write_index = dynamics_apply(dyn, frames, n, detector, 1, start, dyn.gain_right);
+}

@@ -1,0 +1,133 @@
+#include <cstring>
+
+#include "synth/engine.h"
+#include "synth/fp_mode.h"
+
+namespace {
+
+// One-pole low cut, then a one-pole high cut that a coefficient of exactly
+// 1.0 bypasses. The low cut's output uses the state before its update.
+void master_cut_render(MasterCutFilter& cut, float* frames, int32_t n)
+{
+    const float k1 = cut.low_coefficient;
+    const float k2 = cut.high_coefficient;
+    const bool high_bypass = k2 == 1.0f;
+    float low_left = cut.low_left;
+    float low_right = cut.low_right;
+    float high_left = cut.high_left;
+    float high_right = cut.high_right;
+    for (int32_t i = 0; i < n; ++i) {
+        const float x_left = frames[2 * i];
+        const float h_left = x_left - low_left;
+        low_left = low_left + ((x_left - low_left) * k1);
+        const float x_right = frames[2 * i + 1];
+        const float h_right = x_right - low_right;
+        low_right = low_right + ((x_right - low_right) * k1);
+        if (high_bypass) {
+            frames[2 * i] = h_left;
+            frames[2 * i + 1] = h_right;
+        } else {
+            high_left = high_left + ((h_left - high_left) * k2);
+            high_right = high_right + ((h_right - high_right) * k2);
+            frames[2 * i] = high_left;
+            frames[2 * i + 1] = high_right;
+        }
+    }
+    cut.low_left = low_left;
+    cut.low_right = low_right;
+    cut.high_left = high_left;
+    cut.high_right = high_right;
+}
+
+// (p + 1) / 128, squared: 1/16384 at 0, exactly 1 at 127.
+float cut_coefficient(float p)
+{
+    const float t = (p + 1.0f) / 128.0f;
+    return t * t;
+}
+
+void start_block(SynthEngine& engine)
+{
+    for (int v = 0; v < kVoiceCount; ++v) {
+        if (engine.voice_channel[v] < 0) continue;
+        voice_update_params(engine, v);
+        voice_tick(engine, v);
+        if (engine.voices[v].envelopes[0].state == kEnvelopeOff) engine.voice_channel[v] = -1;
+    }
+    for (int c = 0; c < kChannelCount; ++c) channel_update_params(engine, c);
+    speech_tick(engine.speech);
+    engine.frames_left = engine.rates.block_size;
+    block_mix(engine, engine.rates.block_size);
+}
+
+}  // namespace
+
+void block_mix(SynthEngine& engine, int32_t n)
+{
+    SynthBuffers& buffers = engine.buffers;
+    const size_t frame_bytes = sizeof(float) * 2 * static_cast<size_t>(n);
+    std::memset(buffers.master, 0, frame_bytes);
+    std::memset(buffers.reverb_send, 0, sizeof(float) * static_cast<size_t>(n));
+    std::memset(buffers.delay_send, 0, sizeof(float) * static_cast<size_t>(n));
+
+    for (int c = 0; c < kChannelCount; ++c) {
+        bool busy = false;
+        for (int v = 0; v < kVoiceCount && !busy; ++v) busy = engine.voice_channel[v] == c;
+        // A silent channel costs nothing and its effect tails stand still.
+        if (!busy) continue;
+        std::memset(buffers.channel, 0, frame_bytes);
+        for (int v = 0; v < kVoiceCount; ++v) {
+            if (engine.voice_channel[v] == c) voice_render(engine, v, n);
+        }
+        if (c == kSpeechChannel) speech_render(engine.speech, buffers.channel, static_cast<uint32_t>(n));
+        channel_render(engine, c, n);
+    }
+
+    reverb_render(engine.reverb, buffers.reverb_send, buffers.master, n);
+    delay_render_send(engine.global_delay, buffers.delay_send, buffers.master, n);
+    master_cut_render(engine.master_cut, buffers.master, n);
+    dynamics_render(engine.master_dynamics, buffers.master, n, buffers.detector);
+}
+
+void synth_set_globals(SynthEngine& engine, const uint8_t* block)
+{
+    FpModeGuard mode;
+    float* p = engine.global_params;
+    for (int i = 0; i < kGlobalParamCount; ++i) p[i] = static_cast<float>(block[i]);
+    reverb_setup(engine.reverb, p, engine.rates.rate_ratio);
+    delay_setup(engine.global_delay, p + 4, engine.rates);
+    dynamics_setup(engine.master_dynamics, p + 13);
+    engine.master_cut.low_coefficient = cut_coefficient(p[11]);
+    engine.master_cut.high_coefficient = cut_coefficient(p[12]);
+}
+
+void synth_render(SynthEngine& engine, float* out, int32_t count, float* out_right, int32_t add)
+{
+    FpModeGuard mode;
+    const int32_t block = engine.rates.block_size;
+    while (count > 0) {
+        if (engine.frames_left <= 0) start_block(engine);
+        const int32_t k = count < engine.frames_left ? count : engine.frames_left;
+        const float* source = engine.buffers.master + 2 * (block - engine.frames_left);
+        if (out_right == nullptr) {
+            std::memcpy(out, source, sizeof(float) * 2 * static_cast<size_t>(k));
+            out += 2 * k;
+        } else if (add != 0) {
+            for (int32_t i = 0; i < k; ++i) {
+                out[i] += source[2 * i];
+                out_right[i] += source[2 * i + 1];
+            }
+            out += k;
+            out_right += k;
+        } else {
+            for (int32_t i = 0; i < k; ++i) {
+                out[i] = source[2 * i];
+                out_right[i] = source[2 * i + 1];
+            }
+            out += k;
+            out_right += k;
+        }
+        count -= k;
+        engine.frames_left -= k;
+    }
+}

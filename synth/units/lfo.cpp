@@ -1,0 +1,93 @@
+#include "synth/units/lfo.h"
+
+#include "synth/seed_source.h"
+#include "synth/units/numeric.h"
+
+namespace {
+
+constexpr float kRateScale = 1073741824.0f;   // 2^30: the fastest rate, a cycle in 4 ticks
+constexpr float kPhaseScale = 2147483648.0f;  // 2^31
+constexpr uint32_t kPhaseEnd = 0xFFFFFFFFu;   // where a one-shot LFO stops
+
+enum LfoPolarity : int32_t {
+    kLfoPositive = 0,
+    kLfoNegative = 1,
+    kLfoBipolar = 2,
+};
+
+// The waveform value in [0, 1) at the current phase.
+float waveform_value(LfoState& lfo)
+{
+    const uint32_t phase = lfo.phase;
+    switch (lfo.waveform & 7) {
+        case kLfoTriangle: {
+            uint32_t u = phase << 1;
+            if (phase & 0x80000000u) u = ~u;
+            return unit_from_bits(u);
+        }
+        case kLfoSquare:
+            return phase < 0x80000000u ? 0.0f : unit_from_bits(kPhaseEnd);
+        case kLfoSine: {
+            const float s = unit_from_bits(phase);
+            return (0.5f * fast_sine(kTwoPi * s)) + 0.5f;
+        }
+        case kLfoSampleHold:
+            // A new value each time the cycle wraps.
+            if (phase < lfo.previous_phase) lfo.random = random_step(lfo.random);
+            lfo.previous_phase = phase;
+            return unit_from_bits(lfo.random);
+        default:  // saw; 5..7 have no waveform of their own
+            return unit_from_bits(phase);
+    }
+}
+
+}  // namespace
+
+void lfo_reset(LfoState& lfo)
+{
+    lfo.phase = 0;
+    lfo.previous_phase = 0;
+    lfo.random = seed_source_read();
+}
+
+void lfo_setup(LfoState& lfo, const float* p)
+{
+    lfo.waveform = nearest(p[0]);
+    lfo.key_sync = nearest(p[1]);
+    lfo.one_shot = nearest(p[2]);
+    // 2^20 per tick (4096 ticks a cycle) at 0 to 2^30 (4 ticks) at 128.
+    lfo.rate = static_cast<uint32_t>(nearest(pow2_span10(p[3] / 128.0f) * kRateScale));
+    lfo.start_phase = 2u * static_cast<uint32_t>(nearest((p[4] / 128.0f) * kPhaseScale));
+    const float amount = p[6];
+    switch (nearest(p[5])) {
+        case kLfoNegative:
+            lfo.amplitude = -amount;
+            lfo.offset = 0.0f;
+            break;
+        case kLfoBipolar:
+            lfo.amplitude = amount;
+            lfo.offset = -amount / 2.0f;
+            break;
+        default:
+            lfo.amplitude = amount;
+            lfo.offset = 0.0f;
+            break;
+    }
+}
+
+void lfo_key_on(LfoState& lfo)
+{
+    if (lfo.key_sync != 0) {
+        lfo.phase = lfo.start_phase;
+        lfo.previous_phase = kPhaseEnd;  // sample and hold draws at the next tick
+    }
+}
+
+void lfo_tick(LfoState& lfo)
+{
+    const float w = waveform_value(lfo);
+    lfo.out = (w * lfo.amplitude) + lfo.offset;
+    const uint32_t next = lfo.phase + lfo.rate;
+    const bool wrapped = next < lfo.rate;
+    lfo.phase = (wrapped && lfo.one_shot != 0) ? kPhaseEnd : next;
+}

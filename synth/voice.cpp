@@ -1,0 +1,136 @@
+#include "synth/voice.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "synth/engine.h"
+#include "synth/units/numeric.h"
+
+void voice_convert_params(SynthEngine& engine, int v)
+{
+    VoiceState& voice = engine.voices[v];
+    const float* p = engine.voice_params[v];
+    const RateConstants& rates = engine.rates;
+
+    voice.transpose = p[kVoiceTranspose] - 64.0f;
+    const float note = static_cast<float>(voice.note) + voice.transpose;
+    for (OscillatorState& osc : voice.oscillators) osc.note = note;
+    voice.routing = nearest(p[kVoiceRouting]);
+    voice.phase_reset = nearest(p[kVoicePhaseReset]);
+
+    // Equal-power pan: 0 hard left, 64 both 0.7071, 128 hard right.
+    const float k = p[kVoicePan] / 128.0f;
+    voice.pan_left = static_cast<float>(std::sqrt(static_cast<double>(1.0f - k)));
+    voice.pan_right = static_cast<float>(std::sqrt(static_cast<double>(k)));
+
+    // Parallel balance: below 64 fades filter 2 out, above 64 fades filter 1 out.
+    const float x = p[kVoiceBalance] - 64.0f;
+    const float d = x / 64.0f;
+    if (nearest(x) < 0) {
+        voice.filter1_gain = 1.0f;
+        voice.filter2_gain = 1.0f + d;
+    } else {
+        voice.filter1_gain = 1.0f - d;
+        voice.filter2_gain = 1.0f;
+    }
+
+    oscillator_setup(voice.oscillators[0], p + kVoiceOscillator1, rates);
+    oscillator_setup(voice.oscillators[1], p + kVoiceOscillator2, rates);
+    oscillator_setup(voice.oscillators[2], p + kVoiceOscillator3, rates);
+    envelope_setup(voice.envelopes[0], p + kVoiceEnvelope1);
+    envelope_setup(voice.envelopes[1], p + kVoiceEnvelope2);
+    filter_setup(voice.filters[0], p + kVoiceFilter1, rates);
+    filter_setup(voice.filters[1], p + kVoiceFilter2, rates);
+    lfo_setup(voice.lfos[0], p + kVoiceLfo1);
+    lfo_setup(voice.lfos[1], p + kVoiceLfo2);
+    distortion_setup(voice.distortion, p + kVoiceDistortion, rates);
+}
+
+void voice_note_on(SynthEngine& engine, int v, int32_t note, int32_t velocity)
+{
+    VoiceState& voice = engine.voices[v];
+    voice.note = note;
+    const float pitch = static_cast<float>(note) + voice.transpose;
+    for (OscillatorState& osc : voice.oscillators) osc.note = pitch;
+    voice.velocity = static_cast<float>(velocity);
+    voice.gate = 1;
+    // Levels are kept: a re-used voice attacks from where it was.
+    voice.envelopes[0].state = kEnvelopeAttack;
+    voice.envelopes[1].state = kEnvelopeAttack;
+    if (voice.phase_reset != 0) {
+        for (OscillatorState& osc : voice.oscillators) osc.phase = 0;
+    }
+    for (OscillatorState& osc : voice.oscillators) oscillator_update_pitch(osc, engine.rates);
+    lfo_key_on(voice.lfos[0]);
+    lfo_key_on(voice.lfos[1]);
+}
+
+void voice_note_off(SynthEngine& engine, int v)
+{
+    engine.voices[v].gate = 0;
+}
+
+void voice_reset(SynthEngine& engine, int v)
+{
+    VoiceState& voice = engine.voices[v];
+    oscillator_reset(voice.oscillators[0]);
+    oscillator_reset(voice.oscillators[1]);
+    oscillator_reset(voice.oscillators[2]);
+    envelope_reset(voice.envelopes[0]);
+    envelope_reset(voice.envelopes[1]);
+    filter_reset(voice.filters[0]);
+    filter_reset(voice.filters[1]);
+    lfo_reset(voice.lfos[0]);
+    lfo_reset(voice.lfos[1]);
+    distortion_reset(voice.distortion);
+}
+
+void voice_tick(SynthEngine& engine, int v)
+{
+    VoiceState& voice = engine.voices[v];
+    envelope_tick(voice.envelopes[0], voice.gate);
+    envelope_tick(voice.envelopes[1], voice.gate);
+    lfo_tick(voice.lfos[0]);
+    lfo_tick(voice.lfos[1]);
+    // The divisor is fixed at 128 frames whatever the block size.
+    voice.amplitude_step = ((voice.envelopes[0].out / 128.0f) - voice.amplitude) / 128.0f;
+}
+
+void voice_render(SynthEngine& engine, int v, int32_t n)
+{
+    VoiceState& voice = engine.voices[v];
+    float* work = engine.buffers.voice_work;
+    float* second = engine.buffers.second_filter;
+    float* out = engine.buffers.channel;
+
+    std::memset(work, 0, sizeof(float) * static_cast<size_t>(n));
+    oscillator_render(voice.oscillators[0], work, n);
+    oscillator_render(voice.oscillators[1], work, n);
+    oscillator_render(voice.oscillators[2], work, n);
+
+    if (voice.routing == kRoutingParallel) {
+        filter_render(voice.filters[1], work, second, n);
+        filter_render(voice.filters[0], work, work, n);
+        const float gain1 = voice.filter1_gain;
+        const float gain2 = voice.filter2_gain;
+        for (int32_t i = 0; i < n; ++i) work[i] = (work[i] * gain1) + (second[i] * gain2);
+    } else if (voice.routing == kRoutingFilter1) {
+        filter_render(voice.filters[0], work, work, n);
+    } else {
+        filter_render(voice.filters[0], work, work, n);
+        filter_render(voice.filters[1], work, work, n);
+    }
+    distortion_render_mono(voice.distortion, work, work, n);
+
+    float amplitude = voice.amplitude;
+    const float step = voice.amplitude_step;
+    const float left = voice.pan_left;
+    const float right = voice.pan_right;
+    for (int32_t i = 0; i < n; ++i) {
+        const float s = work[i] * amplitude;
+        amplitude += step;
+        out[2 * i] += s * left;
+        out[2 * i + 1] += s * right;
+    }
+    voice.amplitude = amplitude;
+}

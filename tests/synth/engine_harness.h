@@ -1,0 +1,67 @@
+// An engine on the heap (the record holds a few megabytes of rings) driven by
+// builder-made banks, global blocks and streams.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "synth/engine.h"
+#include "synth/fp_mode.h"
+#include "tests/support/patch_builder.h"
+
+struct EngineHarness {
+    std::vector<uint8_t> bank;
+    std::unique_ptr<SynthEngine> engine = std::make_unique<SynthEngine>();
+
+    explicit EngineHarness(const BankBuilder& banks, const GlobalsBuilder& globals = GlobalsBuilder(),
+                           int32_t rate = kSampleRate)
+        : bank(banks.bytes())
+    {
+        synth_init(*engine, bank.data(), rate);
+        set_globals(globals);
+    }
+
+    explicit EngineHarness(const PatchBuilder& patch) : EngineHarness(BankBuilder().add(patch)) {}
+
+    void set_globals(const GlobalsBuilder& globals)
+    {
+        const auto block = globals.bytes();
+        synth_set_globals(*engine, block.data());
+    }
+
+    void play(const StreamBuilder& stream) { play(stream.bytes()); }
+
+    void play(const std::vector<uint8_t>& bytes) { synth_process_stream(*engine, bytes.data()); }
+
+    // count interleaved stereo frames.
+    std::vector<float> render(int32_t count)
+    {
+        std::vector<float> out(2 * static_cast<size_t>(count));
+        synth_render(*engine, out.data(), count, nullptr, 0);
+        return out;
+    }
+
+    int32_t channel_of(int v) const { return engine->voice_channel[v]; }
+    const VoiceState& voice(int v) const { return engine->voices[v]; }
+
+    int busy_voices() const
+    {
+        int32_t counts[kChannelCount + 1];
+        synth_voice_usage(*engine, counts);
+        return counts[kChannelCount];
+    }
+};
+
+inline bool all_zero(const float* values, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        if (values[i] != 0.0f) return false;
+    }
+    return true;
+}
+
+inline bool all_zero(const std::vector<float>& values)
+{
+    return all_zero(values.data(), values.size());
+}

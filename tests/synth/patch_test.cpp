@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "synth/units/numeric.h"
+#include "tests/synth/engine_harness.h"
+
+namespace {
+
+constexpr uint8_t kLfo1Amount = kVoiceLfo1 + 6;  // a destination that changes no sound here
+constexpr uint8_t kChannelVolumeDest = kModDestChannelFirst + kChannelVolume;
+constexpr uint8_t kFactorOne = 128;              // (128 - 64) / 64 = 1
+constexpr uint8_t kFactorZero = 64;
+
+// Puts voice 0 on channel 0 with the given note and velocity, as a note-on
+// would have left it, and rebuilds its parameters.
+const float* rebuild_voice(EngineHarness& h, int32_t note, float velocity)
+{
+    FpModeGuard mode;
+    h.engine->voice_channel[0] = 0;
+    h.engine->voices[0].note = note;
+    h.engine->voices[0].velocity = velocity;
+    voice_update_params(*h.engine, 0);
+    return h.engine->voice_params[0];
+}
+
+TEST(ModulationMatrix, EntriesOnOneDestinationClampAfterEachAddition)
+{
+    PatchBuilder patch;
+    patch.byte(kLfo1Amount, 100)
+        .modulate(kModSourceVelocity, kFactorOne, kLfo1Amount)  // +64
+        .modulate(kModSourceController1, 32, kLfo1Amount);      // 80 * -32 / 64 = -40
+    EngineHarness h(patch);
+    h.engine->channel_controls[0].bytes[1] = 80;
+    EXPECT_EQ(rebuild_voice(h, 60, 64.0f)[kLfo1Amount], 88.0f);
+}
+
+TEST(ModulationMatrix, ClampingMapsOutOfRangeAndNaNIntoZeroTo128)
+{
+    PatchBuilder patch;
+    patch.byte(kLfo1Amount, 200).modulate(kModSourceVelocity, kFactorZero, kLfo1Amount);
+    patch.byte(kVoiceLfo2 + 6, 10).modulate(kModSourceVelocity, 0, kVoiceLfo2 + 6);  // 10 - 100
+    patch.byte(kVoicePan, 3).modulate(kModSourceEnvelope1, kFactorOne, kVoicePan);
+    patch.byte(kVoiceTranspose, 250);  // untouched bytes keep their raw value
+    EngineHarness h(patch);
+    h.engine->voices[0].envelopes[0].out = std::nanf("");
+    const float* p = rebuild_voice(h, 60, 100.0f);
+    EXPECT_EQ(p[kLfo1Amount], 128.0f);
+    EXPECT_EQ(bits_from_float(p[kVoiceLfo2 + 6]), 0u);
+    EXPECT_EQ(p[kVoicePan], 128.0f);
+    EXPECT_EQ(p[kVoiceTranspose], 250.0f);
+}
+
+TEST(ModulationMatrix, KeySourcesGiveTwiceTheDistanceFromNote48)
+{
+    PatchBuilder patch;
+    patch.byte(kVoiceLfo1 + 3, 64).byte(kVoiceLfo2 + 3, 64).byte(kVoiceLfo2 + 6, 64);
+    patch.modulate(12, kFactorOne, kVoiceLfo1 + 3).modulate(13, kFactorOne, kVoiceLfo2 + 3)
+        .modulate(255, kFactorOne, kVoiceLfo2 + 6);
+    EngineHarness h(patch);
+    const float* p = rebuild_voice(h, 48, 100.0f);
+    EXPECT_EQ(p[kVoiceLfo1 + 3], 64.0f);
+    p = rebuild_voice(h, 60, 100.0f);
+    EXPECT_EQ(p[kVoiceLfo1 + 3], 88.0f);
+    EXPECT_EQ(p[kVoiceLfo2 + 3], 88.0f);
+    EXPECT_EQ(p[kVoiceLfo2 + 6], 88.0f);
+    p = rebuild_voice(h, 36, 100.0f);
+    EXPECT_EQ(p[kVoiceLfo1 + 3], 40.0f);
+}
+
+TEST(ModulationMatrix, ChannelEntriesTakeOnlyControllersAndVelocityReadsZero)
+{
+    PatchBuilder patch;
+    patch.volume(100).reverb_send(200).delay_send(50).byte(kVoicePan, 64);
+    patch.modulate(kModSourceController1 + 6, kFactorOne, kChannelVolumeDest)        // + controller 7
+        .modulate(kModSourceVelocity, 0, kModDestChannelFirst + kChannelReverbSend)  // reads 0, clamps 200
+        .modulate(kModSourceEnvelope1, kFactorOne, kModDestChannelFirst + kChannelDelaySend)
+        .modulate(kModSourceKey, kFactorOne, kModDestChannelFirst + kChannelDelaySend)
+        .modulate(kModSourceController1, kFactorOne, kModDestChannelFirst + kChannelShelf)
+        .modulate(kModSourceController1, kFactorOne, 84)
+        .modulate(kModSourceController1, kFactorOne, 255);
+    EngineHarness h(patch);
+    h.engine->channel_controls[0].bytes[7] = 10;
+    h.engine->channel_controls[0].bytes[1] = 5;
+    h.engine->voices[0].envelopes[0].out = 100.0f;
+    const float* p = rebuild_voice(h, 60, 127.0f);
+    EXPECT_EQ(p[kVoicePan], 64.0f);  // channel destinations leave the voice alone
+    {
+        FpModeGuard mode;
+        channel_update_params(*h.engine, 0);
+    }
+    const float* q = h.engine->channel_params[0];
+    EXPECT_EQ(q[kChannelVolume], 110.0f);
+    EXPECT_EQ(q[kChannelReverbSend], 128.0f);
+    EXPECT_EQ(q[kChannelDelaySend], 50.0f);
+    EXPECT_EQ(q[kChannelShelf], 5.0f);
+    EXPECT_FLOAT_EQ(h.engine->channels[0].volume, 110.0f / 128.0f * 0.6f);
+}
+
+TEST(ModulationMatrix, EnvelopeSourcesReadThePreviousTick)
+{
+    PatchBuilder patch;
+    patch.oscillator(0, {.mode = kOscillatorSine})
+        .envelope(1, {.attack = 64, .gain = 128})
+        .modulate(kModSourceEnvelope2, kFactorOne, kLfo1Amount);
+    EngineHarness h(patch);
+    h.play(StreamBuilder().note_on(0, 60, 100));
+    h.render(1);
+    // The first block rebuilt the parameters before envelope 2's first tick.
+    EXPECT_EQ(h.engine->voice_params[0][kLfo1Amount], 0.0f);
+    const float first_tick = h.voice(0).envelopes[1].out;
+    EXPECT_GT(first_tick, 0.0f);
+    h.render(kBlockSize);
+    EXPECT_EQ(h.engine->voice_params[0][kLfo1Amount], first_tick);
+}
+
+TEST(ModulationMatrix, ProgramChangeIsReadAtTheNextBlockStart)
+{
+    EngineHarness h(BankBuilder().add(PatchBuilder().volume(100)).add(PatchBuilder().volume(40)));
+    h.render(1);
+    EXPECT_EQ(h.engine->channel_params[5][kChannelVolume], 100.0f);
+    h.play(StreamBuilder().program(5, 1));
+    h.render(kBlockSize - 1);
+    EXPECT_EQ(h.engine->channel_params[5][kChannelVolume], 100.0f);
+    h.render(1);
+    EXPECT_EQ(h.engine->channel_params[5][kChannelVolume], 40.0f);
+    EXPECT_EQ(h.engine->channel_params[4][kChannelVolume], 100.0f);
+}
+
+}  // namespace

@@ -1,0 +1,252 @@
+#include <gtest/gtest.h>
+
+#include "synth/seed_source.h"
+#include "tests/synth/engine_harness.h"
+
+namespace {
+
+PatchBuilder sine_patch()
+{
+    PatchBuilder patch;
+    patch.oscillator(0, {.mode = kOscillatorSine});
+    return patch;
+}
+
+TEST(RenderEntry, TwoHundredFramesRenderTwoBlocksAndKeep56)
+{
+    seed_source_fix(11);
+    EngineHarness whole(sine_patch());
+    whole.play(StreamBuilder().note_on(0, 69, 100));
+    const std::vector<float> expected = whole.render(256);
+
+    seed_source_fix(11);
+    EngineHarness split(sine_patch());
+    split.play(StreamBuilder().note_on(0, 69, 100));
+    std::vector<float> out = split.render(200);
+    EXPECT_EQ(split.engine->frames_left, 56);
+
+    // A message now takes effect at the next block, not in the kept frames.
+    split.play(StreamBuilder().note_on(1, 40, 127));
+    const std::vector<float> rest = split.render(56);
+    EXPECT_EQ(split.engine->frames_left, 0);
+    EXPECT_EQ(split.voice(1).amplitude, 0.0f);
+    out.insert(out.end(), rest.begin(), rest.end());
+    EXPECT_EQ(out, expected);
+}
+
+TEST(RenderEntry, PlanarOutputIsCopiedOrAdded)
+{
+    const int32_t frames = 300;
+    seed_source_fix(3);
+    EngineHarness interleaved(sine_patch().pan(20));
+    interleaved.play(StreamBuilder().note_on(0, 60, 100));
+    const std::vector<float> reference = interleaved.render(frames);
+
+    for (int32_t add : {0, 1}) {
+        seed_source_fix(3);
+        EngineHarness planar(sine_patch().pan(20));
+        planar.play(StreamBuilder().note_on(0, 60, 100));
+        std::vector<float> left(frames, 0.25f);
+        std::vector<float> right(frames, 0.25f);
+        synth_render(*planar.engine, left.data(), 100, right.data(), add);
+        synth_render(*planar.engine, left.data() + 100, frames - 100, right.data() + 100, add);
+        const float base = add ? 0.25f : 0.0f;
+        for (int32_t i = 0; i < frames; ++i) {
+            ASSERT_EQ(left[i], base + reference[2 * i]) << "add " << add << " frame " << i;
+            ASSERT_EQ(right[i], base + reference[2 * i + 1]) << "add " << add << " frame " << i;
+        }
+    }
+}
+
+TEST(RenderEntry, ACountOfZeroOrLessDoesNothing)
+{
+    EngineHarness h(sine_patch());
+    float sentinel[2] = {5.0f, 5.0f};
+    synth_render(*h.engine, sentinel, 0, nullptr, 0);
+    synth_render(*h.engine, sentinel, -3, nullptr, 0);
+    EXPECT_EQ(h.engine->frames_left, 0);
+    EXPECT_EQ(sentinel[0], 5.0f);
+}
+
+TEST(RenderEntry, BlocksFollowTheRate)
+{
+    EngineHarness h(BankBuilder().add(sine_patch()), GlobalsBuilder(), 48000);
+    EXPECT_EQ(synth_block_size(*h.engine), 140);
+    h.render(200);
+    EXPECT_EQ(h.engine->frames_left, 80);
+}
+
+TEST(MasterCut, HighCut127IsBypassedAndLowCut0IsOneIn16384)
+{
+    EngineHarness h(sine_patch());
+    EXPECT_EQ(h.engine->master_cut.low_coefficient, 1.0f / 16384.0f);
+    EXPECT_EQ(h.engine->master_cut.high_coefficient, 1.0f);
+
+    // Silence in, the low cut's remembered level comes out inverted, untouched.
+    h.engine->master_cut.low_left = 0.5f;
+    const std::vector<float> bypassed = h.render(1);
+    EXPECT_EQ(bypassed[0], -0.5f);
+    EXPECT_EQ(bypassed[1], 0.0f);
+    EXPECT_EQ(h.engine->master_cut.high_left, 0.0f);
+
+    EngineHarness smoothed(BankBuilder().add(sine_patch()), GlobalsBuilder().high_cut(126));
+    smoothed.engine->master_cut.low_left = 0.5f;
+    const std::vector<float> out = smoothed.render(1);
+    FpModeGuard mode;
+    const float k2 = (127.0f / 128.0f) * (127.0f / 128.0f);
+    EXPECT_EQ(smoothed.engine->master_cut.high_coefficient, k2);
+    EXPECT_EQ(out[0], 0.0f + ((-0.5f - 0.0f) * k2));
+}
+
+TEST(SynthInit, StartsWithFreeVoicesProgramZeroAndFullController7)
+{
+    EngineHarness h(sine_patch());
+    EXPECT_EQ(h.busy_voices(), 0);
+    int32_t programs[kChannelCount];
+    synth_channel_programs(*h.engine, programs);
+    for (int c = 0; c < kChannelCount; ++c) {
+        EXPECT_EQ(programs[c], 0);
+        EXPECT_EQ(h.engine->channel_controls[c].bytes[7], 127);
+        for (int i = 1; i <= 6; ++i) EXPECT_EQ(h.engine->channel_controls[c].bytes[i], 0);
+    }
+    for (int v = 0; v < kVoiceCount; ++v) EXPECT_EQ(h.channel_of(v), -1);
+    EXPECT_EQ(h.engine->frames_left, 0);
+    EXPECT_EQ(synth_block_size(*h.engine), kBlockSize);
+}
+
+TEST(SynthInit, AnUnusableRateIsRefusedWithoutChangingAnything)
+{
+    EngineHarness h(sine_patch());
+    h.play(StreamBuilder().note_on(0, 60, 100));
+    h.render(10);
+    EXPECT_FALSE(synth_init(*h.engine, h.bank.data(), 200000));
+    EXPECT_FALSE(synth_init(*h.engine, h.bank.data(), 0));
+    EXPECT_EQ(h.busy_voices(), 1);
+    EXPECT_EQ(h.engine->frames_left, kBlockSize - 10);
+    EXPECT_EQ(h.engine->sample_rate, kSampleRate);
+    EXPECT_EQ(synth_block_size(*h.engine), kBlockSize);
+}
+
+PatchBuilder busy_patch()
+{
+    PatchBuilder patch;
+    patch.oscillator(0, {.mode = kOscillatorPulse, .color = 30})
+        .oscillator(1, {.mode = kOscillatorNoise, .gain = 40})
+        .volume(100)
+        .reverb_send(128)
+        .delay_send(128)
+        .channel_delay({.dry_wet = 100, .feedback = 100, .left = 30, .right = 40})
+        .channel_dynamics({.detector = 1, .look_ahead = 2, .threshold = 20, .ratio = 100})
+        .shelf(64);
+    return patch;
+}
+
+GlobalsBuilder busy_globals()
+{
+    GlobalsBuilder globals;
+    globals.reverb({.decay = 100, .damping = 40, .low_cut = 20, .input = 128})
+        .delay({.dry_wet = 110, .feedback = 90, .left = 10, .right = 12})
+        .low_cut(10)
+        .high_cut(100)
+        .dynamics({.detector = 2, .look_ahead = 1, .threshold = 30, .ratio = 64});
+    return globals;
+}
+
+TEST(SynthInit, ASecondInitSilencesEveryMemory)
+{
+    EngineHarness h(BankBuilder().add(busy_patch()).add(busy_patch()), busy_globals());
+    h.play(StreamBuilder().program(2, 1).controller(2, 1, 50).note_on(2, 48, 120).note_on(0, 55, 90));
+    h.render(20 * kBlockSize);
+    SynthBuffers& buffers = h.engine->buffers;
+    ASSERT_FALSE(all_zero(buffers.channel_delay_rings[2], 2 * kChannelDelayFrames));
+    ASSERT_FALSE(all_zero(buffers.global_delay_rings, 2 * kGlobalDelayFrames));
+    ASSERT_FALSE(all_zero(h.engine->reverb.lines, kReverbLineFloats));
+
+    ASSERT_TRUE(synth_init(*h.engine, h.bank.data(), kSampleRate));
+    EXPECT_EQ(h.busy_voices(), 0);
+    EXPECT_EQ(h.engine->channel_controls[2].bytes[0], 0);
+    EXPECT_EQ(h.engine->channel_controls[2].bytes[1], 0);
+    EXPECT_EQ(h.engine->channel_controls[2].bytes[7], 127);
+    for (int c = 0; c < kChannelCount; ++c) {
+        EXPECT_TRUE(all_zero(buffers.channel_delay_rings[c], 2 * kChannelDelayFrames)) << c;
+        EXPECT_TRUE(all_zero(h.engine->channels[c].dynamics.delay_line, 2 * kDynamicsDelayFrames)) << c;
+        EXPECT_EQ(h.engine->channels[c].delay.write_index, 0);
+    }
+    EXPECT_TRUE(all_zero(buffers.global_delay_rings, 2 * kGlobalDelayFrames));
+    EXPECT_TRUE(all_zero(h.engine->reverb.lines, kReverbLineFloats));
+    EXPECT_TRUE(all_zero(h.engine->master_dynamics.delay_line, 2 * kDynamicsDelayFrames));
+    EXPECT_EQ(h.engine->master_cut.low_left, 0.0f);
+
+    // Until the globals are set again the master is silent; after that it is
+    // silent because nothing plays.
+    h.play(StreamBuilder().note_on(0, 55, 90));
+    EXPECT_TRUE(all_zero(h.render(4 * kBlockSize)));
+    h.play(StreamBuilder().controller(0, 120, 0));
+    h.set_globals(busy_globals());
+    EXPECT_TRUE(all_zero(h.render(4 * kBlockSize)));
+}
+
+TEST(BlockMix, AChannelWithoutBusyVoicesContributesNothingNotEvenItsTail)
+{
+    PatchBuilder patch = busy_patch();
+    patch.reverb_send(0).delay_send(0).channel_dynamics({});
+    EngineHarness h(patch);
+    h.play(StreamBuilder().note_on(14, 60, 100));
+    h.render(4 * kBlockSize);
+    h.play(StreamBuilder().note_off(14, 60));
+    h.render(kBlockSize);  // the release tick frees the voice at this block start
+    ASSERT_EQ(h.busy_voices(), 0);
+    const DelayState& delay = h.engine->channels[14].delay;
+    const int32_t write_index = delay.write_index;
+    ASSERT_FALSE(all_zero(delay.ring_left, kChannelDelayFrames));
+
+    // Clear what the master low cut remembers, so only new signal could show.
+    h.engine->master_cut.low_left = h.engine->master_cut.low_right = 0.0f;
+    h.engine->master_cut.high_left = h.engine->master_cut.high_right = 0.0f;
+    EXPECT_TRUE(all_zero(h.render(8 * kBlockSize)));
+    EXPECT_EQ(delay.write_index, write_index);
+}
+
+std::vector<float> render_song(uint32_t seed)
+{
+    seed_source_fix(seed);
+    PatchBuilder patch = busy_patch();
+    patch.lfo(0, {.waveform = kLfoSampleHold, .rate = 100, .amount = 60})
+        .modulate(kModSourceLfo1, 100, kVoiceFilter1 + 1)
+        .filter(0, {.mode = kFilterLowPass, .cutoff = 60, .resonance = 50});
+    EngineHarness h(BankBuilder().add(patch), busy_globals());
+    h.play(StreamBuilder().note_on(0, 48, 100).note_on(1, 62, 70));
+    std::vector<float> out = h.render(10 * kBlockSize + 17);
+    h.play(StreamBuilder().note_off(0, 48).controller(1, 2, 90));
+    const std::vector<float> tail = h.render(6 * kBlockSize);
+    out.insert(out.end(), tail.begin(), tail.end());
+    return out;
+}
+
+TEST(Determinism, AFixedSeedRendersTheSameBitsEveryTime)
+{
+    const std::vector<float> first = render_song(1234);
+    EXPECT_FALSE(all_zero(first));
+    EXPECT_EQ(render_song(1234), first);
+    EXPECT_NE(render_song(1235), first);
+    seed_source_vary();
+}
+
+TEST(Robustness, BytesFarOutOfRangeStayInsideEveryBuffer)
+{
+    PatchBuilder patch;
+    for (int i = 0; i < kPatchModCountOffset; ++i) patch.byte(i, 255);
+    patch.modulate(255, 255, 255).modulate(kModSourceKey, 255, 0).modulate(kModSourceController1, 0, 83);
+    GlobalsBuilder globals;
+    for (int i = 0; i < kGlobalParamCount; ++i) globals.byte(i, 255);
+    EngineHarness h(BankBuilder().add(patch), globals);
+    StreamBuilder stream;
+    for (int n = 0; n < 40; ++n) stream.note_on(n % 16, static_cast<uint8_t>(n * 3), 127);
+    h.play(stream);
+    h.render(6 * kBlockSize);
+    h.play(StreamBuilder().controller(3, 123, 0).controller(4, 120, 0));
+    h.render(3 * kBlockSize);
+    EXPECT_EQ(h.engine->frames_left, 0);
+}
+
+}  // namespace

@@ -1,0 +1,144 @@
+#include "synth/reverb.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <memory>
+#include <vector>
+
+#include "synth/fp_mode.h"
+
+namespace {
+
+// q0 decay, q1 damping, q2 output low-cut, q3 input gain (0..128).
+std::unique_ptr<ReverbState> make_reverb(float decay, float damping, float lowcut, float input)
+{
+    auto reverb = std::make_unique<ReverbState>();
+    reverb_reset(*reverb);
+    const float q[4] = {decay, damping, lowcut, input};
+    reverb_setup(*reverb, q, 1.0f);
+    return reverb;
+}
+
+// One block of n frames added to a zeroed master; returns the master.
+std::vector<float> render_block(ReverbState& reverb, const std::vector<float>& send)
+{
+    std::vector<float> master(2 * send.size(), 0.0f);
+    reverb_render(reverb, send.data(), master.data(), static_cast<int32_t>(send.size()));
+    return master;
+}
+
+bool memory_is_clear(const ReverbState& r)
+{
+    const auto zero = [](auto v) { return v == 0; };
+    return std::all_of(std::begin(r.indices), std::end(r.indices), zero) &&
+           std::all_of(std::begin(r.comb_states), std::end(r.comb_states), zero) &&
+           std::all_of(std::begin(r.output_states), std::end(r.output_states), zero) &&
+           std::all_of(std::begin(r.lines), std::end(r.lines), zero);
+}
+
+float peak(const std::vector<float>& frames)
+{
+    float m = 0.0f;
+    for (float v : frames) m = std::max(m, std::fabs(v));
+    return m;
+}
+
+TEST(Reverb, AfterResetItAddsNothing)
+{
+    FpModeGuard mode;
+    auto reverb = std::make_unique<ReverbState>();
+    reverb_reset(*reverb);
+    std::vector<float> send(128, 0.75f);
+    std::vector<float> master(256, 0.125f);
+    reverb_render(*reverb, send.data(), master.data(), 128);
+    EXPECT_EQ(master, std::vector<float>(256, 0.125f));
+}
+
+TEST(Reverb, DecayParameterRunsFromAVeryLongToAShortTail)
+{
+    FpModeGuard mode;
+    auto longest = make_reverb(0.0f, 64.0f, 0.0f, 128.0f);     // e = 1/4096
+    auto shortest = make_reverb(127.0f, 64.0f, 0.0f, 128.0f);  // e = 4
+    EXPECT_NEAR(longest->gains[0], std::pow(0.9663845896720886, 1.0 / 4096.0), 1e-6);
+    EXPECT_NEAR(shortest->gains[0], std::pow(0.9663845896720886, 4.0), 1e-6);
+    EXPECT_NEAR(shortest->gains[5], std::pow(0.9980447292327881, 4.0), 1e-6);
+}
+
+TEST(Reverb, ImpulseIsHeardFirstAfterTheShortestCombOfEachSide)
+{
+    FpModeGuard mode;
+    auto reverb = make_reverb(64.0f, 128.0f, 0.0f, 128.0f);  // damping 1: the combs are plain delays
+    std::vector<float> send(1400, 0.0f);
+    send[0] = 1.0f;
+    const std::vector<float> master = render_block(*reverb, send);
+    // The combs take the input with alternating signs, so it cancels in their
+    // sum until the first echo returns.
+    for (int32_t i = 0; i < 1309; ++i) ASSERT_EQ(master[2 * i], 0.0f) << "left frame " << i;
+    for (int32_t i = 0; i < 1327; ++i) ASSERT_EQ(master[2 * i + 1], 0.0f) << "right frame " << i;
+    EXPECT_NE(master[2 * 1309], 0.0f);
+    EXPECT_NE(master[2 * 1327 + 1], 0.0f);
+    EXPECT_FALSE(memory_is_clear(*reverb));
+}
+
+TEST(Reverb, InputGainZeroIsSilentToTheSendButKeepsTheTailCirculating)
+{
+    FpModeGuard mode;
+    auto fed = make_reverb(0.0f, 128.0f, 16.0f, 128.0f);
+    std::vector<float> burst(128);
+    for (int32_t i = 0; i < 128; ++i) burst[i] = std::sin(0.3f * static_cast<float>(i));
+    render_block(*fed, burst);
+
+    auto quiet = std::make_unique<ReverbState>(*fed);
+    const float q[4] = {0.0f, 128.0f, 16.0f, 0.0f};
+    reverb_setup(*fed, q, 1.0f);
+    reverb_setup(*quiet, q, 1.0f);
+    // The first echoes come back a comb length (about ten blocks) later.
+    float heard = 0.0f;
+    for (int block = 0; block < 40; ++block) {
+        const std::vector<float> with_send = render_block(*fed, std::vector<float>(128, 0.9f));
+        const std::vector<float> without = render_block(*quiet, std::vector<float>(128, 0.0f));
+        ASSERT_EQ(with_send, without) << "block " << block;
+        heard = std::max(heard, peak(with_send));
+    }
+    EXPECT_GT(heard, 0.01f);
+}
+
+TEST(Reverb, TailIsClearedOnceItUnderflows)
+{
+    FpModeGuard mode;
+    auto reverb = make_reverb(127.0f, 128.0f, 8.0f, 128.0f);  // shortest tail
+    std::vector<float> burst(128, 0.0f);
+    burst[0] = 1.0f;
+    render_block(*reverb, burst);
+    const std::vector<float> silence(128, 0.0f);
+
+    int32_t blocks_heard = 0;
+    int32_t block = 0;
+    for (; block < 200000 && !memory_is_clear(*reverb); ++block) {
+        if (peak(render_block(*reverb, silence)) > 0.0f) ++blocks_heard;
+    }
+    EXPECT_LT(block, 200000) << "the tail never drained";
+    EXPECT_GT(blocks_heard, 100);
+    // Once clear, it stays silent, and the gains and coefficients are kept.
+    EXPECT_EQ(peak(render_block(*reverb, silence)), 0.0f);
+    EXPECT_GT(reverb->gains[0], 0.8f);
+    EXPECT_EQ(reverb->damping, 1.0f);
+}
+
+TEST(Reverb, OneFlushedResultClearsTheWholeMemoryAfterTheBlock)
+{
+    FpModeGuard mode;
+    for (const float tiny : {1.2e-38f, 1e-30f}) {
+        auto reverb = make_reverb(127.0f, 128.0f, 0.0f, 128.0f);
+        reverb->lines[0] = tiny;  // left comb 1, read in the first frame
+        reverb->lines[5000] = 0.5f;
+        render_block(*reverb, std::vector<float>(128, 0.0f));
+        // 1.2e-38 times the comb gain falls below the smallest normal float.
+        EXPECT_EQ(memory_is_clear(*reverb), tiny < 1e-37f) << tiny;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include "synth/seed_source.h"
+#include "tests/synth/engine_harness.h"
+
+namespace {
+
+// Converts voice 0 from the given raw parameters.
+const VoiceState& convert(EngineHarness& h, std::initializer_list<std::pair<int, float>> values)
+{
+    FpModeGuard mode;
+    float* p = h.engine->voice_params[0];
+    for (int i = 0; i < kVoiceParamCount; ++i) p[i] = 0.0f;
+    for (const auto& [index, value] : values) p[index] = value;
+    voice_convert_params(*h.engine, 0);
+    return h.voice(0);
+}
+
+TEST(Voice, PanIsEqualPowerFromHardLeftToHardRight)
+{
+    EngineHarness h{PatchBuilder()};
+    const VoiceState& voice = convert(h, {{kVoicePan, 0.0f}});
+    EXPECT_EQ(voice.pan_left, 1.0f);
+    EXPECT_EQ(voice.pan_right, 0.0f);
+    convert(h, {{kVoicePan, 128.0f}});
+    EXPECT_EQ(voice.pan_left, 0.0f);
+    EXPECT_EQ(voice.pan_right, 1.0f);
+    convert(h, {{kVoicePan, 64.0f}});
+    EXPECT_EQ(voice.pan_left, 0.70710677f);
+    EXPECT_EQ(voice.pan_right, 0.70710677f);
+}
+
+TEST(Voice, BalanceFadesOneParallelFilterAtATime)
+{
+    EngineHarness h{PatchBuilder()};
+    const VoiceState& voice = convert(h, {{kVoiceBalance, 0.0f}});
+    EXPECT_EQ(voice.filter1_gain, 1.0f);
+    EXPECT_EQ(voice.filter2_gain, 0.0f);
+    convert(h, {{kVoiceBalance, 64.0f}});
+    EXPECT_EQ(voice.filter1_gain, 1.0f);
+    EXPECT_EQ(voice.filter2_gain, 1.0f);
+    convert(h, {{kVoiceBalance, 127.0f}});
+    EXPECT_EQ(voice.filter1_gain, 0.015625f);
+    EXPECT_EQ(voice.filter2_gain, 1.0f);
+    // 63.5 - 64 rounds to 0 (ties to even): filter 1 side of the rule.
+    convert(h, {{kVoiceBalance, 63.5f}});
+    EXPECT_EQ(voice.filter1_gain, 1.0078125f);
+    EXPECT_EQ(voice.filter2_gain, 1.0f);
+}
+
+// Renders a single held note and returns the frames.
+std::vector<float> render_note(const PatchBuilder& patch, int32_t frames)
+{
+    seed_source_fix(7);
+    EngineHarness h(patch);
+    h.play(StreamBuilder().note_on(0, 57, 100));
+    return h.render(frames);
+}
+
+PatchBuilder two_filter_patch(uint8_t routing)
+{
+    PatchBuilder patch;
+    patch.oscillator(0, {.mode = kOscillatorRamp, .color = 0})
+        .filter(0, {.mode = kFilterLowPass, .cutoff = 70, .resonance = 60})
+        .filter(1, {.mode = kFilterHighPass, .cutoff = 50, .resonance = 20})
+        .routing(routing);
+    return patch;
+}
+
+TEST(Voice, RoutingZeroIgnoresFilterTwoAndHighRoutingsActSerial)
+{
+    const std::vector<float> single = render_note(two_filter_patch(0), 3 * kBlockSize);
+    const std::vector<float> alone =
+        render_note(PatchBuilder(two_filter_patch(0)).filter(1, {.mode = kFilterBypass}), 3 * kBlockSize);
+    EXPECT_EQ(single, alone);
+
+    const std::vector<float> serial = render_note(two_filter_patch(1), 3 * kBlockSize);
+    EXPECT_NE(serial, single);
+    EXPECT_EQ(render_note(two_filter_patch(3), 3 * kBlockSize), serial);
+    EXPECT_EQ(render_note(two_filter_patch(200), 3 * kBlockSize), serial);
+}
+
+TEST(Voice, ParallelRoutingAtBalance64SumsBothFilters)
+{
+    const int32_t frames = 3 * kBlockSize;
+    const std::vector<float> both = render_note(two_filter_patch(2), frames);
+    const std::vector<float> first =
+        render_note(PatchBuilder(two_filter_patch(0)).routing(2).filter(1, {.mode = 6}).balance(0), frames);
+    EXPECT_NE(both, first);
+    // Filter 2 alone: filter 1 passes (mode 0) and is weighted 0 at balance 128.
+    const std::vector<float> second =
+        render_note(PatchBuilder(two_filter_patch(2)).filter(0, {.mode = kFilterBypass}).balance(128), frames);
+    // The channel is linear with effects off: the sum matches up to rounding.
+    double worst = 0.0;
+    for (size_t i = 0; i < both.size(); ++i) {
+        const double d = static_cast<double>(both[i]) - (static_cast<double>(first[i]) + second[i]);
+        worst = std::max(worst, std::abs(d));
+    }
+    EXPECT_LT(worst, 1e-6);
+}
+
+TEST(Voice, TheFirstBlockRampsFromSilenceToTheEnvelopeLevel)
+{
+    EngineHarness h(PatchBuilder().oscillator(0, {.mode = kOscillatorSine}));
+    h.play(StreamBuilder().note_on(0, 60, 100));
+    h.render(1);
+    EXPECT_EQ(h.voice(0).amplitude_step, 1.0f / 128.0f);
+    h.render(kBlockSize - 1);
+    EXPECT_EQ(h.voice(0).amplitude, 1.0f);
+}
+
+TEST(Voice, PhaseResetRestartsTheOscillatorsOnlyWhenSet)
+{
+    for (uint8_t reset : {0, 1}) {
+        EngineHarness h(PatchBuilder().oscillator(0, {.mode = kOscillatorSine}).phase_reset(reset).polyphony(1));
+        h.play(StreamBuilder().note_on(0, 60, 100));
+        h.render(kBlockSize);
+        const uint32_t phase = h.voice(0).oscillators[0].phase;
+        ASSERT_NE(phase, 0u);
+        h.play(StreamBuilder().note_off(0, 60).note_on(0, 64, 100));
+        EXPECT_EQ(h.voice(0).oscillators[0].phase, reset ? 0u : phase) << int(reset);
+    }
+}
+
+TEST(Voice, AVoiceIsFreedAtTheBlockStartWhereItsEnvelopeEnds)
+{
+    EngineHarness h(PatchBuilder().oscillator(0, {.mode = kOscillatorSine}));
+    h.play(StreamBuilder().note_on(0, 60, 100));
+    h.render(kBlockSize);
+    h.play(StreamBuilder().note_off(0, 60));
+    EXPECT_EQ(h.busy_voices(), 1);
+    h.render(1);  // release 0 ends the envelope in one tick
+    EXPECT_EQ(h.busy_voices(), 0);
+}
+
+}  // namespace
