@@ -34,11 +34,16 @@ constexpr uint32_t kOutputBytesPerSecond = 176400;
 struct Player {
     SequencerState seq;
     const PlayerOutput* output;  // null offline
+    uint32_t song_loaded;        // 0: the image did not load; the player stays silent
 };
 
 // Loads the image, resets the sequencer and engine, opens the output (if any)
 // muted. Returns 1 when the song loaded and the output opened, else 0.
 int32_t player_init(Player& player, SynthEngine& engine, const uint8_t* image, const PlayerOutput* output);
+// Offline and without an engine: the transport only schedules, streams go to
+// the observer alone and player_render leaves the frame buffer untouched
+// (inspection tools: event listings, song length). Returns 1 when the song loaded.
+int32_t player_init_dry(Player& player, const uint8_t* image);
 // Restarts the song from its beginning; returns the start byte position.
 uint32_t player_start(Player& player);
 void player_stop(Player& player);

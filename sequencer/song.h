@@ -47,6 +47,12 @@ extern const char kDefaultSpeechText[];
 // out of range (the tables then hold what was read before it).
 int song_load(const uint8_t* image, SongTables& tables);
 
+// The number of programs in a patch bank of size bytes. The offset table has
+// no count of its own: it runs from the bank's start up to the smallest patch
+// offset it holds, so P = smallest offset / 4 (rounded down), the offsets
+// being read from the start until the table's end is reached.
+uint32_t song_bank_program_count(const uint8_t* bank, size_t size);
+
 struct SongError {
     size_t offset;        // byte offset in the image where the fault was found
     char message[192];    // what is wrong, in words

@@ -16,7 +16,9 @@ int main(int argc, char** argv)
     try {
         app.parse(argc, argv);
     } catch (const CLI::Error& e) {
-        return app.exit(e);
+        // Failures of a command keep their own code; usage errors give 2.
+        const int code = app.exit(e);
+        return code == 0 || dynamic_cast<const CLI::RuntimeError*>(&e) ? code : 2;
     }
     return 0;
 }

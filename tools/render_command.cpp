@@ -1,12 +1,131 @@
-#include <cstdio>
+// cantilena-tool render: plays a song offline exactly as the player does
+// (player_init without an output, player_start, then the render callback in
+// device-sized chunks) and writes the frames to a WAV or FLAC file.
+#include <unistd.h>
 
+#include <cmath>
+#include <cstdio>
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sequencer/player.h"
+#include "synth/engine.h"
+#include "synth/seed_source.h"
 #include "tools/commands.h"
+#include "tools/image_file.h"
+#include "tools/wav_writer.h"
+
+namespace {
+
+constexpr double kDefaultSeconds = 198.0;  // what the player plays
+constexpr double kMaxSeconds = 24.0 * 3600.0;
+constexpr uint32_t kChunkFrames = 16384;  // the largest block the sound output asks for
+
+struct RenderOptions {
+    std::string image;
+    std::string output;
+    double seconds = kDefaultSeconds;
+    uint32_t seed = 0;
+    bool seeded = false;
+    std::string format = "pcm16";
+};
+
+void show_progress(uint64_t done, uint64_t total)
+{
+    const int width = 40;
+    const double part = total ? static_cast<double>(done) / static_cast<double>(total) : 1.0;
+    const int filled = static_cast<int>(part * width);
+    std::fprintf(stderr, "\rrendering [%-*s] %3d%%  %.1f / %.1f s", width, std::string(filled, '#').c_str(),
+                 static_cast<int>(part * 100.0), static_cast<double>(done) / kSampleRate,
+                 static_cast<double>(total) / kSampleRate);
+    std::fflush(stderr);
+}
+
+int run_render(const RenderOptions& options)
+{
+    std::string error;
+    SongImageFile image;
+    if (!song_image_open(options.image, image, error)) {
+        std::fprintf(stderr, "cantilena-tool render: %s\n", error.c_str());
+        return 1;
+    }
+    if (!(options.seconds >= 0.0 && options.seconds <= kMaxSeconds)) {
+        std::fprintf(stderr, "cantilena-tool render: --seconds must lie between 0 and %.0f\n", kMaxSeconds);
+        return 1;
+    }
+    const uint64_t total = static_cast<uint64_t>(std::llround(options.seconds * kSampleRate));
+
+    WavWriter writer;
+    const SampleFormat format = options.format == "float" ? SampleFormat::Float : SampleFormat::Pcm16;
+    if (!wav_writer_open(writer, options.output, format, kSampleRate, error)) {
+        std::fprintf(stderr, "cantilena-tool render: %s\n", error.c_str());
+        return 1;
+    }
+
+    if (options.seeded) {
+        seed_source_fix(options.seed);
+    } else {
+        seed_source_vary();
+    }
+    auto engine = std::make_unique<SynthEngine>();
+    auto player = std::make_unique<Player>();
+    if (!player_init(*player, *engine, image.bytes.data(), nullptr)) {
+        std::fprintf(stderr, "cantilena-tool render: %s: the song does not load\n", image.name.c_str());
+        wav_writer_close(writer, error);
+        return 1;
+    }
+    player_start(*player);
+
+    const bool progress = isatty(STDERR_FILENO) != 0;
+    std::vector<float> frames(2 * static_cast<size_t>(kChunkFrames));
+    uint64_t done = 0;
+    uint64_t last_shown = 0;
+    bool ok = true;
+    while (done < total) {
+        const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(kChunkFrames, total - done));
+        player_render(player.get(), frames.data(), count);
+        if (!wav_writer_write(writer, frames.data(), count, error)) {
+            ok = false;
+            break;
+        }
+        done += count;
+        if (progress && (done - last_shown >= kSampleRate || done == total)) {
+            show_progress(done, total);
+            last_shown = done;
+        }
+    }
+    if (progress) std::fputc('\n', stderr);
+    std::string close_error;
+    if (!wav_writer_close(writer, close_error) && ok) {
+        error = close_error;
+        ok = false;
+    }
+    if (!ok) {
+        std::fprintf(stderr, "cantilena-tool render: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
 
 void add_render_command(CLI::App& app)
 {
-    auto* cmd = app.add_subcommand("render", "not built yet");
-    cmd->callback([] {
-        std::fprintf(stderr, "cantilena-tool render: not built yet\n");
-        throw CLI::RuntimeError(1);
+    auto options = std::make_shared<RenderOptions>();
+    auto* cmd = app.add_subcommand("render", "Render a song image to a WAV or FLAC file, exactly as the player plays it");
+    cmd->add_option("IMAGE", options->image, "Song image file (default: the embedded song)");
+    cmd->add_option("-o,--output", options->output, "Output file: .wav or .flac, or - for WAV on standard output")
+        ->required();
+    cmd->add_option("--seconds", options->seconds, "Length to render in seconds (default 198, what the player plays)");
+    cmd->add_option("--seed", options->seed,
+                    "Fix the engine's random seed so that the output is the same bits on every run");
+    cmd->add_option("--format", options->format, "Sample format: pcm16 (as the sound output) or float (the engine's frames)")
+        ->check(CLI::IsMember({"pcm16", "float"}));
+    cmd->callback([options, cmd] {
+        options->seeded = cmd->count("--seed") > 0;
+        const int status = run_render(*options);
+        if (status != 0) throw CLI::RuntimeError(status);
     });
 }

@@ -1,0 +1,368 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+
+#include "data/embedded_song.h"
+#include "sequencer/player.h"
+#include "synth/engine.h"
+#include "synth/seed_source.h"
+#include "tests/sequencer/sequencer_test_support.h"
+
+using namespace image_builder;
+using Frames = std::vector<float>;
+
+namespace {
+
+// A player on an image, offline, started; records every stream it hands over.
+struct Rig {
+    std::vector<uint8_t> image;
+    std::unique_ptr<SynthEngine> engine = std::make_unique<SynthEngine>();
+    std::unique_ptr<Player> player = std::make_unique<Player>();
+    StreamRecorder recorder;
+    uint32_t start_frame = 0;
+
+    explicit Rig(std::vector<uint8_t> bytes, uint32_t seed = 1, bool start = true) : image(std::move(bytes))
+    {
+        seed_source_fix(seed);
+        EXPECT_EQ(player_init(*player, *engine, image.data(), nullptr), 1);
+        recorder.attach(player->seq);
+        if (start) this->start();
+    }
+
+    void start() { start_frame = player_start(*player) / 4; }
+
+    // Renders count frames in chunks of the given sizes, taken in turn.
+    Frames render(uint32_t count, std::vector<uint32_t> chunks = {16384})
+    {
+        Frames out(2 * static_cast<size_t>(count), -9.0f);
+        uint32_t done = 0;
+        for (size_t i = 0; done < count; ++i) {
+            const uint32_t n = std::min(chunks[i % chunks.size()], count - done);
+            player_render(player.get(), out.data() + 2 * static_cast<size_t>(done), n);
+            done += n;
+        }
+        return out;
+    }
+};
+
+// The streams of a song and their frames, from a run without an engine.
+std::vector<RecordedStream> dry_streams(const std::vector<uint8_t>& image, std::vector<uint32_t> chunks = {1u << 20})
+{
+    auto player = std::make_unique<Player>();
+    EXPECT_EQ(player_init_dry(*player, image.data()), 1);
+    StreamRecorder recorder;
+    recorder.attach(player->seq);
+    player_start(*player);
+    for (size_t i = 0; player->seq.running && i < 10000000; ++i)
+        player_render(player.get(), nullptr, chunks[i % chunks.size()]);
+    return recorder.streams;
+}
+
+// Frames from the start to a tick, exactly: the integral of the tempo over
+// the ticks, divided by the tick divisor, rounded down.
+uint64_t exact_frame(const SongPlan& song, uint32_t tick)
+{
+    unsigned __int128 sum = 0;
+    uint32_t tempo = 220500000u;
+    uint32_t from = 0;
+    for (const TempoEvent& change : song.tempos) {
+        if (change.tick > tick) break;
+        sum += static_cast<unsigned __int128>(change.tick - from) * tempo;
+        from = change.tick;
+        tempo = change.us_per_quarter * 441u;
+    }
+    sum += static_cast<unsigned __int128>(tick - from) * tempo;
+    return static_cast<uint64_t>(sum / (song.ticks_per_quarter * 10000u));
+}
+
+// A bank of four plain patches without noise or sample-and-hold: what they
+// play does not depend on the seed.
+std::vector<uint8_t> seedless_bank()
+{
+    BankBuilder bank;
+    for (uint8_t mode : {1, 2, 3, 1}) {
+        PatchBuilder patch = basic_patch();
+        patch.oscillator(0, {.mode = mode, .color = 40, .gain = 90}).envelope(0, {.decay = 40, .sustain = 90, .release = 50});
+        bank.add(patch);
+    }
+    return bank.bytes();
+}
+
+bool all_zero(const Frames& frames)
+{
+    for (float x : frames)
+        if (x != 0.0f) return false;
+    return true;
+}
+
+bool has_sound(const Frames& frames)
+{
+    for (float x : frames)
+        if (x != 0.0f) return true;
+    return false;
+}
+
+}  // namespace
+
+TEST(Player, EventsReachTheEngineOnTheirExactFrames)
+{
+    SongPlan song;
+    song.tempos = {{0, 371519}};
+    song.channels[0].notes = {{0, 60, 100}, {1, 62, 100}, {36, 60, 0}, {37, 62, 0}, {1000, 64, 90}, {5000, 64, 0}};
+    const auto image = build_song_image(song);
+    for (auto chunks : {std::vector<uint32_t>{40, 48}, std::vector<uint32_t>{1}, std::vector<uint32_t>{16384}}) {
+        const auto streams = dry_streams(image, chunks);
+        ASSERT_EQ(streams.size(), 6u);
+        for (const RecordedStream& stream : streams)
+            EXPECT_EQ(stream.frame, exact_frame(song, stream.tick)) << "tick " << stream.tick;
+    }
+    // 163839879 / 1280000 frames a tick: tick 1 at frame 127, tick 36 at 4607.
+    EXPECT_EQ(exact_frame(song, 1), 127u);
+    EXPECT_EQ(exact_frame(song, 36), 4607u);
+}
+
+TEST(Player, CarriedRemaindersKeepALongSongInStepWithExactTiming)
+{
+    SongPlan song;
+    song.ticks_per_quarter = 97;
+    uint32_t random = 1;
+    uint32_t tick = 0;
+    for (int i = 0; i < 20; ++i) {
+        song.tempos.push_back({tick, 300001u + 23459u * static_cast<uint32_t>(i)});
+        for (int k = 0; k < 300; ++k) {
+            random = random * 1103515245u + 12345u;
+            song.channels[i % 3].notes.push_back({tick, 60, static_cast<uint8_t>(k % 2 ? 0 : 90)});
+            tick += 1 + (random >> 16) % 37;
+        }
+    }
+    const auto streams = dry_streams(build_song_image(song), {40, 48, 40, 48, 48});
+    ASSERT_GT(streams.size(), 5000u);
+    for (const RecordedStream& stream : streams)
+        ASSERT_EQ(stream.frame, exact_frame(song, stream.tick)) << "tick " << stream.tick;
+}
+
+TEST(Player, OutputDoesNotDependOnTheChunkSize)
+{
+    const std::vector<uint8_t> image(kEmbeddedSong, kEmbeddedSong + kEmbeddedSongSize);
+    const uint32_t frames = 6 * 44100;
+    const Frames whole = Rig(image, 5).render(frames, {16384});
+    const Frames device = Rig(image, 5).render(frames, {40, 48, 48, 40, 48});
+    const Frames odd = Rig(image, 5).render(frames, {1, 127, 129, 3000, 7});
+    ASSERT_TRUE(has_sound(whole));
+    EXPECT_TRUE(whole == device);
+    EXPECT_TRUE(whole == odd);
+}
+
+TEST(Player, ABlockEndingOnAnEventTickDeliversTheEventBeforeTheNextFrame)
+{
+    const auto image = build_song_image(busy_song(1));
+    const auto streams = dry_streams(image);
+    const uint32_t event_frame = streams[5].frame;
+    ASSERT_GT(event_frame, 0u);
+
+    Rig whole(image, 9);
+    const Frames one_call = whole.render(event_frame + 3000);
+    Rig split(image, 9);
+    const Frames two_calls = split.render(event_frame + 3000, {event_frame, 3000});
+    EXPECT_TRUE(one_call == two_calls);
+    EXPECT_EQ(split.recorder.streams, whole.recorder.streams);
+    EXPECT_EQ(split.recorder.streams[5].frame, event_frame);
+}
+
+TEST(Player, PlaysExactlyAsTheEngineDrivenByHandWithTheSameStreamsAtTheSameFrames)
+{
+    SongPlan song = busy_song(2);
+    const auto image = build_song_image(song);
+    const auto streams = dry_streams(image);
+    const uint32_t total = streams.back().frame + 3 * 44100;  // on past the song's end
+
+    Rig rig(image, 3);
+    const Frames played = rig.render(total, {48, 40});
+    EXPECT_EQ(rig.player->seq.running, 0u);
+    EXPECT_EQ(rig.player->seq.muted, 0u);
+
+    // The player resets the engine twice (at init and at start), reading seeds each time.
+    seed_source_fix(3);
+    auto engine = std::make_unique<SynthEngine>();
+    SongTables tables{};
+    song_load(image.data(), tables);
+    for (int reset = 0; reset < 2; ++reset) {
+        synth_init(*engine, tables.patch_bank, 44100);
+        synth_set_globals(*engine, tables.global_block);
+        speech_set_texts(engine->speech, tables.speech_texts);
+    }
+    Frames by_hand(2 * static_cast<size_t>(total));
+    uint32_t at = 0;
+    for (const RecordedStream& stream : streams) {
+        if (stream.frame > at) synth_render(*engine, by_hand.data() + 2 * at, static_cast<int32_t>(stream.frame - at), nullptr, 0);
+        at = stream.frame;
+        synth_process_stream(*engine, stream.bytes.data());
+    }
+    synth_render(*engine, by_hand.data() + 2 * at, static_cast<int32_t>(total - at), nullptr, 0);
+
+    ASSERT_TRUE(has_sound(Frames(played.end() - 2 * 44100, played.end())));  // tails after the last event
+    EXPECT_TRUE(played == by_hand);
+}
+
+TEST(Player, AZeroFrameRequestDoesNothing)
+{
+    Rig rig(build_song_image(busy_song(1)));
+    player_render(rig.player.get(), nullptr, 0);
+    EXPECT_EQ(rig.player->seq.sample_counter, 0u);
+    EXPECT_TRUE(rig.recorder.streams.empty());
+    rig.render(1);
+    ASSERT_FALSE(rig.recorder.streams.empty());
+    EXPECT_EQ(rig.recorder.streams[0].frame, 0u);  // the tick-0 events sound from the first frame
+}
+
+TEST(Player, MutedOutputIsSilentAndTheCounterStillAdvances)
+{
+    Rig rig(build_song_image(busy_song(1)), 1, false);
+    EXPECT_TRUE(all_zero(rig.render(1000, {300})));
+    EXPECT_EQ(rig.player->seq.sample_counter, 1000u);
+    EXPECT_TRUE(rig.recorder.streams.empty());
+
+    rig.start();
+    EXPECT_EQ(rig.start_frame, 1000u);
+    EXPECT_TRUE(has_sound(rig.render(20000)));
+    player_stop(*rig.player);
+    const size_t streams = rig.recorder.streams.size();
+    EXPECT_TRUE(all_zero(rig.render(5000)));
+    EXPECT_EQ(rig.player->seq.sample_counter, 26000u);
+    EXPECT_EQ(rig.recorder.streams.size(), streams);
+}
+
+TEST(Player, ARestartPlaysTheSongAgainFromItsStart)
+{
+    SongPlan song = busy_song(1);
+    song.patch_bank = seedless_bank();
+    const auto image = build_song_image(song);
+    const Frames fresh = Rig(image).render(30000);
+
+    Rig stopped(image);
+    stopped.render(12345);
+    player_stop(*stopped.player);
+    stopped.render(100);
+    stopped.start();
+    EXPECT_TRUE(stopped.render(30000) == fresh);
+
+    // After the song's end the countdown is "no event"; a restart makes the tick-0 events due at once.
+    Rig ended(image);
+    const uint32_t length = dry_streams(image).back().frame + 1;
+    ended.render(length + 500);
+    ASSERT_EQ(ended.player->seq.running, 0u);
+    const auto first_run = ended.recorder.streams;
+    ended.recorder.streams.clear();
+    ended.start();
+    EXPECT_TRUE(ended.render(30000) == fresh);
+    ended.render(length);
+    ASSERT_EQ(ended.recorder.streams.size(), first_run.size());
+    for (size_t i = 0; i < first_run.size(); ++i) {
+        EXPECT_EQ(ended.recorder.streams[i].bytes, first_run[i].bytes);
+        EXPECT_EQ(ended.recorder.streams[i].frame - ended.start_frame, first_run[i].frame);
+    }
+}
+
+TEST(Player, FixedSeedRendersAreBitIdenticalAndOtherSeedsDiffer)
+{
+    const std::vector<uint8_t> image(kEmbeddedSong, kEmbeddedSong + kEmbeddedSongSize);
+    const Frames a = Rig(image, 77).render(4 * 44100);
+    const Frames b = Rig(image, 77).render(4 * 44100);
+    const Frames c = Rig(image, 78).render(4 * 44100);
+    EXPECT_TRUE(a == b);
+    EXPECT_FALSE(a == c);  // the noise drums take their seeds from the seed source
+}
+
+TEST(Player, OfflinePositionCountsTheFramesRenderedSinceStart)
+{
+    Rig rig(build_song_image(busy_song(1)), 1, false);
+    rig.render(4410);
+    rig.start();
+    EXPECT_EQ(player_position_ms(*rig.player), 0);
+    rig.render(44100);
+    EXPECT_EQ(player_position_ms(*rig.player), 1000);
+    rig.render(44);
+    EXPECT_EQ(player_position_ms(*rig.player), 1000);
+}
+
+namespace {
+
+// A stand-in for the sound output: records what the transport asks of it.
+struct FakeOutput {
+    int32_t open_result = -1;
+    RenderCallback callback = nullptr;
+    void* callback_context = nullptr;
+    float gain = 0.0f;
+    int32_t played = -65536;
+    int locks = 0;
+    int unlocks = 0;
+    int wakes = 0;
+    int closes = 0;
+    PlayerOutput output{
+        this,
+        [](void* c, RenderCallback callback, void* context) {
+            auto& self = *static_cast<FakeOutput*>(c);
+            self.callback = callback;
+            self.callback_context = context;
+            return self.open_result;
+        },
+        [](void* c) { ++static_cast<FakeOutput*>(c)->closes; },
+        [](void* c) { ++static_cast<FakeOutput*>(c)->wakes; },
+        [](void* c, float gain) { static_cast<FakeOutput*>(c)->gain = gain; },
+        [](void* c) { return static_cast<FakeOutput*>(c)->played; },
+        [](void* c) { ++static_cast<FakeOutput*>(c)->locks; },
+        [](void* c) { ++static_cast<FakeOutput*>(c)->unlocks; },
+    };
+};
+
+}  // namespace
+
+TEST(Player, WithAnOutputTheRenderCallbackIsHandedOverAndTheResetRunsUnderTheLock)
+{
+    const auto image = build_song_image(busy_song(1));
+    auto engine = std::make_unique<SynthEngine>();
+    auto player = std::make_unique<Player>();
+    FakeOutput fake;
+    EXPECT_EQ(player_init(*player, *engine, image.data(), &fake.output), 1);
+    EXPECT_EQ(fake.callback, &player_render);
+    EXPECT_EQ(fake.callback_context, player.get());
+    EXPECT_EQ(fake.gain, 1.0f);
+
+    Frames frames(2 * 500);
+    fake.callback(fake.callback_context, frames.data(), 500);  // muted until started
+    EXPECT_TRUE(all_zero(frames));
+
+    EXPECT_EQ(player_start(*player), 2000u);
+    EXPECT_EQ(fake.locks, 1);
+    EXPECT_EQ(fake.unlocks, 1);
+    // The first frame rendered after the start is heard one output buffer later.
+    fake.played = 2000 - 65536;
+    EXPECT_EQ(player_position_ms(*player), -371);
+    fake.played = 2000 + 176400 * 3;
+    EXPECT_EQ(player_position_ms(*player), 3000);
+    player_wake(*player);
+    player_close(*player);
+    EXPECT_EQ(fake.wakes, 1);
+    EXPECT_EQ(fake.closes, 1);
+
+    FakeOutput failing;
+    failing.open_result = 0;
+    auto other = std::make_unique<Player>();
+    EXPECT_EQ(player_init(*other, *engine, image.data(), &failing.output), 0);
+}
+
+TEST(Player, ASongThatDoesNotLoadIsNeverPlayed)
+{
+    ImageLayout layout;
+    auto image = build_song_image(busy_song(1), &layout);
+    write_word(image, layout.patch_bank_size, 1048577);
+    auto engine = std::make_unique<SynthEngine>();
+    auto player = std::make_unique<Player>();
+    EXPECT_EQ(player_init(*player, *engine, image.data(), nullptr), 0);
+    player_start(*player);
+    EXPECT_EQ(player->seq.running, 0u);
+    Frames frames(2 * 1000, 1.0f);
+    player_render(player.get(), frames.data(), 1000);
+    EXPECT_TRUE(all_zero(frames));
+}

@@ -1,0 +1,219 @@
+// The tool's render, events and info commands, run as the built binary.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "sequencer/player.h"
+#include "synth/engine.h"
+#include "synth/seed_source.h"
+#include "tests/sequencer/sequencer_test_support.h"
+#include "tools/wav_writer.h"
+
+using namespace image_builder;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ToolRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class ToolTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* binary = std::getenv("CANTILENA_BINARY_DIR");
+        if (!binary) GTEST_SKIP() << "CANTILENA_BINARY_DIR is not set";
+        tool_ = fs::path(binary) / "tools" / "cantilena-tool";
+        ASSERT_TRUE(fs::exists(tool_)) << tool_;
+        dir_ = fs::temp_directory_path() /
+               ("cantilena-tool-test-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+    }
+
+    void TearDown() override
+    {
+        if (!dir_.empty()) fs::remove_all(dir_);
+    }
+
+    fs::path write_image(const std::string& name, const std::vector<uint8_t>& bytes)
+    {
+        const fs::path path = dir_ / name;
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+
+    static std::string slurp(const fs::path& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    ToolRun run(const std::string& arguments)
+    {
+        const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
+        const std::string command =
+            tool_.string() + " " + arguments + " > " + out.string() + " 2> " + err.string() + " < /dev/null";
+        const int raw = std::system(command.c_str());
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
+    }
+
+    fs::path tool_;
+    fs::path dir_;
+};
+
+struct SoundFile {
+    SF_INFO info{};
+    std::vector<float> floats;
+    std::vector<int16_t> shorts;
+};
+
+SoundFile read_sound(const fs::path& path)
+{
+    SoundFile sound;
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &sound.info);
+    EXPECT_NE(file, nullptr) << path << ": " << sf_strerror(nullptr);
+    if (!file) return sound;
+    const size_t samples = static_cast<size_t>(sound.info.frames) * sound.info.channels;
+    if ((sound.info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT) {
+        sound.floats.resize(samples);
+        sf_read_float(file, sound.floats.data(), static_cast<sf_count_t>(samples));
+    } else {
+        sound.shorts.resize(samples);
+        sf_read_short(file, sound.shorts.data(), static_cast<sf_count_t>(samples));
+    }
+    sf_close(file);
+    return sound;
+}
+
+// What the player renders for an image with a fixed seed.
+std::vector<float> render_in_process(const std::vector<uint8_t>& image, uint32_t seed, uint32_t frames)
+{
+    seed_source_fix(seed);
+    auto engine = std::make_unique<SynthEngine>();
+    auto player = std::make_unique<Player>();
+    player_init(*player, *engine, image.data(), nullptr);
+    player_start(*player);
+    std::vector<float> out(2 * static_cast<size_t>(frames));
+    player_render(player.get(), out.data(), frames);
+    return out;
+}
+
+}  // namespace
+
+TEST(Pcm16, ConvertsAsTheOutputStageDoes)
+{
+    EXPECT_EQ(pcm16_from_float(0.5f), 16384);
+    EXPECT_EQ(pcm16_from_float(1.0f), 32600);
+    EXPECT_EQ(pcm16_from_float(-1.0f), -32600);
+    EXPECT_EQ(pcm16_from_float(1.5f / 32768.0f), 2);  // ties to even
+    EXPECT_EQ(pcm16_from_float(2.5f / 32768.0f), 2);
+    EXPECT_EQ(pcm16_from_float(1e10f), -32600);  // out of the integer range reads as the most negative
+}
+
+TEST_F(ToolTest, RenderWritesTheSameSamplesThePlayerMakes)
+{
+    const auto image = build_song_image(busy_song(1));
+    const fs::path song = write_image("busy.img", image);
+    const std::vector<float> expected = render_in_process(image, 42, 2 * 44100);
+
+    ASSERT_EQ(run("render " + song.string() + " -o " + (dir_ / "a.wav").string() + " --seconds 2 --seed 42").status, 0);
+    const SoundFile pcm = read_sound(dir_ / "a.wav");
+    EXPECT_EQ(pcm.info.frames, 2 * 44100);
+    EXPECT_EQ(pcm.info.channels, 2);
+    EXPECT_EQ(pcm.info.samplerate, 44100);
+    ASSERT_EQ(pcm.shorts.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(pcm.shorts[i], pcm16_from_float(expected[i])) << i;
+
+    ASSERT_EQ(
+        run("render " + song.string() + " -o " + (dir_ / "f.wav").string() + " --seconds 2 --seed 42 --format float")
+            .status,
+        0);
+    const SoundFile floats = read_sound(dir_ / "f.wav");
+    EXPECT_TRUE(floats.floats == expected);
+
+    ASSERT_EQ(run("render " + song.string() + " -o " + (dir_ / "a.flac").string() + " --seconds 2 --seed 42").status,
+              0);
+    const SoundFile flac = read_sound(dir_ / "a.flac");
+    EXPECT_EQ(flac.info.format & SF_FORMAT_TYPEMASK, SF_FORMAT_FLAC);
+    EXPECT_TRUE(flac.shorts == pcm.shorts);
+}
+
+TEST_F(ToolTest, RenderToStandardOutputWritesAWavStream)
+{
+    const ToolRun result = run("render -o - --seconds 0.5 --seed 3");  // the embedded song
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(result.err.empty());  // no progress bar without a terminal
+    std::ofstream(dir_ / "piped.wav", std::ios::binary) << result.out;
+    const SoundFile sound = read_sound(dir_ / "piped.wav");
+    EXPECT_EQ(sound.info.frames, 22050);
+    EXPECT_EQ(sound.info.format & SF_FORMAT_TYPEMASK, SF_FORMAT_WAV);
+}
+
+TEST_F(ToolTest, EventsListsEveryStreamWithItsTickAndFrame)
+{
+    SongPlan song;
+    song.tempos = {{0, 371519}};
+    song.channels[3].programs = {{0, 3}};
+    song.channels[3].notes = {{0, 60, 99}, {36, 60, 0}};
+    const ToolRun result = run("events " + write_image("two.img", build_song_image(song)).string());
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "tick 0 frame 0: C3 03 93 3C 63 FD\ntick 36 frame 4607: 93 3C 00 FD\n");
+}
+
+TEST_F(ToolTest, InfoDescribesTheImage)
+{
+    SongPlan song = busy_song(1);
+    song.texts = {"!lAA_ "};
+    const auto image = build_song_image(song);
+    const ToolRun result = run("info " + write_image("busy.img", image).string());
+    ASSERT_EQ(result.status, 0) << result.err;
+    for (const std::string& line :
+         {std::string("ticks per quarter: 128"), std::string("tempo events: 2"), std::string("channels: 4 present"),
+          std::string("global parameter block: 22 bytes"), std::string("patch bank: "), std::string("4 programs"),
+          std::string("text 0: \"!lAA_ \""), std::string("length: 1024 ticks"),
+          std::string(std::to_string(image.size()) + " bytes")})
+        EXPECT_NE(result.out.find(line), std::string::npos) << line << "\n" << result.out;
+}
+
+TEST_F(ToolTest, ABadFileGetsAnErrorNamingTheFileAndTheByte)
+{
+    auto image = build_song_image(busy_song(1));
+    write_word(image, 0, 0);
+    const fs::path bad = write_image("bad.img", image);
+    for (const std::string& command : {std::string("info "), std::string("events "), "render -o " + (dir_ / "x.wav").string() + " "}) {
+        const ToolRun result = run(command + bad.string());
+        EXPECT_EQ(result.status, 1) << command;
+        EXPECT_NE(result.err.find(bad.string() + ": byte 0: ticks per quarter note is 0"), std::string::npos)
+            << result.err;
+        EXPECT_TRUE(result.out.empty());
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "x.wav"));
+
+    const ToolRun missing = run("info " + (dir_ / "nowhere.img").string());
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("nowhere.img: No such file"), std::string::npos) << missing.err;
+}
+
+TEST_F(ToolTest, UsageErrorsExitWithTwo)
+{
+    EXPECT_EQ(run("render").status, 2);  // no output file
+    EXPECT_EQ(run("render -o x.wav --format mp3").status, 2);
+    const ToolRun unknown = run("render -o " + (dir_ / "x.ogg").string());
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_NE(unknown.err.find("unknown output type"), std::string::npos) << unknown.err;
+    EXPECT_EQ(run("render --help").status, 0);
+}
