@@ -1,8 +1,8 @@
 // cantilena: plays the song it carries.
-#include <cstdio>
+#include "app/player_app.h"
+#include "data/embedded_song.h"
 
-int main()
+int main(int argc, char** argv)
 {
-    std::printf("cantilena: playback is not there yet; build and test with the README's commands.\n");
-    return 0;
+    return cantilena_main(argc, argv, kEmbeddedSong);
 }

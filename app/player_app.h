@@ -1,0 +1,12 @@
+// The player program: plays the song image it is given on the default sound
+// device until Esc, a stop signal or the stop point at 198 seconds.
+#pragma once
+
+#include <cstdint>
+
+// Until the song issue names it, the banner calls the song this.
+extern const char kSongName[];
+
+// The whole program: returns the process exit status (0 played, 1 no sound
+// device, 2 a usage error).
+int cantilena_main(int argc, char** argv, const uint8_t* song_image);

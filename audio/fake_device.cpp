@@ -1,0 +1,63 @@
+#include "audio/fake_device.h"
+
+namespace {
+
+int32_t fake_open(void* context, AudioRing* ring)
+{
+    auto& device = *static_cast<FakeDevice*>(context);
+    if (device.failures_left > 0) {
+        --device.failures_left;
+        ++device.failed_opens;
+        return 0;
+    }
+    device.ring = ring;
+    device.open = true;
+    device.lost = false;
+    ++device.opens;
+    return 1;
+}
+
+void fake_close(void* context)
+{
+    auto& device = *static_cast<FakeDevice*>(context);
+    if (device.open) ++device.closes;
+    device.open = false;
+}
+
+int32_t fake_playing(void* context)
+{
+    const auto& device = *static_cast<FakeDevice*>(context);
+    return device.open && !device.lost ? 1 : 0;
+}
+
+}  // namespace
+
+SoundDevice fake_device(FakeDevice& device)
+{
+    device = FakeDevice{};
+    return SoundDevice{&device, fake_open, fake_close, fake_playing};
+}
+
+void fake_device_play(FakeDevice& device, uint32_t bytes, int16_t* heard)
+{
+    constexpr uint32_t kChunkFrames = 1024;
+    int16_t scratch[kChunkFrames * 2];
+    uint32_t frames = bytes / 4;
+    while (frames > 0) {
+        const uint32_t count = frames < kChunkFrames ? frames : kChunkFrames;
+        int16_t* out = heard != nullptr ? heard : scratch;
+        ring_play(*device.ring, out, count);
+        if (heard != nullptr) heard += count * 2;
+        frames -= count;
+    }
+}
+
+void fake_device_set_latency(FakeDevice& device, uint32_t bytes)
+{
+    device.ring->latency_bytes.store(bytes, std::memory_order_relaxed);
+}
+
+void fake_device_lose(FakeDevice& device)
+{
+    device.lost = true;
+}

@@ -1,0 +1,215 @@
+#include "audio/portaudio_device.h"
+
+#include <pa_linux_alsa.h>
+#include <portaudio.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kChannels = 2;
+
+// ALSA prints its probing of every card and plugin on stderr while PortAudio
+// scans the devices; the player's stderr is for its own messages. fd 2 points
+// at /dev/null for the duration and is put back afterwards.
+class QuietStderr {
+public:
+    QuietStderr()
+    {
+        std::fflush(stderr);
+        saved_ = dup(STDERR_FILENO);
+        const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (saved_ >= 0 && null_fd >= 0) dup2(null_fd, STDERR_FILENO);
+        if (null_fd >= 0) close(null_fd);
+    }
+    ~QuietStderr()
+    {
+        std::fflush(stderr);
+        if (saved_ >= 0) {
+            dup2(saved_, STDERR_FILENO);
+            close(saved_);
+        }
+    }
+    QuietStderr(const QuietStderr&) = delete;
+    QuietStderr& operator=(const QuietStderr&) = delete;
+
+private:
+    int saved_;
+};
+
+int stream_callback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo* time,
+                    PaStreamCallbackFlags, void* user)
+{
+    auto* device = static_cast<PortAudioDevice*>(user);
+    AudioRing& ring = *device->ring;
+    const uint32_t count = static_cast<uint32_t>(frames);
+    // What is heard now lags the cursor by this buffer plus everything queued
+    // before it (from now until the buffer's first frame reaches the DAC).
+    uint32_t queued_bytes = device->fallback_latency_bytes;
+    if (time != nullptr) {
+        const double ahead = time->outputBufferDacTime - time->currentTime;
+        if (ahead > 0.0 && ahead < 2.0) {
+            queued_bytes = static_cast<uint32_t>(std::lrint(ahead * kDeviceSampleRate)) * 4;
+        }
+    }
+    ring.latency_bytes.store(queued_bytes + count * 4, std::memory_order_relaxed);
+    ring_play(ring, static_cast<int16_t*>(output), count);
+    device->callbacks.fetch_add(1, std::memory_order_relaxed);
+    return paContinue;
+}
+
+bool is_alsa_device(PaDeviceIndex index)
+{
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(index);
+    if (info == nullptr) return false;
+    const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi);
+    return api != nullptr && api->type == paALSA;
+}
+
+void stream_finished(void* user)
+{
+    static_cast<PortAudioDevice*>(user)->finished.store(1, std::memory_order_relaxed);
+}
+
+void set_error(PortAudioDevice& device, const char* what, PaError error)
+{
+    const char* text = Pa_GetErrorText(error);
+    if (error == paUnanticipatedHostError) {
+        const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
+        if (host != nullptr && host->errorText != nullptr && host->errorText[0] != '\0') text = host->errorText;
+    }
+    std::snprintf(device.error, sizeof device.error, "%s: %s", what, text);
+}
+
+void device_close(void* context)
+{
+    auto& device = *static_cast<PortAudioDevice*>(context);
+    if (device.stream != nullptr) {
+        Pa_AbortStream(device.stream);
+        Pa_CloseStream(device.stream);
+        device.stream = nullptr;
+    }
+    if (device.initialised) {
+        Pa_Terminate();
+        device.initialised = false;
+    }
+}
+
+int32_t fail(PortAudioDevice& device)
+{
+    device_close(&device);
+    device.ever_failed = true;
+    device.failed_at = Clock::now();
+    return 0;
+}
+
+int32_t device_open(void* context, AudioRing* ring)
+{
+    auto& device = *static_cast<PortAudioDevice*>(context);
+    device_close(&device);
+    if (device.ever_failed && Clock::now() - device.failed_at < std::chrono::milliseconds(kReopenPauseMs)) return 0;
+    device.ring = ring;
+    device.error[0] = '\0';
+    device.callbacks.store(0, std::memory_order_relaxed);
+    device.finished.store(0, std::memory_order_relaxed);
+
+    // Initialised afresh on every open: after the device went away, the
+    // default device may be a different one.
+    PaError result;
+    PaStream* stream = nullptr;
+    PaDeviceIndex output_device = paNoDevice;
+    {
+        QuietStderr quiet;
+        result = Pa_Initialize();
+        if (result == paNoError) {
+            device.initialised = true;
+            PaStreamParameters parameters{};
+            parameters.device = Pa_GetDefaultOutputDevice();
+            output_device = parameters.device;
+            if (parameters.device == paNoDevice) {
+                std::snprintf(device.error, sizeof device.error, "no default sound output device");
+                result = paNoError;
+            } else {
+                parameters.channelCount = kChannels;
+                parameters.sampleFormat = paInt16;
+                parameters.suggestedLatency = kSuggestedLatencySeconds;
+                parameters.hostApiSpecificStreamInfo = nullptr;
+                result = Pa_OpenStream(&stream, nullptr, &parameters, kDeviceSampleRate,
+                                       paFramesPerBufferUnspecified, paClipOff | paDitherOff, stream_callback,
+                                       &device);
+                if (result != paNoError) set_error(device, "cannot open the default sound output device", result);
+            }
+        } else {
+            set_error(device, "cannot initialise PortAudio", result);
+        }
+    }
+    if (stream == nullptr) {
+        if (device.error[0] == '\0') set_error(device, "cannot open the default sound output device", result);
+        return fail(device);
+    }
+    device.stream = stream;
+
+    const PaStreamInfo* info = Pa_GetStreamInfo(stream);
+    device.fallback_latency_bytes =
+        info != nullptr && info->outputLatency > 0.0 && info->outputLatency < 2.0
+            ? static_cast<uint32_t>(std::lrint(info->outputLatency * kDeviceSampleRate)) * 4
+            : 0;
+    ring->latency_bytes.store(device.fallback_latency_bytes, std::memory_order_relaxed);
+    Pa_SetStreamFinishedCallback(stream, stream_finished);
+    if (is_alsa_device(output_device)) {
+        // The callback only copies from the ring; running it at real-time
+        // priority where the system allows keeps it on time under load.
+        // Where it does not, PortAudio carries on at normal priority.
+        PaAlsa_EnableRealtimeScheduling(stream, 1);
+    }
+    device.seen_callbacks = 0;
+    device.seen_at = Clock::now();
+    result = Pa_StartStream(stream);
+    if (result != paNoError) {
+        set_error(device, "cannot start the sound output stream", result);
+        return fail(device);
+    }
+    return 1;
+}
+
+int32_t device_playing(void* context)
+{
+    auto& device = *static_cast<PortAudioDevice*>(context);
+    if (device.stream == nullptr) return 0;
+    if (device.finished.load(std::memory_order_relaxed) != 0) return 0;
+    if (Pa_IsStreamActive(device.stream) != 1) return 0;
+    const uint32_t callbacks = device.callbacks.load(std::memory_order_relaxed);
+    const Clock::time_point now = Clock::now();
+    if (callbacks != device.seen_callbacks) {
+        device.seen_callbacks = callbacks;
+        device.seen_at = now;
+        return 1;
+    }
+    return now - device.seen_at < std::chrono::milliseconds(kStalledStreamMs) ? 1 : 0;
+}
+
+}  // namespace
+
+SoundDevice portaudio_device(PortAudioDevice& device)
+{
+    device.stream = nullptr;
+    device.ring = nullptr;
+    device.initialised = false;
+    device.ever_failed = false;
+    device.callbacks.store(0, std::memory_order_relaxed);
+    device.finished.store(0, std::memory_order_relaxed);
+    device.seen_callbacks = 0;
+    device.fallback_latency_bytes = 0;
+    device.error[0] = '\0';
+    return SoundDevice{&device, device_open, device_close, device_playing};
+}
+
+const char* portaudio_device_error(const PortAudioDevice& device)
+{
+    return device.error;
+}

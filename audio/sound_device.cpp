@@ -1,0 +1,21 @@
+#include "audio/sound_device.h"
+
+void ring_play(AudioRing& ring, int16_t* out, uint32_t count)
+{
+    const uint32_t cursor = ring.play_cursor.load(std::memory_order_relaxed);
+    uint32_t frame = cursor / 4;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t word = ring.frames[frame].load(std::memory_order_relaxed);
+        out[2 * i] = static_cast<int16_t>(static_cast<uint16_t>(word & 0xFFFFu));
+        out[2 * i + 1] = static_cast<int16_t>(static_cast<uint16_t>(word >> 16));
+        frame = (frame + 1) & (kRingFrames - 1);
+    }
+    ring.play_cursor.store((cursor + count * 4) & kRingByteMask, std::memory_order_release);
+}
+
+void ring_reset(AudioRing& ring)
+{
+    for (auto& frame : ring.frames) frame.store(0, std::memory_order_relaxed);
+    ring.play_cursor.store(0, std::memory_order_release);
+    ring.latency_bytes.store(0, std::memory_order_relaxed);
+}

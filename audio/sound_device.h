@@ -1,0 +1,47 @@
+// The sound device behind the streaming output. The output keeps the looping
+// 16-bit stereo stream buffer (the ring) itself; a device only plays it: it
+// copies frames from the play cursor and moves the cursor on. Two devices
+// exist: PortAudio (portaudio_device.h) and a fake one for tests
+// (fake_device.h) whose cursor the test moves by hand.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+constexpr uint32_t kRingBytes = 65536;  // about 371.5 ms of 44100 Hz 16-bit stereo
+constexpr uint32_t kRingFrames = kRingBytes / 4;
+constexpr uint32_t kRingByteMask = kRingBytes - 1;
+constexpr uint32_t kDeviceSampleRate = 44100;
+
+struct AudioRing {
+    // One 16-bit stereo frame a word: left in the low half, right in the
+    // high half. Word-sized atomics, so the device may read a stretch that a
+    // late worker is still writing without undefined behaviour (it hears a
+    // glitch, as a looping hardware buffer would).
+    std::atomic<uint32_t> frames[kRingFrames];
+    // Byte offset (a multiple of 4) of the next frame the device takes;
+    // written by the device only, with release order after its reads.
+    std::atomic<uint32_t> play_cursor;
+    // Bytes the device has taken but not yet played out, as of its last
+    // callback; subtracted from the stream position to report what is heard.
+    std::atomic<uint32_t> latency_bytes;
+};
+
+// Device side: copies count frames from the play cursor into out
+// (interleaved left, right) and advances the cursor, wrapping at the end.
+// Never blocks and takes no lock.
+void ring_play(AudioRing& ring, int16_t* out, uint32_t count);
+
+// Clears the ring to silence and puts the cursor at 0.
+void ring_reset(AudioRing& ring);
+
+struct SoundDevice {
+    void* context;
+    // Starts a stream that plays the ring from its current play cursor.
+    // Returns 1, or 0 when no stream could be started.
+    int32_t (*open)(void* context, AudioRing* ring);
+    // Stops and releases the stream, if any.
+    void (*close)(void* context);
+    // 1 while the stream plays; 0 once it has failed or its device went away.
+    int32_t (*playing)(void* context);
+};

@@ -1,0 +1,308 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "audio/audio_output.h"
+#include "audio/fake_device.h"
+
+namespace {
+
+// A render callback that numbers its samples: sample k of the stream is
+// (k mod 20000) / 32768, so a 16-bit sample tells where it came from.
+struct Counter {
+    uint32_t next = 0;
+    std::vector<uint32_t> requests;  // frames asked for, one entry a call
+};
+
+float counted_sample(uint32_t k)
+{
+    return static_cast<float>(static_cast<int32_t>(k % 20000)) / 32768.0f;
+}
+
+int32_t count_samples(void* context, float* frames, uint32_t count)
+{
+    auto& counter = *static_cast<Counter*>(context);
+    counter.requests.push_back(count);
+    for (uint32_t i = 0; i < 2 * count; ++i) frames[i] = counted_sample(counter.next++);
+    return 0;
+}
+
+class AudioOutputTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        output = std::make_unique<AudioOutput>();
+        device = fake_device(fake);
+    }
+    void TearDown() override { audio_close(*output); }
+
+    void open_manual() { ASSERT_EQ(audio_open(*output, device, count_samples, &counter, AudioWorker::manual), -1); }
+
+    // Plays bytes and refills after them, as the device and the worker would.
+    void play_and_fill(uint32_t bytes, int16_t* heard = nullptr)
+    {
+        fake_device_play(fake, bytes, heard);
+        audio_fill(*output);
+    }
+
+    // Plays a whole buffer or more in 4096-byte steps: a move of exactly
+    // one buffer would leave the cursor where it was.
+    void play_buffers(uint32_t bytes, int16_t* heard = nullptr)
+    {
+        for (uint32_t done = 0; done < bytes; done += 4096) {
+            play_and_fill(4096, heard != nullptr ? heard + done / 2 : nullptr);
+        }
+    }
+
+    std::unique_ptr<AudioOutput> output;
+    FakeDevice fake{};
+    SoundDevice device{};
+    Counter counter;
+};
+
+TEST_F(AudioOutputTest, fills_at_a_one_millisecond_cadence_are_160_or_192_bytes_and_cover_the_play_time)
+{
+    open_manual();
+    uint32_t cursor = 0;
+    uint32_t filled = 0;
+    for (uint32_t ms = 1; ms <= 1000; ++ms) {
+        const uint32_t target = (ms * 441 / 10) * 4;  // the frames 1 ms after another have played
+        fake_device_play(fake, target - cursor);
+        cursor = target;
+        audio_fill(*output);
+    }
+    for (uint32_t frames : counter.requests) {
+        EXPECT_TRUE(frames * 4 == 160 || frames * 4 == 192) << frames * 4 << " bytes";
+        filled += frames * 4;
+    }
+    EXPECT_EQ(filled, cursor & ~31u);
+    EXPECT_EQ(output->write_offset, (cursor & ~31u) % kRingBytes);
+}
+
+TEST_F(AudioOutputTest, a_cursor_that_has_not_passed_a_32_byte_step_asks_for_nothing)
+{
+    open_manual();
+    audio_fill(*output);
+    EXPECT_TRUE(counter.requests.empty());
+    play_and_fill(100);
+    ASSERT_EQ(counter.requests.size(), 1u);
+    EXPECT_EQ(counter.requests[0], 96u / 4);
+    play_and_fill(24);  // cursor 124: still inside the step that starts at 96
+    EXPECT_EQ(counter.requests.size(), 1u);
+    EXPECT_EQ(output->region1, nullptr);
+}
+
+TEST_F(AudioOutputTest, a_fill_across_the_end_writes_two_regions_the_second_continuing_the_mix)
+{
+    open_manual();
+    play_and_fill(kRingBytes - 64);
+    counter.next = 0;
+    play_and_fill(128);  // the cursor wraps to 64
+    ASSERT_EQ(counter.requests.back(), 128u / 4);
+    EXPECT_EQ(output->region1, &output->ring.frames[(kRingBytes - 64) / 4]);
+    EXPECT_EQ(output->region1_bytes, 64u);
+    EXPECT_EQ(output->region2, &output->ring.frames[0]);
+    EXPECT_EQ(output->region2_bytes, 64u);
+    // Frame 16 of the fill, the first of the second region, is at offset 0.
+    const uint32_t word = output->ring.frames[0].load();
+    EXPECT_EQ(static_cast<int16_t>(word & 0xFFFF), 32);
+    EXPECT_EQ(static_cast<int16_t>(word >> 16), 33);
+    const uint32_t last = output->ring.frames[kRingFrames - 1].load();
+    EXPECT_EQ(static_cast<int16_t>(last & 0xFFFF), 30);
+}
+
+TEST_F(AudioOutputTest, the_device_hears_the_rendered_stream_one_buffer_late_without_a_gap)
+{
+    open_manual();
+    // Irregular device buffers, several times round the ring.
+    const uint32_t steps[] = {4096, 176, 180, 2048, 12, 940, 7000, 4};
+    std::vector<int16_t> heard;
+    uint32_t total = 0;
+    for (int pass = 0; total < 5 * kRingBytes; ++pass) {
+        const uint32_t bytes = steps[pass % 8];
+        std::vector<int16_t> chunk(bytes / 2);
+        play_and_fill(bytes, chunk.data());
+        heard.insert(heard.end(), chunk.begin(), chunk.end());
+        total += bytes;
+    }
+    const size_t silent = kRingBytes / 2;  // samples of the first buffer
+    for (size_t i = 0; i < silent; ++i) ASSERT_EQ(heard[i], 0) << "sample " << i;
+    for (size_t i = silent; i < heard.size(); ++i) {
+        ASSERT_EQ(heard[i], static_cast<int16_t>((i - silent) % 20000)) << "sample " << i;
+    }
+}
+
+TEST(ConvertToPcm16, clamps_to_32600_and_rounds_to_nearest_even)
+{
+    EXPECT_EQ(convert_to_pcm16(1.0f, 32768.0f), 32600);
+    EXPECT_EQ(convert_to_pcm16(-1.0f, 32768.0f), -32600);
+    EXPECT_EQ(convert_to_pcm16(0.5f, 32768.0f), 16384);
+    EXPECT_EQ(convert_to_pcm16(32600.4f / 32768.0f, 32768.0f), 32600);
+    EXPECT_EQ(convert_to_pcm16(-32599.0f / 32768.0f, 32768.0f), -32599);
+    EXPECT_EQ(convert_to_pcm16(0.5f / 32768.0f, 32768.0f), 0);
+    EXPECT_EQ(convert_to_pcm16(1.5f / 32768.0f, 32768.0f), 2);
+    EXPECT_EQ(convert_to_pcm16(-2.5f / 32768.0f, 32768.0f), -2);
+    EXPECT_EQ(convert_to_pcm16(0.5f, 16384.0f), 8192);  // gain 0.5
+}
+
+TEST(ConvertToPcm16, not_a_number_and_values_beyond_32_bits_give_the_negative_limit)
+{
+    EXPECT_EQ(convert_to_pcm16(std::numeric_limits<float>::quiet_NaN(), 32768.0f), -32600);
+    EXPECT_EQ(convert_to_pcm16(1.0e10f, 32768.0f), -32600);
+    EXPECT_EQ(convert_to_pcm16(65536.0f, 32768.0f), -32600);  // exactly 2^31
+    EXPECT_EQ(convert_to_pcm16(std::numeric_limits<float>::infinity(), 32768.0f), -32600);
+    EXPECT_EQ(convert_to_pcm16(-1.0e10f, 32768.0f), -32600);
+    EXPECT_EQ(convert_to_pcm16(60000.0f, 32768.0f), 32600);  // large but inside the 32-bit range
+}
+
+TEST_F(AudioOutputTest, before_the_first_fill_the_position_is_one_buffer_below_zero_plus_the_cursor)
+{
+    open_manual();
+    EXPECT_EQ(audio_played_bytes(*output), -65536);
+    fake_device_play(fake, 100);
+    EXPECT_EQ(audio_played_bytes(*output), -65536 + 100);
+    audio_fill(*output);
+    EXPECT_EQ(output->bytes_written, -65536 + 96);
+    EXPECT_EQ(audio_played_bytes(*output), -65536 + 100);
+    play_buffers(65536);
+    EXPECT_EQ(audio_played_bytes(*output), 100);
+}
+
+TEST_F(AudioOutputTest, a_cursor_16384_bytes_or_more_past_the_last_fill_repeats_the_previous_position)
+{
+    open_manual();
+    play_and_fill(1024);
+    const int32_t before = audio_played_bytes(*output);
+    fake_device_play(fake, 16380);
+    EXPECT_EQ(audio_played_bytes(*output), before + 16380);
+    fake_device_play(fake, 4);  // now 16384 past the write offset
+    EXPECT_EQ(audio_played_bytes(*output), before + 16380);
+    fake_device_play(fake, 30000);
+    EXPECT_EQ(audio_played_bytes(*output), before + 16380);
+    audio_fill(*output);  // the worker catches up and the count goes on
+    EXPECT_EQ(audio_played_bytes(*output), before + 16384 + 30000);
+}
+
+TEST_F(AudioOutputTest, the_device_latency_is_taken_off_the_position)
+{
+    open_manual();
+    play_buffers(65536 + 8192);
+    const int32_t played = audio_played_bytes(*output);
+    fake_device_set_latency(fake, 2200);
+    EXPECT_EQ(audio_played_bytes(*output), played - 2200);
+}
+
+TEST_F(AudioOutputTest, a_lost_stream_is_reopened_and_resumes_from_the_ring_without_a_gap)
+{
+    open_manual();
+    std::vector<int16_t> heard(kRingBytes / 2 + 500 + (kRingBytes - 4096) / 2);
+    play_buffers(kRingBytes, heard.data());
+    fake_device_play(fake, 1000, heard.data() + kRingBytes / 2);  // taken just before the stream fails
+    const size_t requests = counter.requests.size();
+    const int32_t played = audio_played_bytes(*output);
+
+    fake_device_lose(fake);
+    fake.failures_left = 2;  // the device stays away for two passes
+    audio_fill(*output);
+    audio_fill(*output);
+    EXPECT_EQ(fake.failed_opens, 2u);
+    EXPECT_EQ(counter.requests.size(), requests);
+    EXPECT_EQ(audio_played_bytes(*output), played);
+
+    audio_fill(*output);  // reopened: the stretch taken before the failure is refilled
+    EXPECT_EQ(fake.opens, 2u);
+    EXPECT_EQ(fake.closes, 1u);
+    ASSERT_EQ(counter.requests.size(), requests + 1);
+    EXPECT_EQ(counter.requests.back(), 992u / 4);
+    EXPECT_EQ(audio_played_bytes(*output), played);
+    play_buffers(kRingBytes - 4096, heard.data() + kRingBytes / 2 + 500);
+    EXPECT_EQ(audio_played_bytes(*output), played + 65536 - 4096);
+    for (size_t i = kRingBytes / 2; i < heard.size(); ++i) {
+        ASSERT_EQ(heard[i], static_cast<int16_t>((i - kRingBytes / 2) % 20000)) << "sample " << i;
+    }
+}
+
+TEST_F(AudioOutputTest, a_device_that_cannot_open_fails_the_open_and_leaves_nothing_running)
+{
+    fake.failures_left = 1;
+    EXPECT_EQ(audio_open(*output, device, count_samples, &counter), 0);
+    EXPECT_FALSE(output->worker.joinable());
+    EXPECT_FALSE(fake.open);
+}
+
+bool wait_until(const std::function<bool()>& done)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// The worker thread: the callback records into an atomic so the test can
+// watch it from outside.
+struct Watched {
+    std::atomic<uint32_t> frames{0};
+};
+
+int32_t watch_frames(void* context, float* frames, uint32_t count)
+{
+    static_cast<Watched*>(context)->frames.fetch_add(count);
+    for (uint32_t i = 0; i < 2 * count; ++i) frames[i] = 0.0f;
+    return 0;
+}
+
+TEST(AudioWorkerThread, fills_when_woken_and_by_itself_after_a_time_out_and_ends_on_close)
+{
+    auto output = std::make_unique<AudioOutput>();
+    FakeDevice fake{};
+    const SoundDevice device = fake_device(fake);
+    Watched watched;
+    ASSERT_EQ(audio_open(*output, device, watch_frames, &watched), -1);
+
+    {
+        std::lock_guard<std::mutex> guard(output->lock);  // the device moves while the worker is out
+        fake_device_play(fake, 640);
+    }
+    audio_wake(*output);
+    EXPECT_TRUE(wait_until([&] { return watched.frames.load() == 160; }));
+    {
+        std::lock_guard<std::mutex> guard(output->lock);
+        fake_device_play(fake, 320);
+    }
+    // No wake: the worker's own time-out finds the moved cursor.
+    EXPECT_TRUE(wait_until([&] { return watched.frames.load() == 240; }));
+    audio_close(*output);
+    EXPECT_FALSE(output->worker.joinable());
+    EXPECT_FALSE(fake.open);
+}
+
+TEST(AudioWorkerThread, the_player_output_lock_keeps_the_worker_out_of_its_callback)
+{
+    auto output = std::make_unique<AudioOutput>();
+    FakeDevice fake{};
+    const SoundDevice device = fake_device(fake);
+    AudioBinding binding{output.get(), &device};
+    const PlayerOutput player_output = audio_player_output(binding);
+    Watched watched;
+    ASSERT_EQ(player_output.open(player_output.context, watch_frames, &watched), -1);
+
+    player_output.lock(player_output.context);
+    fake_device_play(fake, 640);
+    player_output.wake(player_output.context);
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    EXPECT_EQ(watched.frames.load(), 0u);
+    player_output.unlock(player_output.context);
+    EXPECT_TRUE(wait_until([&] { return watched.frames.load() == 160; }));
+    EXPECT_EQ(player_output.played_bytes(player_output.context), -65536 + 640);
+    player_output.close(player_output.context);
+}
+
+}  // namespace
