@@ -1,12 +1,53 @@
 #include <cstdio>
+#include <memory>
 
 #include "tools/commands.h"
+#include "tools/patch_params.h"
+#include "tools/song_compile.h"
+
+namespace {
+
+struct CompileArguments {
+    std::string song;
+    std::string output;
+    bool quiet = false;
+    bool parameters = false;
+};
+
+void print_warnings(const Warnings& warnings)
+{
+    for (const std::string& line : warnings.lines) std::fprintf(stderr, "warning: %s\n", line.c_str());
+}
+
+}  // namespace
 
 void add_compile_command(CLI::App& app)
 {
-    auto* cmd = app.add_subcommand("compile", "not built yet");
-    cmd->callback([] {
-        std::fprintf(stderr, "cantilena-tool compile: not built yet\n");
-        throw CLI::RuntimeError(1);
+    auto args = std::make_shared<CompileArguments>();
+    auto* cmd = app.add_subcommand("compile", "Compile SONG.yaml, its patch files and its MIDI file into a song image");
+    cmd->add_option("SONG.yaml", args->song, "the song description");
+    cmd->add_option("-o,--output", args->output, "the song image to write (written only when everything compiled)");
+    cmd->add_flag("-q,--quiet", args->quiet, "print no warnings");
+    cmd->add_flag("--parameters", args->parameters, "print every patch and global parameter (Markdown) and exit");
+    cmd->footer("Warnings and errors name the file and the line, or the byte offset in the MIDI file.");
+    cmd->callback([args] {
+        if (args->parameters) {
+            std::fputs(params_reference_markdown().c_str(), stdout);
+            return;
+        }
+        if (args->song.empty() || args->output.empty()) {
+            std::fprintf(stderr, "cantilena-tool compile: usage: cantilena-tool compile SONG.yaml -o OUT.img\n");
+            throw CLI::RuntimeError(2);
+        }
+        Warnings warnings;
+        try {
+            const std::vector<uint8_t> image = song_compile(args->song, file_reader_disk(), warnings);
+            if (!args->quiet) print_warnings(warnings);
+            file_write_atomically(args->output, image);
+        } catch (const AuthorError& e) {
+            if (!args->quiet) print_warnings(warnings);
+            std::fprintf(stderr, "error: %s\n", e.what());
+            throw CLI::RuntimeError(1);
+        }
     });
 }

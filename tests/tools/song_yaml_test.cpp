@@ -1,0 +1,255 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+#include <set>
+#include <sstream>
+
+#include "synth/patch.h"
+#include "tests/tools/authoring_test_support.h"
+#include "tools/patch_params.h"
+#include "tools/song_yaml.h"
+
+using namespace authoring_test;
+
+namespace {
+
+std::vector<uint8_t> parse(const std::string& text)
+{
+    Warnings warnings;
+    return patch_yaml_parse(text, "p.yaml", warnings);
+}
+
+std::string patch_error(const std::string& text)
+{
+    try {
+        parse(text);
+    } catch (const AuthorError& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+std::vector<uint8_t> defaults()
+{
+    return parse("");
+}
+
+SongSpec read_song(const std::string& yaml, Warnings& warnings)
+{
+    MemoryFiles files;
+    files.add("dir/SONG.yaml", yaml);
+    files.add("dir/lead.yaml", "osc1: {mode: pulse}\n");
+    files.add("dir/song.mid", std::string());
+    return song_yaml_read("dir/SONG.yaml", files.reader(), warnings);
+}
+
+std::string song_error(const std::string& yaml)
+{
+    Warnings warnings;
+    try {
+        read_song(yaml, warnings);
+    } catch (const AuthorError& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+}  // namespace
+
+TEST(PatchParams, EveryByteHasOneNameAndDestinationsResolveBothWays)
+{
+    std::set<int> patch_bytes;
+    std::set<std::string> names;
+    for (const ParamInfo& param : patch_params()) {
+        EXPECT_TRUE(patch_bytes.insert(param.index).second) << param.name;
+        EXPECT_TRUE(names.insert(std::string(param.group) + "." + param.name).second);
+        EXPECT_TRUE(param.symbols.empty() || param_symbol_name(param, param.fallback)) << param.name;
+    }
+    EXPECT_EQ(patch_bytes.size(), 85u);
+    EXPECT_EQ(*patch_bytes.rbegin(), 84);
+    std::set<int> global_bytes;
+    for (const ParamInfo& param : global_params()) global_bytes.insert(param.index);
+    EXPECT_EQ(global_bytes.size(), 22u);
+    EXPECT_EQ(*global_bytes.rbegin(), 21);
+    for (int d = 0; d < 84; ++d) {
+        uint8_t back = 255;
+        ASSERT_TRUE(mod_destination_find(mod_destination_name(static_cast<uint8_t>(d)), back)) << d;
+        EXPECT_EQ(back, d);
+    }
+    EXPECT_EQ(mod_destination_name(37), "envelope1.gain");
+    EXPECT_EQ(mod_destination_name(59), "channel.volume");
+    EXPECT_EQ(mod_destination_name(50), "lfo1.amount");
+    EXPECT_EQ(mod_destination_name(84), "");
+}
+
+TEST(PatchYaml, APatchThatNamesNothingIsTheDocumentedNeutralSound)
+{
+    const std::vector<uint8_t> patch = defaults();
+    ASSERT_EQ(patch.size(), 86u);
+    EXPECT_EQ(patch[2], 1);    // osc1 ramp
+    EXPECT_EQ(patch[6], 64);   // color: triangle
+    EXPECT_EQ(patch[8], 0);    // osc2 off
+    EXPECT_EQ(patch[20], 0);   // filter 1 off
+    EXPECT_EQ(patch[34], 128); // full sustain
+    EXPECT_EQ(patch[59], 100); // channel volume
+    EXPECT_EQ(patch[68], 64);  // channel delay bypassed (wet 0)
+    EXPECT_EQ(patch[75], 0);   // channel dynamics off
+    EXPECT_EQ(patch[84], 8);   // polyphony
+    EXPECT_EQ(patch[85], 0);   // no modulation
+}
+
+TEST(PatchYaml, SymbolsNumbersAndFlagsSetTheirBytes)
+{
+    const std::vector<uint8_t> patch = parse(
+        "voice: {pan: 0, phase_reset: yes}\n"
+        "osc2: {mode: noise, ring: on, color: 128}\n"
+        "filter2: {response: peak}\n"
+        "filters: {routing: parallel}\n"
+        "distortion: {mode: crush, a: 3}\n"
+        "lfo2: {waveform: sample_hold, polarity: negative, key_sync: true}\n"
+        "channel: {effect_order: delay_first}\n"
+        "channel_distortion: {mode: 12}\n"
+        "channel_dynamics: {detector: rms, stereo: per_side}\n"
+        "polyphony: 1\n"
+        "modulation:\n"
+        "  - {source: controller7, amount: 127, destination: channel.volume}\n"
+        "  - {source: 200, amount: 0, destination: 99}\n");
+    EXPECT_EQ(patch[0], 0);
+    EXPECT_EQ(patch[58], 1);
+    EXPECT_EQ(patch[8], 4);
+    EXPECT_EQ(patch[9], 1);
+    EXPECT_EQ(patch[12], 128);
+    EXPECT_EQ(patch[23], 5);
+    EXPECT_EQ(patch[26], 2);
+    EXPECT_EQ(patch[28], 3);
+    EXPECT_EQ(patch[30], 3);
+    EXPECT_EQ(patch[51], 4);
+    EXPECT_EQ(patch[56], 1);
+    EXPECT_EQ(patch[52], 1);
+    EXPECT_EQ(patch[62], 1);
+    EXPECT_EQ(patch[64], 12);
+    EXPECT_EQ(patch[75], 2);
+    EXPECT_EQ(patch[76], 1);
+    EXPECT_EQ(patch[84], 1);
+    ASSERT_EQ(patch.size(), 92u);
+    EXPECT_EQ(std::vector<uint8_t>(patch.begin() + 85, patch.end()), (std::vector<uint8_t>{2, 7, 127, 59, 200, 0, 99}));
+}
+
+TEST(PatchYaml, MistakesAreReportedWithLineAndColumn)
+{
+    EXPECT_EQ(patch_error("osc1: {mode: ramp}\nfliter1: {cutoff: 3}\n"),
+              "p.yaml:2:1: unknown key \"fliter1\" (known: voice, osc1, osc2, osc3, filter1, filter2, filters, "
+              "distortion, envelope1, envelope2, lfo1, lfo2, channel, channel_distortion, channel_delay, "
+              "channel_dynamics, polyphony, modulation)");
+    EXPECT_EQ(patch_error("filter1:\n  response: lowpass\n  cutof: 30\n"),
+              "p.yaml:3:3: unknown parameter \"cutof\" in group \"filter1\" (it has: response, cutoff, resonance)");
+    EXPECT_EQ(patch_error("osc1: {mode: saw}\n"), "p.yaml:1:14: osc1.mode must be off, ramp, pulse, sine, noise or "
+                                                  "phase_mod or a number 0..128");
+    EXPECT_EQ(patch_error("envelope1: {attack: 300}\n"),
+              "p.yaml:1:21: envelope1.attack is 300; a parameter is a byte, 0..128 on its scale");
+    EXPECT_EQ(patch_error("envelope1: {attack: 1.5}\n"), "p.yaml:1:21: envelope1.attack must be a number 0..128");
+    EXPECT_EQ(patch_error("osc1: {gain: 3}\nosc1: {gain: 4}\n"), "p.yaml:2:1: \"osc1\" appears twice in the file");
+    EXPECT_EQ(patch_error("osc1: {gain: 3\n"), "p.yaml:2:1: not valid YAML: end of map flow not found");
+    EXPECT_EQ(patch_error("modulation:\n  - {source: velocity, amount: 100}\n"),
+              "p.yaml:2:5: a modulation entry needs source, amount and destination");
+    EXPECT_EQ(patch_error("modulation:\n  - {source: velocity, amount: 100, destination: env1.gain}\n"),
+              "p.yaml:2:50: unknown modulation destination \"env1.gain\" (a patch parameter as group.key, such as "
+              "envelope1.gain or channel.volume, or a number)");
+    Warnings warnings;
+    patch_yaml_parse("osc1: {gain: 200}\n", "p.yaml", warnings);
+    ASSERT_EQ(warnings.lines.size(), 1u);
+    EXPECT_EQ(warnings.lines[0], "p.yaml:1:14: osc1.gain is 200, above the top of the 0..128 scale");
+}
+
+TEST(PatchYaml, WrittenPatchesReadBackByteForByte)
+{
+    std::mt19937 random(7);
+    for (int round = 0; round < 200; ++round) {
+        const int entries = static_cast<int>(random() % 6);
+        std::vector<uint8_t> patch(86 + 3 * entries);
+        for (auto& b : patch) b = static_cast<uint8_t>(random() % (round < 100 ? 129 : 256));
+        patch[85] = static_cast<uint8_t>(entries);
+        Warnings warnings;
+        EXPECT_EQ(patch_yaml_parse(patch_yaml_write(patch, "p"), "p.yaml", warnings), patch) << patch_yaml_write(patch, "p");
+    }
+}
+
+TEST(SongYaml, ChannelsFollowTheirMidiChannelUnlessOneIsClaimedElsewhere)
+{
+    Warnings warnings;
+    const SongSpec spec = read_song(
+        "midi: {file: song.mid, events: as_written}\n"
+        "patches: {0: lead.yaml, 5: lead.yaml, 7: {osc1: {mode: sine}}}\n"
+        "channels:\n"
+        "  0: {midi_channel: 10, transpose: -12, program: 5, sustain: off, controllers: {7: 11, 2: none}}\n"
+        "  4: {midi_channel: none}\n",
+        warnings);
+    EXPECT_EQ(spec.midi_file, "dir/song.mid");
+    EXPECT_TRUE(spec.import.as_written);
+    EXPECT_EQ(spec.patches.size(), 2u);  // lead.yaml once, the inline patch
+    ASSERT_EQ(spec.programs.size(), 3u);
+    EXPECT_EQ(spec.programs[1].patch, 0);
+    EXPECT_EQ(spec.programs[2].patch, 1);
+    const auto& channels = spec.import.channels;
+    EXPECT_EQ(channels[0].midi_channel, 9);
+    EXPECT_EQ(channels[0].transpose, -12);
+    EXPECT_EQ(channels[0].program, 5);
+    EXPECT_FALSE(channels[0].sustain);
+    EXPECT_EQ(channels[0].controller_source[6], 11);
+    EXPECT_EQ(channels[0].controller_source[1], -1);
+    EXPECT_EQ(channels[0].controller_source[0], 1);
+    EXPECT_EQ(channels[9].midi_channel, -1);  // MIDI channel 10 went to song channel 0
+    EXPECT_EQ(channels[4].midi_channel, -1);
+    EXPECT_EQ(channels[5].midi_channel, 5);
+    EXPECT_EQ(spec.global_block.size(), 22u);
+    EXPECT_FALSE(spec.has_speech);
+}
+
+TEST(SongYaml, GlobalsAndSpeechTextsAreRead)
+{
+    Warnings warnings;
+    const SongSpec spec = read_song("midi: song.mid\npatches: {0: lead.yaml}\n"
+                                    "globals:\n  reverb: {level: 0}\n  master: {high_cut: 90}\n"
+                                    "speech:\n  - \"!hEH_ lOW\"\n  - \"caf\\xE9 \xC3\xA9\"\n",
+                                    warnings);
+    EXPECT_EQ(spec.global_block[3], 0);
+    EXPECT_EQ(spec.global_block[12], 90);
+    EXPECT_EQ(spec.global_block[0], 64);
+    ASSERT_EQ(spec.texts.size(), 2u);
+    EXPECT_EQ(spec.texts[1], "caf\xE9 \xE9");
+    const SongSpec empty = read_song("midi: song.mid\npatches: {0: lead.yaml}\nspeech: []\n", warnings);
+    EXPECT_TRUE(empty.has_speech);
+    EXPECT_TRUE(empty.texts.empty());
+}
+
+TEST(SongYaml, MistakesAreReportedWithLineAndColumn)
+{
+    EXPECT_EQ(song_error("midi: song.mid\npatches: {0: lead.yaml}\ntempo: 120\n"),
+              "dir/SONG.yaml:3:1: unknown key \"tempo\" (known: midi, patches, globals, speech, channels, "
+              "ticks_per_quarter, end_tick)");
+    EXPECT_EQ(song_error("patches: {0: lead.yaml}\n"), "dir/SONG.yaml:1:1: SONG.yaml names no MIDI file (midi: song.mid)");
+    EXPECT_EQ(song_error("midi: song.mid\npatches: {0: lead.yaml, 128: lead.yaml}\n"),
+              "dir/SONG.yaml:2:25: a program number is 128; it must be from 0 to 127");
+    EXPECT_EQ(song_error("midi: song.mid\npatches: {0: missing.yaml}\n"), "dir/missing.yaml: No such file or directory");
+    EXPECT_EQ(song_error("midi: song.mid\npatches: {0: lead.yaml}\nchannels: {3: {midi_channel: 17}}\n"),
+              "dir/SONG.yaml:3:30: midi_channel is 17; it must be from 1 to 16");
+    EXPECT_EQ(song_error("midi: song.mid\npatches: {0: lead.yaml}\nspeech: [\"\\u0100\"]\n"),
+              "dir/SONG.yaml:3:10: character 1 of this text is not an 8-bit character (U+0001..U+00FF)");
+    EXPECT_EQ(song_error("midi: song.mid\npatches: {0: lead.yaml}\nspeech:\n  - !hEH_ lOW_\n"),
+              "dir/SONG.yaml:4:5: the value carries the YAML tag \"!hEH_\"; write it in double quotes");
+    EXPECT_EQ(song_error("midi: song.mid\npatches: {0: lead.yaml}\nspeech: [\"" + std::string(8200, 'a') + "\"]\n"),
+              "dir/SONG.yaml:3:9: the speech texts take 8209 bytes; the song format allows 8191");
+}
+
+TEST(AuthoringGuide, ListsEveryParameterFromTheSharedTable)
+{
+    const char* source = std::getenv("CANTILENA_SOURCE_DIR");
+    if (!source) GTEST_SKIP() << "CANTILENA_SOURCE_DIR is not set";
+    std::ifstream in(std::string(source) + "/docs/authoring.md");
+    ASSERT_TRUE(in.good());
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find(params_reference_markdown()), std::string::npos)
+        << "docs/authoring.md's parameter reference differs from `cantilena-tool compile --parameters`";
+}

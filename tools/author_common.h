@@ -1,0 +1,55 @@
+// What the authoring tools (compile, decompile) share: errors that name the
+// file and place, a list of warnings, whole-file reading and atomic writing.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// An error in an input or output file. where reads "song.mid: byte 1234" or
+// "SONG.yaml:12:5"; what says what is wrong.
+struct AuthorError : std::runtime_error {
+    std::string where;
+    std::string what_wrong;
+    AuthorError(std::string where_, std::string what_)
+        : std::runtime_error(where_.empty() ? what_ : where_ + ": " + what_),
+          where(std::move(where_)),
+          what_wrong(std::move(what_))
+    {
+    }
+};
+
+// Things that were read leniently or changed on the way, each one line with
+// its place: "song.mid: byte 1234: ...".
+struct Warnings {
+    std::vector<std::string> lines;
+    void add(const std::string& where, const std::string& what)
+    {
+        lines.push_back(where.empty() ? what : where + ": " + what);
+    }
+};
+
+std::string at_byte(const std::string& file, uint64_t offset);
+std::string at_line(const std::string& file, int line, int column);  // 1-based
+
+// Reads the files a compile needs; tests and decompile's self-check read from
+// memory instead of the disk. Throws AuthorError when the file cannot be read.
+using FileReader = std::function<std::vector<uint8_t>(const std::string& path)>;
+FileReader file_reader_disk();
+
+std::vector<uint8_t> file_read_all(const std::string& path);
+// Writes through a temporary file in the same directory and renames it over
+// path, so that a failed write never leaves a partial file behind.
+void file_write_atomically(const std::string& path, const std::vector<uint8_t>& bytes);
+void file_write_atomically(const std::string& path, const std::string& text);
+
+// Directory part of a path ("" for a bare name) and path joining that leaves
+// absolute names alone.
+std::string path_directory(const std::string& path);
+std::string path_join(const std::string& directory, const std::string& name);
+
+// Texts are 8-bit: each character U+0001..U+00FF of a UTF-8 string becomes one
+// byte. Returns false (and the character position) for anything else.
+bool latin1_from_utf8(const std::string& utf8, std::string& bytes, size_t& bad_position);

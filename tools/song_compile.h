@@ -1,0 +1,33 @@
+// The two directions of song authoring:
+// - compile: SONG.yaml, its patch files and its MIDI file become a song image;
+// - decompile: an image becomes SONG.yaml, patch files and a MIDI file that
+//   compile back into the very same bytes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/author_common.h"
+
+// Throws AuthorError naming the file and place of the first fault. The
+// image is checked by the song loader's validation before it is returned.
+std::vector<uint8_t> song_compile(const std::string& song_yaml, const FileReader& read, Warnings& warnings);
+
+struct SourceFile {
+    std::string name;  // relative to the output directory ("SONG.yaml", "patches/program_000.yaml")
+    std::vector<uint8_t> bytes;
+};
+
+constexpr const char* kSongYamlName = "SONG.yaml";
+constexpr const char* kSongMidiName = "song.mid";
+constexpr const char* kPatchDirectory = "patches";
+
+// The sources of an image. Refuses invalid images and the few valid ones
+// whose bytes the sources cannot reproduce (values outside 0..127 that a MIDI
+// file cannot hold, time signatures whose denominator is no power of two, a
+// global block of other than 22 bytes, more than 128 programs, a patch bank or
+// speech block laid out otherwise than compile lays them out);
+// the sources it returns have been compiled once in memory and give back the
+// image byte for byte. Throws AuthorError.
+std::vector<SourceFile> song_decompile(const std::vector<uint8_t>& image, const std::string& name);

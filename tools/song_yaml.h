@@ -1,0 +1,59 @@
+// The readable sources of a song: SONG.yaml (the MIDI file, the patch of
+// each program, the global effects, the speech texts and the channel
+// options) and the patch files, read with yaml-cpp and written back by
+// decompile. Every error names the file, line and column.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/author_common.h"
+#include "tools/midi_import.h"
+
+struct ProgramPatch {
+    int program;        // 0..127
+    int patch;          // index into SongSpec::patches
+    std::string where;  // "SONG.yaml:12:3", for messages
+};
+
+struct SongSpec {
+    std::string path;            // the SONG.yaml file
+    std::string midi_file;       // resolved against SONG.yaml's directory
+    std::string midi_where;      // where the MIDI file is named
+    ImportOptions import;        // routing, controllers, transposes, reading
+    bool has_end_tick = false;   // otherwise the tick of the last event
+    uint32_t end_tick = 0;
+    std::vector<uint8_t> global_block;         // 22 bytes
+    std::vector<std::vector<uint8_t>> patches; // distinct patches, in order of first mention
+    std::vector<ProgramPatch> programs;        // in the order written
+    bool has_speech = false;                   // a "speech:" list, even an empty one, makes a text block
+    std::vector<std::string> texts;            // 8-bit texts
+    std::string speech_where;
+};
+
+// Reads SONG.yaml and every patch file it names. Throws AuthorError.
+SongSpec song_yaml_read(const std::string& path, const FileReader& read, Warnings& warnings);
+
+// A patch file's bytes (86 + 3 N). Throws AuthorError.
+std::vector<uint8_t> patch_yaml_read(const std::string& path, const FileReader& read, Warnings& warnings);
+std::vector<uint8_t> patch_yaml_parse(const std::string& text, const std::string& path, Warnings& warnings);
+
+// What decompile writes into SONG.yaml.
+struct SongYamlOutput {
+    std::string midi_file;
+    bool as_written = false;
+    uint32_t ticks_per_quarter = 0;  // 0: none written (the MIDI file's division holds Q)
+    bool has_end_tick = false;
+    uint32_t end_tick = 0;
+    std::vector<uint8_t> global_block;
+    std::vector<std::pair<int, std::string>> programs;  // program, patch file
+    bool has_speech = false;
+    std::vector<std::string> texts;
+};
+
+std::string song_yaml_write(const SongYamlOutput& song);
+// Every parameter, grouped, with symbolic names where values have them.
+std::string patch_yaml_write(const std::vector<uint8_t>& patch, const std::string& heading);
+// A YAML double-quoted string holding 8-bit text (bytes above 0x7E as \xNN).
+std::string yaml_quote(const std::string& bytes);
