@@ -13,7 +13,7 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 
 # Fuzzing: each target runs for FUZZ_SECONDS on a seed corpus of valid inputs
 # (fuzz/corpus/<name>/ and whatever the tests left in build/fuzz-corpus/<name>/).
-fuzz_seconds=${FUZZ_SECONDS:-30}
+fuzz_seconds=${FUZZ_SECONDS:-45}
 CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Release -DCANTILENA_FUZZ=ON \
     -DCANTILENA_TESTS=OFF -DCANTILENA_BENCH=OFF -DCANTILENA_PLAYER=OFF >/dev/null
 cmake --build build-fuzz -j "$jobs"

@@ -19,39 +19,39 @@ constexpr uint16_t kLargestMidiDivision = 0x7FFF;
 constexpr uint16_t kNominalDivision = 480;  // written when Q is too large for a MIDI file
 
 // Every program a channel selects needs a patch of its own in SONG.yaml.
-void check_programs(const SongSpec& spec, const SongData& song, const std::string& midi_name, Warnings& warnings)
+void check_programs(const SongDescription& desc, const SongData& song, const std::string& midi_name, Warnings& warnings)
 {
     std::array<bool, kPrograms> mapped{};
-    for (const ProgramPatch& p : spec.programs) mapped[p.program] = true;
+    for (const ProgramPatch& p : desc.programs) mapped[p.program] = true;
     for (int c = 0; c < kSongChannels; ++c) {
         const ChannelEvents& channel = song.channels[c];
         if (channel.notes.empty()) continue;
         for (const ValueEvent& event : channel.programs) {
             if (mapped[event.value & 0x7F]) continue;
-            const std::string where = event.origin.track < 0 ? spec.path : at_byte(midi_name, event.origin.offset);
+            const std::string where = event.origin.track < 0 ? desc.path : at_byte(midi_name, event.origin.offset);
             throw AuthorError(where, "tick " + std::to_string(event.tick) + ": song channel " + std::to_string(c) +
                                          " selects program " + std::to_string(event.value) +
                                          ", but SONG.yaml's patches: maps no patch to it");
         }
         if (!mapped[0] && (channel.programs.empty() || channel.programs.front().tick > channel.notes.front().tick))
-            warnings.add(spec.path, "song channel " + std::to_string(c) + " plays notes before any program change, "
+            warnings.add(desc.path, "song channel " + std::to_string(c) + " plays notes before any program change, "
                                     "so with program 0, which patches: does not map; it sounds with the first patch listed");
     }
 }
 
-std::vector<uint8_t> build_bank(const SongSpec& spec)
+std::vector<uint8_t> build_bank(const SongDescription& desc)
 {
     int highest = 0;
-    for (const ProgramPatch& p : spec.programs) highest = std::max(highest, p.program);
+    for (const ProgramPatch& p : desc.programs) highest = std::max(highest, p.program);
     std::vector<int> program_patch(static_cast<size_t>(highest) + 1, -1);
-    for (const ProgramPatch& p : spec.programs) {
+    for (const ProgramPatch& p : desc.programs) {
         if (program_patch[p.program] >= 0)
             throw AuthorError(p.where, "program " + std::to_string(p.program) + " is given a patch twice");
         program_patch[p.program] = p.patch;
     }
-    std::vector<uint8_t> bank = song_build_patch_bank(spec.patches, program_patch);
+    std::vector<uint8_t> bank = song_build_patch_bank(desc.patches, program_patch);
     if (bank.size() > kMaxPatchBankBytes)
-        throw AuthorError(spec.path, "the patches take " + std::to_string(bank.size()) + " bytes; the song format allows " +
+        throw AuthorError(desc.path, "the patches take " + std::to_string(bank.size()) + " bytes; the song format allows " +
                                          std::to_string(kMaxPatchBankBytes));
     return bank;
 }
@@ -156,34 +156,34 @@ std::string patch_file_name(int program)
 
 std::vector<uint8_t> song_compile(const std::string& song_yaml, const FileReader& read, Warnings& warnings)
 {
-    const SongSpec spec = song_yaml_read(song_yaml, read, warnings);
+    const SongDescription desc = song_yaml_read(song_yaml, read, warnings);
     std::vector<uint8_t> midi_bytes;
     try {
-        midi_bytes = read(spec.midi_file);
+        midi_bytes = read(desc.midi_file);
     } catch (const AuthorError& e) {
-        throw AuthorError(spec.midi_where, "cannot read the MIDI file " + spec.midi_file + ": " + e.what_wrong);
+        throw AuthorError(desc.midi_where, "cannot read the MIDI file " + desc.midi_file + ": " + e.what_wrong);
     }
-    const MidiFile midi = midi_read(midi_bytes.data(), midi_bytes.size(), spec.midi_file, warnings);
-    SongData song = midi_import(midi, spec.import, spec.midi_file, warnings);
+    const MidiFile midi = midi_read(midi_bytes.data(), midi_bytes.size(), desc.midi_file, warnings);
+    SongData song = midi_import(midi, desc.import, desc.midi_file, warnings);
     if (std::all_of(song.channels.begin(), song.channels.end(), [](const ChannelEvents& c) { return c.notes.empty(); }))
-        warnings.add(spec.midi_file, "the song has no notes");
-    check_programs(spec, song, spec.midi_file, warnings);
-    if (spec.has_end_tick) song.end_tick = spec.end_tick;
-    song.global_block = spec.global_block;
-    song.patch_bank = build_bank(spec);
-    if (spec.has_speech) {
-        song.speech_block = song_build_speech_block(spec.texts);
+        warnings.add(desc.midi_file, "the song has no notes");
+    check_programs(desc, song, desc.midi_file, warnings);
+    if (desc.has_end_tick) song.end_tick = desc.end_tick;
+    song.global_block = desc.global_block;
+    song.patch_bank = build_bank(desc);
+    if (desc.has_speech) {
+        song.speech_block = song_build_speech_block(desc.texts);
         song.speech_size_word = static_cast<uint32_t>(song.speech_block.size());
     }
     std::vector<uint8_t> image;
     try {
         image = song_write_image(song);
     } catch (const AuthorError& e) {
-        throw AuthorError(spec.midi_file, e.what_wrong);
+        throw AuthorError(desc.midi_file, e.what_wrong);
     }
     SongError fault{};
     if (!song_validate(image.data(), image.size(), fault))
-        throw AuthorError(spec.path, "the compiled image fails the song loader's check at byte " +
+        throw AuthorError(desc.path, "the compiled image fails the song loader's check at byte " +
                                          std::to_string(fault.offset) + ": " + fault.message);
     return image;
 }

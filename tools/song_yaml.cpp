@@ -335,12 +335,12 @@ std::vector<uint8_t> patch_yaml_read(const std::string& path, const FileReader& 
     return patch_yaml_parse(text_of(read(path)), path, warnings);
 }
 
-SongSpec song_yaml_read(const std::string& path, const FileReader& read, Warnings& warnings)
+SongDescription song_yaml_read(const std::string& path, const FileReader& read, Warnings& warnings)
 {
-    SongSpec spec;
-    spec.path = path;
-    spec.import = midi_import_default_options();
-    spec.global_block = default_bytes(global_params(), kGlobalBlockBytes);
+    SongDescription desc;
+    desc.path = path;
+    desc.import = midi_import_default_options();
+    desc.global_block = default_bytes(global_params(), kGlobalBlockBytes);
     const std::string directory = path_directory(path);
     const Document doc{path, warnings};
     const YAML::Node root = load_yaml(text_of(read(path)), path);
@@ -363,8 +363,8 @@ SongSpec song_yaml_read(const std::string& path, const FileReader& read, Warning
                         file.reset(v);
                     } else if (field == "events") {
                         const std::string mode = doc.scalar(v, "events");
-                        if (mode == "as_written") spec.import.as_written = true;
-                        else if (mode == "tidy") spec.import.as_written = false;
+                        if (mode == "as_written") desc.import.as_written = true;
+                        else if (mode == "tidy") desc.import.as_written = false;
                         else doc.fail(v, "events must be tidy or as_written");
                     } else {
                         doc.fail(mkey, "unknown key \"" + field + "\" in midi (known: file, events)");
@@ -372,21 +372,21 @@ SongSpec song_yaml_read(const std::string& path, const FileReader& read, Warning
                 });
                 if (!file.IsDefined() || file.IsNull()) doc.fail(value, "midi needs a file");
             }
-            spec.midi_file = path_join(directory, doc.scalar(file, "midi"));
-            spec.midi_where = doc.where(file);
+            desc.midi_file = path_join(directory, doc.scalar(file, "midi"));
+            desc.midi_where = doc.where(file);
         } else if (name == "ticks_per_quarter") {
-            spec.import.ticks_per_quarter =
+            desc.import.ticks_per_quarter =
                 static_cast<uint32_t>(doc.integer_in(value, 1, kMaxTicksPerQuarter, "ticks_per_quarter"));
         } else if (name == "end_tick") {
-            spec.has_end_tick = true;
-            spec.end_tick = static_cast<uint32_t>(doc.integer_in(value, 0, 0xFFFFFFFFll, "end_tick"));
+            desc.has_end_tick = true;
+            desc.end_tick = static_cast<uint32_t>(doc.integer_in(value, 0, 0xFFFFFFFFll, "end_tick"));
         } else if (name == "globals") {
             if (value.IsScalar()) {
                 const std::string file = path_join(directory, value.Scalar());
                 const Document gdoc{file, warnings};
-                spec.global_block = parse_globals(gdoc, load_yaml(text_of(read(file)), file));
+                desc.global_block = parse_globals(gdoc, load_yaml(text_of(read(file)), file));
             } else {
-                spec.global_block = parse_globals(doc, value);
+                desc.global_block = parse_globals(doc, value);
             }
         } else if (name == "patches") {
             doc.each_entry(value, "patches", [&](const YAML::Node& pkey, const std::string&, const YAML::Node& pvalue) {
@@ -397,22 +397,22 @@ SongSpec song_yaml_read(const std::string& path, const FileReader& read, Warning
                     for (size_t i = 0; i < patch_files.size(); ++i)
                         if (patch_files[i] == file) index = static_cast<int>(i);
                     if (index < 0) {
-                        spec.patches.push_back(patch_yaml_read(file, read, warnings));
+                        desc.patches.push_back(patch_yaml_read(file, read, warnings));
                         patch_files.push_back(file);
-                        index = static_cast<int>(spec.patches.size() - 1);
+                        index = static_cast<int>(desc.patches.size() - 1);
                     }
                 } else if (pvalue.IsMap() || pvalue.IsNull()) {
-                    spec.patches.push_back(parse_patch(doc, pvalue));
+                    desc.patches.push_back(parse_patch(doc, pvalue));
                     patch_files.push_back("");
-                    index = static_cast<int>(spec.patches.size() - 1);
+                    index = static_cast<int>(desc.patches.size() - 1);
                 } else {
                     doc.fail(pvalue, "a patch is a file name or a mapping of parameter groups");
                 }
-                spec.programs.push_back({program, index, doc.where(pkey)});
+                desc.programs.push_back({program, index, doc.where(pkey)});
             });
         } else if (name == "speech") {
-            spec.has_speech = true;
-            spec.speech_where = doc.where(value);
+            desc.has_speech = true;
+            desc.speech_where = doc.where(value);
             if (value.IsNull()) return;
             if (!value.IsSequence()) doc.fail(value, "speech must be a list of phonetic texts");
             size_t bytes = 4;
@@ -422,9 +422,9 @@ SongSpec song_yaml_read(const std::string& path, const FileReader& read, Warning
                 if (!latin1_from_utf8(doc.scalar(item, "a speech text"), text, bad))
                     doc.fail(item, "character " + std::to_string(bad + 1) +
                                        " of this text is not an 8-bit character (U+0001..U+00FF)");
-                if (spec.texts.size() == kLastSelectableText + 1)
+                if (desc.texts.size() == kLastSelectableText + 1)
                     doc.warn(item, "texts from number 63 on cannot be selected (controller 4 selects 0..62)");
-                spec.texts.push_back(text);
+                desc.texts.push_back(text);
                 bytes += 4 + text.size() + 1;
             }
             if (bytes >= kSpeechBlockLimit)
@@ -434,10 +434,10 @@ SongSpec song_yaml_read(const std::string& path, const FileReader& read, Warning
             doc.each_entry(value, "channels", [&](const YAML::Node& ckey, const std::string&, const YAML::Node& cvalue) {
                 const int c = static_cast<int>(doc.integer_in(ckey, 0, kSongChannels - 1, "a song channel"));
                 bool named = false;
-                parse_channel(doc, cvalue, c, spec.import.channels[c], named);
+                parse_channel(doc, cvalue, c, desc.import.channels[c], named);
                 named_midi[c] = named;
-                if (named && spec.import.channels[c].midi_channel >= 0)
-                    listed_midi[spec.import.channels[c].midi_channel] = true;
+                if (named && desc.import.channels[c].midi_channel >= 0)
+                    listed_midi[desc.import.channels[c].midi_channel] = true;
             });
         } else {
             doc.fail(key, "unknown key \"" + name +
@@ -445,14 +445,14 @@ SongSpec song_yaml_read(const std::string& path, const FileReader& read, Warning
         }
     });
     if (!have_midi) doc.fail(root, "SONG.yaml names no MIDI file (midi: song.mid)");
-    if (spec.patches.empty()) doc.fail(root, "SONG.yaml names no patches (patches: {0: piano.yaml})");
+    if (desc.patches.empty()) doc.fail(root, "SONG.yaml names no patches (patches: {0: piano.yaml})");
     // A song channel that does not name its MIDI channel takes the one of its
     // own number, unless another song channel has claimed that one.
     for (int c = 0; c < kSongChannels; ++c) {
         if (named_midi[c]) continue;
-        spec.import.channels[c].midi_channel = listed_midi[c] ? -1 : c;
+        desc.import.channels[c].midi_channel = listed_midi[c] ? -1 : c;
     }
-    return spec;
+    return desc;
 }
 
 std::string yaml_quote(const std::string& bytes)

@@ -13,11 +13,11 @@
 
 struct ProgramPatch {
     int program;        // 0..127
-    int patch;          // index into SongSpec::patches
+    int patch;          // index into SongDescription::patches
     std::string where;  // "SONG.yaml:12:3", for messages
 };
 
-struct SongSpec {
+struct SongDescription {
     std::string path;            // the SONG.yaml file
     std::string midi_file;       // resolved against SONG.yaml's directory
     std::string midi_where;      // where the MIDI file is named
@@ -33,7 +33,7 @@ struct SongSpec {
 };
 
 // Reads SONG.yaml and every patch file it names. Throws AuthorError.
-SongSpec song_yaml_read(const std::string& path, const FileReader& read, Warnings& warnings);
+SongDescription song_yaml_read(const std::string& path, const FileReader& read, Warnings& warnings);
 
 // A patch file's bytes (86 + 3 N). Throws AuthorError.
 std::vector<uint8_t> patch_yaml_read(const std::string& path, const FileReader& read, Warnings& warnings);

@@ -166,17 +166,17 @@ TEST(DecompileRoundTrip, ACompiledSongComesBackByteForByteAndReadsTidily)
 TEST(DecompileRoundTrip, ImagesOfTheTestImageBuilderComeBackByteForByte)
 {
     namespace ib = image_builder;
-    ib::SongPlan spec;
-    spec.ticks_per_quarter = 96;
-    spec.tempos = {{0, 500000}, {0, 400000, 3, 4, 8}, {384, 700000, 7, 8, 16}};
-    spec.channels[0].notes = {{0, 60, 100}, {0, 64, 90}, {96, 60, 0}, {96, 64, 0}, {96, 60, 0}};
-    spec.channels[0].programs = {{0, 1}, {0, 2}, {200, 0}};
-    spec.channels[0].pitch_bends = {{10, 0, 64}, {10, 127, 127}};
-    spec.channels[0].controllers[6] = {{0, 100}, {50, 20}};
-    spec.channels[15].notes = {{3, 72, 1}};  // never released
-    spec.channels[9].notes = {{0, 36, 0}, {0, 36, 100}};  // an off before its on
-    spec.texts = {"!hEH_ lOW_", ""};
-    const std::vector<uint8_t> image = ib::build_song_image(spec);
+    ib::SongPlan plan;
+    plan.ticks_per_quarter = 96;
+    plan.tempos = {{0, 500000}, {0, 400000, 3, 4, 8}, {384, 700000, 7, 8, 16}};
+    plan.channels[0].notes = {{0, 60, 100}, {0, 64, 90}, {96, 60, 0}, {96, 64, 0}, {96, 60, 0}};
+    plan.channels[0].programs = {{0, 1}, {0, 2}, {200, 0}};
+    plan.channels[0].pitch_bends = {{10, 0, 64}, {10, 127, 127}};
+    plan.channels[0].controllers[6] = {{0, 100}, {50, 20}};
+    plan.channels[15].notes = {{3, 72, 1}};  // never released
+    plan.channels[9].notes = {{0, 36, 0}, {0, 36, 100}};  // an off before its on
+    plan.texts = {"!hEH_ lOW_", ""};
+    const std::vector<uint8_t> image = ib::build_song_image(plan);
     std::string yaml;
     EXPECT_EQ(round_trip(image, &yaml), image);
     EXPECT_NE(yaml.find("events: as_written"), std::string::npos);
@@ -207,26 +207,26 @@ TEST(DecompileRoundTrip, RandomValidImagesComeBackByteForByte)
 TEST(DecompileRefusals, ImagesASourceCannotHoldAreRefusedWithTheReason)
 {
     namespace ib = image_builder;
-    ib::SongPlan spec;
-    spec.channels[4].notes = {{0, 60, 100}, {5, 200, 0}};
-    EXPECT_EQ(decompile_error(ib::build_song_image(spec)),
+    ib::SongPlan plan;
+    plan.channels[4].notes = {{0, 60, 100}, {5, 200, 0}};
+    EXPECT_EQ(decompile_error(ib::build_song_image(plan)),
               "in.img: cannot be decompiled: song channel 4 reaches note number 200 at tick 5; a MIDI file holds "
               "0..127 only");
 
-    spec.channels[4].notes = {{0, 60, 100}};
-    spec.tempos = {{0, 500000, 5, 3, 8}};
-    EXPECT_EQ(decompile_error(ib::build_song_image(spec)),
+    plan.channels[4].notes = {{0, 60, 100}};
+    plan.tempos = {{0, 500000, 5, 3, 8}};
+    EXPECT_EQ(decompile_error(ib::build_song_image(plan)),
               "in.img: cannot be decompiled: the time signature at tick 0 has denominator 3, which a MIDI file cannot "
               "hold (powers of two 1..128)");
 
     // A bank with two spare bytes between its offset table and its patch.
-    spec.tempos.clear();
+    plan.tempos.clear();
     std::vector<uint8_t> bank{6, 0, 0, 0, 0xEE, 0xEE};
     Warnings ignored;
     const std::vector<uint8_t> patch = patch_yaml_parse("", "p.yaml", ignored);
     bank.insert(bank.end(), patch.begin(), patch.end());
-    spec.patch_bank = bank;
-    const std::vector<uint8_t> gapped = ib::build_song_image(spec);
+    plan.patch_bank = bank;
+    const std::vector<uint8_t> gapped = ib::build_song_image(plan);
     SongError fault{};
     ASSERT_TRUE(song_validate(gapped.data(), gapped.size(), fault)) << fault.message;
     EXPECT_NE(decompile_error(gapped).find("in.img: cannot be decompiled: the sources compile to different bytes from byte"),

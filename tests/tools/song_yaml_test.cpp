@@ -35,7 +35,7 @@ std::vector<uint8_t> defaults()
     return parse("");
 }
 
-SongSpec read_song(const std::string& yaml, Warnings& warnings)
+SongDescription read_song(const std::string& yaml, Warnings& warnings)
 {
     MemoryFiles files;
     files.add("dir/SONG.yaml", yaml);
@@ -178,20 +178,20 @@ TEST(PatchYaml, WrittenPatchesReadBackByteForByte)
 TEST(SongYaml, ChannelsFollowTheirMidiChannelUnlessOneIsClaimedElsewhere)
 {
     Warnings warnings;
-    const SongSpec spec = read_song(
+    const SongDescription desc = read_song(
         "midi: {file: song.mid, events: as_written}\n"
         "patches: {0: lead.yaml, 5: lead.yaml, 7: {osc1: {mode: sine}}}\n"
         "channels:\n"
         "  0: {midi_channel: 10, transpose: -12, program: 5, sustain: off, controllers: {7: 11, 2: none}}\n"
         "  4: {midi_channel: none}\n",
         warnings);
-    EXPECT_EQ(spec.midi_file, "dir/song.mid");
-    EXPECT_TRUE(spec.import.as_written);
-    EXPECT_EQ(spec.patches.size(), 2u);  // lead.yaml once, the inline patch
-    ASSERT_EQ(spec.programs.size(), 3u);
-    EXPECT_EQ(spec.programs[1].patch, 0);
-    EXPECT_EQ(spec.programs[2].patch, 1);
-    const auto& channels = spec.import.channels;
+    EXPECT_EQ(desc.midi_file, "dir/song.mid");
+    EXPECT_TRUE(desc.import.as_written);
+    EXPECT_EQ(desc.patches.size(), 2u);  // lead.yaml once, the inline patch
+    ASSERT_EQ(desc.programs.size(), 3u);
+    EXPECT_EQ(desc.programs[1].patch, 0);
+    EXPECT_EQ(desc.programs[2].patch, 1);
+    const auto& channels = desc.import.channels;
     EXPECT_EQ(channels[0].midi_channel, 9);
     EXPECT_EQ(channels[0].transpose, -12);
     EXPECT_EQ(channels[0].program, 5);
@@ -202,23 +202,23 @@ TEST(SongYaml, ChannelsFollowTheirMidiChannelUnlessOneIsClaimedElsewhere)
     EXPECT_EQ(channels[9].midi_channel, -1);  // MIDI channel 10 went to song channel 0
     EXPECT_EQ(channels[4].midi_channel, -1);
     EXPECT_EQ(channels[5].midi_channel, 5);
-    EXPECT_EQ(spec.global_block.size(), 22u);
-    EXPECT_FALSE(spec.has_speech);
+    EXPECT_EQ(desc.global_block.size(), 22u);
+    EXPECT_FALSE(desc.has_speech);
 }
 
 TEST(SongYaml, GlobalsAndSpeechTextsAreRead)
 {
     Warnings warnings;
-    const SongSpec spec = read_song("midi: song.mid\npatches: {0: lead.yaml}\n"
+    const SongDescription desc = read_song("midi: song.mid\npatches: {0: lead.yaml}\n"
                                     "globals:\n  reverb: {level: 0}\n  master: {high_cut: 90}\n"
                                     "speech:\n  - \"!hEH_ lOW\"\n  - \"caf\\xE9 \xC3\xA9\"\n",
                                     warnings);
-    EXPECT_EQ(spec.global_block[3], 0);
-    EXPECT_EQ(spec.global_block[12], 90);
-    EXPECT_EQ(spec.global_block[0], 64);
-    ASSERT_EQ(spec.texts.size(), 2u);
-    EXPECT_EQ(spec.texts[1], "caf\xE9 \xE9");
-    const SongSpec empty = read_song("midi: song.mid\npatches: {0: lead.yaml}\nspeech: []\n", warnings);
+    EXPECT_EQ(desc.global_block[3], 0);
+    EXPECT_EQ(desc.global_block[12], 90);
+    EXPECT_EQ(desc.global_block[0], 64);
+    ASSERT_EQ(desc.texts.size(), 2u);
+    EXPECT_EQ(desc.texts[1], "caf\xE9 \xE9");
+    const SongDescription empty = read_song("midi: song.mid\npatches: {0: lead.yaml}\nspeech: []\n", warnings);
     EXPECT_TRUE(empty.has_speech);
     EXPECT_TRUE(empty.texts.empty());
 }
