@@ -18,7 +18,7 @@
 #include "synth/engine.h"
 #include "synth/seed_source.h"
 
-const char kSongName[] = "the embedded song";
+const char kSongName[] = "\"Lanterns on the Water\"";
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-// Until the song issue names it, the banner calls the song this.
+// The title of the song the player carries, quoted, as the banner prints it.
 extern const char kSongName[];
 
 // The whole program: returns the process exit status (0 played, 1 no sound
