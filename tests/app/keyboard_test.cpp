@@ -47,31 +47,19 @@ bool same_settings(const termios& a, const termios& b)
            a.c_lflag == b.c_lflag && std::equal(a.c_cc, a.c_cc + NCCS, b.c_cc);
 }
 
-TEST_F(PseudoTerminal, the_terminal_reads_keys_at_once_without_echo_and_is_put_back_afterwards)
+TEST_F(PseudoTerminal, keys_are_read_at_once_without_echo_an_escape_byte_reads_as_held_and_the_terminal_is_put_back)
 {
-    termios before{};
+    termios before{}, playing{}, after{};
     ASSERT_EQ(tcgetattr(slave, &before), 0);
     Keyboard keyboard{};
     keyboard_open(keyboard, slave);
     EXPECT_TRUE(keyboard.reading);
-    termios playing{};
     ASSERT_EQ(tcgetattr(slave, &playing), 0);
     EXPECT_EQ(playing.c_lflag & (ICANON | ECHO), 0u);
     EXPECT_EQ(playing.c_cc[VMIN], 0);
     EXPECT_NE(playing.c_lflag & ISIG, 0u) << "Ctrl-C still interrupts";
-
     EXPECT_EQ(keyboard_escape_state(keyboard), 0) << "nothing typed: the read does not wait";
-    keyboard_close(keyboard);
-    keyboard_close(keyboard);
-    termios after{};
-    ASSERT_EQ(tcgetattr(slave, &after), 0);
-    EXPECT_TRUE(same_settings(before, after));
-}
 
-TEST_F(PseudoTerminal, an_escape_byte_reads_as_escape_held_from_then_on)
-{
-    Keyboard keyboard{};
-    keyboard_open(keyboard, slave);
     type("q x");
     EXPECT_EQ(keyboard_escape_state(keyboard), 0);
     type("a\x1b");
@@ -79,7 +67,11 @@ TEST_F(PseudoTerminal, an_escape_byte_reads_as_escape_held_from_then_on)
     EXPECT_LT(state, 0) << "held";
     EXPECT_NE(state & kKeyPressed, 0);
     EXPECT_LT(keyboard_escape_state(keyboard), 0) << "a terminal tells no release";
+
     keyboard_close(keyboard);
+    keyboard_close(keyboard);
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    EXPECT_TRUE(same_settings(before, after));
 }
 
 TEST(Keyboard, input_that_is_not_a_terminal_is_not_read)

@@ -44,13 +44,8 @@ MainLoopHost scripted_host(Script& script)
 
 TEST(StopRule, 197_seconds_play_on_and_198_seconds_stop)
 {
-    EXPECT_FALSE(main_should_stop(-372));
-    EXPECT_FALSE(main_should_stop(0));
-    EXPECT_FALSE(main_should_stop(197000));
-    EXPECT_FALSE(main_should_stop(197999));
-    EXPECT_TRUE(main_should_stop(198000));
-    EXPECT_TRUE(main_should_stop(2000000000));
-    EXPECT_FALSE(main_should_stop(-2000000000));
+    for (int32_t ms : {-2000000000, -372, 0, 197000, 197999}) EXPECT_FALSE(main_should_stop(ms)) << ms;
+    for (int32_t ms : {198000, 2000000000}) EXPECT_TRUE(main_should_stop(ms)) << ms;
 }
 
 TEST(MainLoop, ends_at_the_first_position_test_at_or_after_198_seconds)

@@ -138,30 +138,18 @@ TEST_F(AudioOutputTest, the_device_hears_the_rendered_stream_one_buffer_late_wit
     }
 }
 
-TEST(ConvertToPcm16, clamps_to_32600_and_rounds_to_nearest_even)
+TEST(ConvertToPcm16, clamps_to_32600_rounds_to_nearest_even_and_gives_not_a_number_or_more_than_32_bits_the_negative_limit)
 {
-    EXPECT_EQ(convert_to_pcm16(1.0f, 32768.0f), 32600);
-    EXPECT_EQ(convert_to_pcm16(-1.0f, 32768.0f), -32600);
-    EXPECT_EQ(convert_to_pcm16(0.5f, 32768.0f), 16384);
-    EXPECT_EQ(convert_to_pcm16(32600.4f / 32768.0f, 32768.0f), 32600);
-    EXPECT_EQ(convert_to_pcm16(-32599.0f / 32768.0f, 32768.0f), -32599);
-    EXPECT_EQ(convert_to_pcm16(0.5f / 32768.0f, 32768.0f), 0);
-    EXPECT_EQ(convert_to_pcm16(1.5f / 32768.0f, 32768.0f), 2);
-    EXPECT_EQ(convert_to_pcm16(-2.5f / 32768.0f, 32768.0f), -2);
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    for (const auto& [sample, pcm] :
+         {std::pair{1.0f, 32600}, {-1.0f, -32600}, {0.5f, 16384}, {32600.4f / 32768.0f, 32600}, {-32599.0f / 32768.0f, -32599},
+          {0.5f / 32768.0f, 0}, {1.5f / 32768.0f, 2}, {-2.5f / 32768.0f, -2}, {60000.0f, 32600},  // inside the 32-bit range
+          {nan, -32600}, {1.0e10f, -32600}, {65536.0f, -32600} /* exactly 2^31 */, {inf, -32600}, {-1.0e10f, -32600}})
+        EXPECT_EQ(convert_to_pcm16(sample, 32768.0f), pcm) << sample;
     EXPECT_EQ(convert_to_pcm16(0.5f, 16384.0f), 8192);  // gain 0.5
 }
 
-TEST(ConvertToPcm16, not_a_number_and_values_beyond_32_bits_give_the_negative_limit)
-{
-    EXPECT_EQ(convert_to_pcm16(std::numeric_limits<float>::quiet_NaN(), 32768.0f), -32600);
-    EXPECT_EQ(convert_to_pcm16(1.0e10f, 32768.0f), -32600);
-    EXPECT_EQ(convert_to_pcm16(65536.0f, 32768.0f), -32600);  // exactly 2^31
-    EXPECT_EQ(convert_to_pcm16(std::numeric_limits<float>::infinity(), 32768.0f), -32600);
-    EXPECT_EQ(convert_to_pcm16(-1.0e10f, 32768.0f), -32600);
-    EXPECT_EQ(convert_to_pcm16(60000.0f, 32768.0f), 32600);  // large but inside the 32-bit range
-}
-
-TEST_F(AudioOutputTest, before_the_first_fill_the_position_is_one_buffer_below_zero_plus_the_cursor)
+TEST_F(AudioOutputTest, before_the_first_fill_the_position_is_one_buffer_below_zero_plus_the_cursor_less_the_device_latency)
 {
     open_manual();
     EXPECT_EQ(audio_played_bytes(*output), -65536);
@@ -172,6 +160,8 @@ TEST_F(AudioOutputTest, before_the_first_fill_the_position_is_one_buffer_below_z
     EXPECT_EQ(audio_played_bytes(*output), -65536 + 100);
     play_buffers(65536);
     EXPECT_EQ(audio_played_bytes(*output), 100);
+    fake_device_set_latency(fake, 2200);  // the device's own latency is taken off
+    EXPECT_EQ(audio_played_bytes(*output), 100 - 2200);
 }
 
 TEST_F(AudioOutputTest, a_cursor_16384_bytes_or_more_past_the_last_fill_repeats_the_previous_position)
@@ -187,15 +177,6 @@ TEST_F(AudioOutputTest, a_cursor_16384_bytes_or_more_past_the_last_fill_repeats_
     EXPECT_EQ(audio_played_bytes(*output), before + 16380);
     audio_fill(*output);  // the worker catches up and the count goes on
     EXPECT_EQ(audio_played_bytes(*output), before + 16384 + 30000);
-}
-
-TEST_F(AudioOutputTest, the_device_latency_is_taken_off_the_position)
-{
-    open_manual();
-    play_buffers(65536 + 8192);
-    const int32_t played = audio_played_bytes(*output);
-    fake_device_set_latency(fake, 2200);
-    EXPECT_EQ(audio_played_bytes(*output), played - 2200);
 }
 
 TEST_F(AudioOutputTest, a_lost_stream_is_reopened_and_resumes_from_the_ring_without_a_gap)
@@ -259,32 +240,7 @@ int32_t watch_frames(void* context, float* frames, uint32_t count)
     return 0;
 }
 
-TEST(AudioWorkerThread, fills_when_woken_and_by_itself_after_a_time_out_and_ends_on_close)
-{
-    auto output = std::make_unique<AudioOutput>();
-    FakeDevice fake{};
-    const SoundDevice device = fake_device(fake);
-    Watched watched;
-    ASSERT_EQ(audio_open(*output, device, watch_frames, &watched), -1);
-
-    {
-        std::lock_guard<std::mutex> guard(output->lock);  // the device moves while the worker is out
-        fake_device_play(fake, 640);
-    }
-    audio_wake(*output);
-    EXPECT_TRUE(wait_until([&] { return watched.frames.load() == 160; }));
-    {
-        std::lock_guard<std::mutex> guard(output->lock);
-        fake_device_play(fake, 320);
-    }
-    // No wake: the worker's own time-out finds the moved cursor.
-    EXPECT_TRUE(wait_until([&] { return watched.frames.load() == 240; }));
-    audio_close(*output);
-    EXPECT_FALSE(output->worker.joinable());
-    EXPECT_FALSE(fake.open);
-}
-
-TEST(AudioWorkerThread, the_player_output_lock_keeps_the_worker_out_of_its_callback)
+TEST(AudioWorkerThread, fills_when_woken_or_after_its_time_out_keeps_out_while_the_player_holds_the_lock_and_ends_on_close)
 {
     auto output = std::make_unique<AudioOutput>();
     FakeDevice fake{};
@@ -294,7 +250,7 @@ TEST(AudioWorkerThread, the_player_output_lock_keeps_the_worker_out_of_its_callb
     Watched watched;
     ASSERT_EQ(player_output.open(player_output.context, watch_frames, &watched), -1);
 
-    player_output.lock(player_output.context);
+    player_output.lock(player_output.context);  // the device moves while the worker is kept out
     fake_device_play(fake, 640);
     player_output.wake(player_output.context);
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
@@ -302,7 +258,15 @@ TEST(AudioWorkerThread, the_player_output_lock_keeps_the_worker_out_of_its_callb
     player_output.unlock(player_output.context);
     EXPECT_TRUE(wait_until([&] { return watched.frames.load() == 160; }));
     EXPECT_EQ(player_output.played_bytes(player_output.context), -65536 + 640);
+    {
+        std::lock_guard<std::mutex> guard(output->lock);
+        fake_device_play(fake, 320);
+    }
+    // No wake: the worker's own time-out finds the moved cursor.
+    EXPECT_TRUE(wait_until([&] { return watched.frames.load() == 240; }));
     player_output.close(player_output.context);
+    EXPECT_FALSE(output->worker.joinable());
+    EXPECT_FALSE(fake.open);
 }
 
 }  // namespace

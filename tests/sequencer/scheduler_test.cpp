@@ -8,24 +8,27 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-ChannelPlan channel_with_note(uint32_t tick = 0, uint8_t note = 60, uint8_t velocity = 100)
+using Played = std::vector<std::pair<uint32_t, Bytes>>;  // tick, stream
+
+// Every stream of a song, to its end.
+Played play(const SongPlan& song)
 {
-    ChannelPlan channel;
-    channel.notes.push_back({tick, note, velocity});
-    return channel;
+    SchedulerRun run(build_song_image(song));
+    Played out;
+    for (const RecordedStream& stream : run.run()) out.emplace_back(stream.tick, stream.bytes);
+    EXPECT_EQ(run.seq->running, 0u);
+    return out;
 }
 
 }  // namespace
 
-TEST(Scheduler, NotesOfOneTickShareOneStatusByte)
+TEST(Scheduler, NotesOfOneTickShareAStatusByteEveryBufferStartsWithOneAndAnEmptySongHandsOverOnlyTheEnd)
 {
     SongPlan song;
     song.channels[0].notes = {{0, 60, 100}, {0, 64, 80}};
-    SchedulerRun run(build_song_image(song));
-    const auto& streams = run.run();
-    ASSERT_EQ(streams.size(), 1u);
-    EXPECT_EQ(streams[0].bytes, (Bytes{0x90, 60, 100, 64, 80, 0xFD}));
-    EXPECT_EQ(run.seq->running, 0u);
+    song.channels[2].notes = {{0, 60, 100}, {36, 60, 0}};
+    EXPECT_EQ(play(song), (Played{{0, {0x90, 60, 100, 64, 80, 0x92, 60, 100, 0xFD}}, {36, {0x92, 60, 0, 0xFD}}}));
+    EXPECT_EQ(play(SongPlan{}), (Played{{0xFFFFFFFFu, {0xFD}}}));  // at the "no event" tick
 }
 
 TEST(Scheduler, WithinATickGlobalComesFirstThenChannelsInOrderProgramControllersBendNotes)
@@ -41,45 +44,28 @@ TEST(Scheduler, WithinATickGlobalComesFirstThenChannelsInOrderProgramControllers
     }
     song.tempos.push_back({0, 250000});
     SchedulerRun run(build_song_image(song));
-    const auto& streams = run.run();
-    ASSERT_EQ(streams.size(), 1u);
-    EXPECT_EQ(streams[0].bytes, (Bytes{0xC1, 1, 0xB1, 6, 12, 7, 127, 0xE1, 0x00, 0x40, 0x91, 60, 99,  //
-                                       0xC3, 3, 0xB3, 6, 12, 7, 127, 0xE3, 0x00, 0x40, 0x93, 60, 99, 0xFD}));
+    run.run();
     EXPECT_EQ(run.seq->tempo, 250000u * 441u);
-}
-
-TEST(Scheduler, EveryBufferStartsWithAStatusByte)
-{
-    SongPlan song;
-    song.channels[2].notes = {{0, 60, 100}, {36, 60, 0}};
-    SchedulerRun run(build_song_image(song));
-    const auto& streams = run.run();
-    ASSERT_EQ(streams.size(), 2u);
-    EXPECT_EQ(streams[0].bytes, (Bytes{0x92, 60, 100, 0xFD}));
-    EXPECT_EQ(streams[1].tick, 36u);
-    EXPECT_EQ(streams[1].bytes, (Bytes{0x92, 60, 0, 0xFD}));
+    EXPECT_EQ(play(song), (Played{{0, {0xC1, 1, 0xB1, 6, 12, 7, 127, 0xE1, 0x00, 0x40, 0x91, 60, 99,  //
+                                       0xC3, 3, 0xB3, 6, 12, 7, 127, 0xE3, 0x00, 0x40, 0x93, 60, 99, 0xFD}}}));
 }
 
 TEST(Scheduler, EventsOfANonNoteTrackAtOneTickComeOneCallEach)
 {
     SongPlan song;
-    song.channels[0] = channel_with_note(5);
+    song.channels[0].notes = {{5, 60, 100}};
     song.channels[0].programs = {{0, 1}, {0, 2}};
     song.channels[0].controllers[0] = {{0, 10}, {0, 20}, {0, 30}};
-    SchedulerRun run(build_song_image(song));
-    const auto& streams = run.run();
-    ASSERT_EQ(streams.size(), 4u);
-    EXPECT_EQ(streams[0].bytes, (Bytes{0xC0, 1, 0xB0, 1, 10, 0xFD}));
-    EXPECT_EQ(streams[1].bytes, (Bytes{0xC0, 2, 0xB0, 1, 20, 0xFD}));
-    EXPECT_EQ(streams[2].bytes, (Bytes{0xB0, 1, 30, 0xFD}));
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(streams[i].tick, 0u);
-    EXPECT_EQ(streams[3].tick, 5u);
+    EXPECT_EQ(play(song), (Played{{0, {0xC0, 1, 0xB0, 1, 10, 0xFD}},
+                                  {0, {0xC0, 2, 0xB0, 1, 20, 0xFD}},
+                                  {0, {0xB0, 1, 30, 0xFD}},
+                                  {5, {0x90, 60, 100, 0xFD}}}));
 }
 
 TEST(Scheduler, ASecondTempoEventAtTheSameTickTakesEffectInASecondCall)
 {
     SongPlan song;
-    song.channels[0] = channel_with_note(10);
+    song.channels[0].notes = {{10, 60, 100}};
     song.tempos = {{0, 500000}, {0, 250000}, {10, 300000}};
     SchedulerRun run(build_song_image(song));
     seq_emit_events(*run.seq);
@@ -112,16 +98,6 @@ TEST(Scheduler, TheCallThatEmitsTheLastEventsHandsThemOverAndEndsTheSong)
     EXPECT_EQ(run.recorder.streams.size(), 3u);
 }
 
-TEST(Scheduler, ASongWithoutEventsHandsOverOnlyTheEndByte)
-{
-    SongPlan song;
-    SchedulerRun run(build_song_image(song));
-    const auto& streams = run.run();
-    ASSERT_EQ(streams.size(), 1u);
-    EXPECT_EQ(streams[0].bytes, (Bytes{0xFD}));
-    EXPECT_EQ(run.seq->running, 0u);
-}
-
 TEST(Scheduler, DataBytesAreMaskedToSevenBitsWhileRunningValuesKeepEight)
 {
     SongPlan song;
@@ -129,11 +105,9 @@ TEST(Scheduler, DataBytesAreMaskedToSevenBitsWhileRunningValuesKeepEight)
     song.channels[0].notes = {{0, 200, 255}, {1, 10, 0}};
     song.channels[0].programs = {{0, 130}};
     song.channels[0].pitch_bends = {{0, 0x80, 0xFF}};
+    EXPECT_EQ(play(song), (Played{{0, {0xC0, 2, 0xE0, 0x00, 0x7F, 0x90, 200 & 0x7F, 0x7F, 0xFD}}, {1, {0x90, 10, 0, 0xFD}}}));
     SchedulerRun run(build_song_image(song));
-    const auto& streams = run.run();
-    ASSERT_EQ(streams.size(), 2u);
-    EXPECT_EQ(streams[0].bytes, (Bytes{0xC0, 2, 0xE0, 0x00, 0x7F, 0x90, 200 & 0x7F, 0x7F, 0xFD}));
-    EXPECT_EQ(streams[1].bytes, (Bytes{0x90, 10, 0, 0xFD}));
+    run.run();
     EXPECT_EQ(run.seq->channels[0].notes.running[0], 10);
     EXPECT_EQ(run.seq->channels[0].program.running[0], 130);
 }

@@ -2,12 +2,18 @@
 // over, and songs built for the tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 #include "sequencer/player.h"
+#include "synth/engine.h"
+#include "synth/seed_source.h"
 #include "tests/support/image_builder.h"
+
+using Frames = std::vector<float>;  // interleaved stereo
 
 struct RecordedStream {
     uint32_t tick;
@@ -32,6 +38,51 @@ struct StreamRecorder {
         seq = &state;
         state.observer = observe;
         state.observer_context = this;
+    }
+};
+
+// The streams of a song and their frames, from a run of the transport
+// without an engine in chunks of the given frame counts, taken in turn.
+inline std::vector<RecordedStream> dry_streams(const std::vector<uint8_t>& image, std::vector<uint32_t> chunks = {1u << 20})
+{
+    auto player = std::make_unique<Player>();
+    EXPECT_EQ(player_init_dry(*player, image.data()), 1);
+    StreamRecorder recorder;
+    recorder.attach(player->seq);
+    player_start(*player);
+    for (size_t i = 0; player->seq.running && i < 10000000; ++i) player_render(player.get(), nullptr, chunks[i % chunks.size()]);
+    return recorder.streams;
+}
+
+// A player on an image, offline, started; records every stream it hands over.
+struct Rig {
+    std::vector<uint8_t> image;
+    std::unique_ptr<SynthEngine> engine = std::make_unique<SynthEngine>();
+    std::unique_ptr<Player> player = std::make_unique<Player>();
+    StreamRecorder recorder;
+    uint32_t start_frame = 0;
+
+    explicit Rig(std::vector<uint8_t> bytes, uint32_t seed = 1, bool start = true) : image(std::move(bytes))
+    {
+        seed_source_fix(seed);
+        EXPECT_EQ(player_init(*player, *engine, image.data(), nullptr), 1);
+        recorder.attach(player->seq);
+        if (start) this->start();
+    }
+
+    void start() { start_frame = player_start(*player) / 4; }
+
+    // Renders count frames in chunks of the given sizes, taken in turn.
+    Frames render(uint32_t count, std::vector<uint32_t> chunks = {16384})
+    {
+        Frames out(2 * static_cast<size_t>(count), -9.0f);
+        uint32_t done = 0;
+        for (size_t i = 0; done < count; ++i) {
+            const uint32_t n = std::min(chunks[i % chunks.size()], count - done);
+            player_render(player.get(), out.data() + 2 * static_cast<size_t>(done), n);
+            done += n;
+        }
+        return out;
     }
 };
 

@@ -3,17 +3,13 @@
 #include <sndfile.h>
 #include <sys/wait.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
-#include "sequencer/player.h"
-#include "synth/engine.h"
-#include "synth/seed_source.h"
 #include "tests/sequencer/sequencer_test_support.h"
+#include "tools/author_common.h"
 #include "tools/wav_writer.h"
 
 using namespace image_builder;
@@ -48,18 +44,14 @@ protected:
 
     fs::path write_image(const std::string& name, const std::vector<uint8_t>& bytes)
     {
-        const fs::path path = dir_ / name;
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return path;
+        file_write_atomically((dir_ / name).string(), bytes);
+        return dir_ / name;
     }
 
     static std::string slurp(const fs::path& path)
     {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
+        const std::vector<uint8_t> bytes = file_read_all(path.string());
+        return std::string(bytes.begin(), bytes.end());
     }
 
     ToolRun run(const std::string& arguments)
@@ -99,65 +91,41 @@ SoundFile read_sound(const fs::path& path)
     return sound;
 }
 
-// What the player renders for an image with a fixed seed.
-std::vector<float> render_in_process(const std::vector<uint8_t>& image, uint32_t seed, uint32_t frames)
-{
-    seed_source_fix(seed);
-    auto engine = std::make_unique<SynthEngine>();
-    auto player = std::make_unique<Player>();
-    player_init(*player, *engine, image.data(), nullptr);
-    player_start(*player);
-    std::vector<float> out(2 * static_cast<size_t>(frames));
-    player_render(player.get(), out.data(), frames);
-    return out;
-}
-
 }  // namespace
 
 TEST(Pcm16, ConvertsAsTheOutputStageDoes)
 {
-    EXPECT_EQ(pcm16_from_float(0.5f), 16384);
-    EXPECT_EQ(pcm16_from_float(1.0f), 32600);
-    EXPECT_EQ(pcm16_from_float(-1.0f), -32600);
-    EXPECT_EQ(pcm16_from_float(1.5f / 32768.0f), 2);  // ties to even
-    EXPECT_EQ(pcm16_from_float(2.5f / 32768.0f), 2);
-    EXPECT_EQ(pcm16_from_float(1e10f), -32600);  // out of the integer range reads as the most negative
+    // Ties go to even; out of the integer range reads as the most negative.
+    for (const auto& [sample, pcm] : {std::pair{0.5f, 16384}, {1.0f, 32600}, {-1.0f, -32600}, {1.5f / 32768.0f, 2},
+                                      {2.5f / 32768.0f, 2}, {1e10f, -32600}})
+        EXPECT_EQ(pcm16_from_float(sample), pcm) << sample;
 }
 
-TEST_F(ToolTest, RenderWritesTheSameSamplesThePlayerMakes)
+TEST_F(ToolTest, RenderWritesTheSameSamplesThePlayerMakesToWavFlacOrStandardOutput)
 {
     const auto image = build_song_image(busy_song(1));
     const fs::path song = write_image("busy.img", image);
-    const std::vector<float> expected = render_in_process(image, 42, 2 * 44100);
+    const std::vector<float> expected = Rig(image, 42).render(2 * 44100);
 
-    ASSERT_EQ(run("render " + song.string() + " -o " + (dir_ / "a.wav").string() + " --seconds 2 --seed 42").status, 0);
-    const SoundFile pcm = read_sound(dir_ / "a.wav");
+    const auto render = [&](const std::string& name, const std::string& options) {
+        EXPECT_EQ(run("render " + song.string() + " -o " + (dir_ / name).string() + " --seconds 2 --seed 42" + options).status, 0);
+        return read_sound(dir_ / name);
+    };
+    const SoundFile pcm = render("a.wav", ""), floats = render("f.wav", " --format float"), flac = render("a.flac", "");
     EXPECT_EQ(pcm.info.frames, 2 * 44100);
     EXPECT_EQ(pcm.info.channels, 2);
     EXPECT_EQ(pcm.info.samplerate, 44100);
     ASSERT_EQ(pcm.shorts.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(pcm.shorts[i], pcm16_from_float(expected[i])) << i;
 
-    ASSERT_EQ(
-        run("render " + song.string() + " -o " + (dir_ / "f.wav").string() + " --seconds 2 --seed 42 --format float")
-            .status,
-        0);
-    const SoundFile floats = read_sound(dir_ / "f.wav");
     EXPECT_TRUE(floats.floats == expected);
-
-    ASSERT_EQ(run("render " + song.string() + " -o " + (dir_ / "a.flac").string() + " --seconds 2 --seed 42").status,
-              0);
-    const SoundFile flac = read_sound(dir_ / "a.flac");
     EXPECT_EQ(flac.info.format & SF_FORMAT_TYPEMASK, SF_FORMAT_FLAC);
     EXPECT_TRUE(flac.shorts == pcm.shorts);
-}
 
-TEST_F(ToolTest, RenderToStandardOutputWritesAWavStream)
-{
-    const ToolRun result = run("render -o - --seconds 0.5 --seed 3");  // the embedded song
-    ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_TRUE(result.err.empty());  // no progress bar without a terminal
-    std::ofstream(dir_ / "piped.wav", std::ios::binary) << result.out;
+    const ToolRun piped = run("render -o - --seconds 0.5 --seed 3");  // the embedded song, as WAV on standard output
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_TRUE(piped.err.empty());  // no progress bar without a terminal
+    std::ofstream(dir_ / "piped.wav", std::ios::binary) << piped.out;
     const SoundFile sound = read_sound(dir_ / "piped.wav");
     EXPECT_EQ(sound.info.frames, 22050);
     EXPECT_EQ(sound.info.format & SF_FORMAT_TYPEMASK, SF_FORMAT_WAV);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <set>
+#include <tuple>
 
 #include "speech/phonemes.h"
 #include "speech/speech.h"
@@ -26,12 +27,12 @@ TEST(FormantEngine, NoiseFromAZeroStateGivesTheKnownSequence)
 TEST(FormantEngine, LevelsBlendInLevelUnitsAndDoubleEverySixUnits)
 {
     FpModeGuard mode;
-    EXPECT_EQ(level_to_gain(70, 70, 0), 1.0f);
-    EXPECT_EQ(level_to_gain(64, 64, 0), 0.5f);
-    EXPECT_NEAR(level_to_gain(62, 62, 0), 0.3969f, 1e-4f);
-    EXPECT_NEAR(level_to_gain(0, 0, 0), 0.00030760f, 1e-8f);  // 2^(-70/6)
-    EXPECT_NEAR(level_to_gain(-16, -16, 0), 0.0000484f, 1e-7f);
-    EXPECT_EQ(level_to_gain(70, 58, 0.5f), 0.5f);  // not the mean of 1.0 and 0.25
+    // Current level, blend level, fraction: gain.
+    for (const auto& [a, b, fraction, gain, within] :
+         {std::tuple{70, 70, 0.0f, 1.0f, 0.0f}, {64, 64, 0.0f, 0.5f, 0.0f}, {62, 62, 0.0f, 0.3969f, 1e-4f},
+          {0, 0, 0.0f, 0.00030760f, 1e-8f},  // 2^(-70/6)
+          {-16, -16, 0.0f, 0.0000484f, 1e-7f}, {70, 58, 0.5f, 0.5f, 0.0f}})  // not the mean of 1.0 and 0.25
+        EXPECT_NEAR(level_to_gain(a, b, fraction), gain, within) << a << " " << b << " " << fraction;
 }
 
 TEST(FormantEngine, CoefficientsMatchTheKnownValuesAt44100)

@@ -15,7 +15,7 @@ struct SingingEngine : EngineHarness {
     const char* texts[kSpeechTextCount] = {};
 
     explicit SingingEngine(const char* text)
-        : EngineHarness(PatchBuilder().oscillator(0, {.mode = kOscillatorSine}))
+        : EngineHarness(sine_patch())
     {
         texts[0] = text;
         speech_set_texts(engine->speech, texts);
@@ -69,13 +69,17 @@ TEST(SpeechHookup, WithoutNotesOnTheSpeechChannelNothingIsHeardButTheTextMovesOn
     EXPECT_EQ(h.speech().cur_row, 50);  // past "ah" (18 ticks) into "sil"
 }
 
-TEST(SpeechHookup, OnlyTheSpeechChannelReleasesHoldsAllNotesOffIncluded)
+TEST(SpeechHookup, OnlyTheSpeechChannelsNotesAllNotesOffAndControllersReachTheSpeech)
 {
     SingingEngine h("!ah_");
+    h.texts[1] = "iy";
+    speech_set_texts(h.engine->speech, h.texts);
     h.blocks(1);
-    h.play(StreamBuilder().note_on(kOtherChannel, 60, 100));
+    h.play(StreamBuilder().note_on(kOtherChannel, 60, 100).controller(kOtherChannel, 4, 1).controller(kOtherChannel, 5, 0));
     h.blocks(2);
     EXPECT_EQ(h.speech().hold_note_on, 1);
+    EXPECT_EQ(h.speech().text_start, h.texts[0]);
+    EXPECT_EQ(h.engine->speech.settings.formant_scale, 1.0f);
 
     h.play(StreamBuilder().note_on(kSpeechChannel, 62, 100));
     h.blocks(30);
@@ -84,16 +88,6 @@ TEST(SpeechHookup, OnlyTheSpeechChannelReleasesHoldsAllNotesOffIncluded)
     EXPECT_EQ(h.speech().hold_note_off, 1);
     h.play(StreamBuilder().controller(kSpeechChannel, 123, 0));
     EXPECT_EQ(h.speech().hold_note_off, 0);
-}
-
-TEST(SpeechHookup, OnlyTheSpeechChannelsControllersReachTheSpeech)
-{
-    SingingEngine h("ah");
-    h.texts[1] = "iy";
-    speech_set_texts(h.engine->speech, h.texts);
-    h.play(StreamBuilder().controller(kOtherChannel, 4, 1).controller(kOtherChannel, 5, 0));
-    EXPECT_EQ(h.speech().text_start, h.texts[0]);
-    EXPECT_EQ(h.engine->speech.settings.formant_scale, 1.0f);
 
     h.play(StreamBuilder().controller(kSpeechChannel, 4, 1).controller(kSpeechChannel, 5, 0));
     EXPECT_EQ(h.speech().text_start, h.texts[1]);

@@ -8,112 +8,83 @@ namespace {
 
 constexpr uint32_t kMaxDelta = 0xFFFFFF;
 
-// Modulation sources and destinations used here.
-constexpr uint8_t kVelocity = 0;
-constexpr uint8_t kController1 = 1;
-constexpr uint8_t kController7 = 7;
-constexpr uint8_t kEnv2Out = 9;
-constexpr uint8_t kLfo1Out = 10;
-constexpr uint8_t kLfo2Out = 11;
-constexpr uint8_t kOsc1Detune = 5;
-constexpr uint8_t kFilter1Cutoff = 21;
-constexpr uint8_t kEnv1Gain = 37;
-constexpr uint8_t kLfo1Amount = 50;
-constexpr uint8_t kChannelVolume = 59;
+// Destinations used here (patch byte offsets).
+constexpr uint8_t kOsc1Detune = kVoiceOscillator1 + 3, kFilter1Cutoff = kVoiceFilter1 + 1;
+constexpr uint8_t kEnv1Gain = kVoiceEnvelope1 + 5, kLfo1Amount = kVoiceLfo1 + 6;
 
-// Waveforms.
-constexpr uint8_t kRamp = 1, kPulse = 2, kSine = 3, kNoise = 4;
-constexpr uint8_t kSineLfo = 3, kSampleAndHold = 4, kBipolar = 2;
-constexpr uint8_t kLowPass = 1, kBandPass = 2;
-
-PatchBuilder lead_patch()
+// 0 a plucked saw lead with vibrato on controller 1, 1 a soft pad, 2 a
+// filtered noise drum, 3 a sine bass; all with the velocity on their level.
+PatchBuilder test_patch(int program)
 {
     PatchBuilder p = basic_patch();
-    p.oscillator(0, {.mode = kRamp, .color = 0, .gain = 90})
-        .oscillator(1, {.mode = kPulse, .transpose = 76, .detune = 66, .color = 64, .gain = 40})
-        .filter(0, {.mode = kLowPass, .cutoff = 95, .resonance = 30})
-        .envelope(0, {.attack = 10, .decay = 60, .sustain = 70, .slope = 64, .release = 60, .gain = 64})
-        .envelope(1, {.attack = 0, .decay = 70, .sustain = 0, .slope = 64, .release = 40, .gain = 100})
-        .lfo(0, {.waveform = kSineLfo, .rate = 80, .polarity = kBipolar, .amount = 20})
-        .reverb_send(50)
-        .delay_send(30)
-        .polyphony(8)
-        .modulate(kVelocity, 96, kEnv1Gain)
-        .modulate(kLfo1Out, 72, kOsc1Detune)
-        .modulate(kEnv2Out, 80, kFilter1Cutoff)
-        .modulate(kController1, 80, kLfo1Amount);
+    p.modulate(kModSourceVelocity, 96, kEnv1Gain).lfo(0, {.waveform = kLfoSine, .rate = 80, .polarity = 2, .amount = 20});
+    switch (program) {
+    case 0:
+        p.oscillator(1, {.mode = kOscillatorPulse, .transpose = 76, .detune = 66, .gain = 40})
+            .filter(0, {.mode = kFilterLowPass, .cutoff = 95, .resonance = 30})
+            .envelope(0, {.attack = 10, .decay = 60, .sustain = 70, .release = 60, .gain = 64})
+            .envelope(1, {.decay = 70, .sustain = 0, .release = 40, .gain = 100})
+            .reverb_send(50).delay_send(30).polyphony(8)
+            .modulate(kModSourceLfo1, 72, kOsc1Detune)
+            .modulate(kModSourceEnvelope2, 80, kFilter1Cutoff)
+            .modulate(kModSourceController1, 80, kLfo1Amount);
+        break;
+    case 1:
+        p.oscillator(1, {.mode = kOscillatorRamp, .detune = 68, .color = 0, .gain = 60})
+            .filter(0, {.mode = kFilterLowPass, .cutoff = 80, .resonance = 20})
+            .envelope(0, {.attack = 70, .decay = 30, .sustain = 100, .release = 90, .gain = 60})
+            .lfo(1, {.waveform = kLfoSampleHold, .rate = 70, .polarity = 2, .amount = 20})
+            .reverb_send(90)
+            .modulate(kModSourceLfo2, 80, kFilter1Cutoff);
+        break;
+    case 2:
+        p.oscillator(0, {.mode = kOscillatorNoise, .color = 60, .gain = 110})
+            .filter(0, {.mode = kFilterBandPass, .cutoff = 100, .resonance = 60})
+            .envelope(0, {.decay = 50, .sustain = 0, .slope = 40, .release = 30, .gain = 80})
+            .reverb_send(20).delay_send(40).polyphony(4);
+        break;
+    default:
+        p.oscillator(0, {.mode = kOscillatorSine, .transpose = 52, .gain = 110})
+            .filter(0, {.mode = kFilterLowPass, .cutoff = 70, .resonance = 10})
+            .envelope(0, {.attack = 2, .decay = 70, .sustain = 80, .slope = 60, .release = 40, .gain = 80})
+            .phase_reset(1).polyphony(1);
+    }
     return p;
 }
 
-PatchBuilder pad_patch()
+// Appends a track's count and its three time columns (24-bit deltas, low
+// bytes first); raises last to the track's last tick.
+template <typename Event>
+void append_times(std::vector<uint8_t>& image, const std::vector<Event>& events, uint32_t& last)
 {
-    PatchBuilder p = basic_patch();
-    p.oscillator(0, {.mode = kRamp, .detune = 60, .color = 0, .gain = 60})
-        .oscillator(1, {.mode = kRamp, .detune = 68, .color = 0, .gain = 60})
-        .oscillator(2, {.mode = kRamp, .transpose = 52, .color = 64, .gain = 50})
-        .filter(0, {.mode = kLowPass, .cutoff = 80, .resonance = 20})
-        .envelope(0, {.attack = 70, .decay = 30, .sustain = 100, .slope = 64, .release = 90, .gain = 60})
-        .lfo(1, {.waveform = kSampleAndHold, .rate = 70, .polarity = kBipolar, .amount = 20})
-        .reverb_send(90)
-        .modulate(kLfo2Out, 80, kFilter1Cutoff);
-    return p;
-}
-
-PatchBuilder noise_patch()
-{
-    PatchBuilder p = basic_patch();
-    p.oscillator(0, {.mode = kNoise, .color = 60, .gain = 110})
-        .filter(0, {.mode = kBandPass, .cutoff = 100, .resonance = 60})
-        .envelope(0, {.attack = 0, .decay = 50, .sustain = 0, .slope = 40, .release = 30, .gain = 80})
-        .reverb_send(20)
-        .delay_send(40)
-        .polyphony(4)
-        .modulate(kVelocity, 90, kEnv1Gain);
-    return p;
-}
-
-PatchBuilder bass_patch()
-{
-    PatchBuilder p = basic_patch();
-    p.oscillator(0, {.mode = kSine, .transpose = 52, .gain = 110})
-        .oscillator(1, {.mode = kRamp, .transpose = 52, .color = 0, .gain = 30})
-        .filter(0, {.mode = kLowPass, .cutoff = 70, .resonance = 10})
-        .envelope(0, {.attack = 2, .decay = 70, .sustain = 80, .slope = 60, .release = 40, .gain = 80})
-        .phase_reset(1)
-        .polyphony(1);
-    return p;
-}
-
-// Appends one track: count, the three time columns, then the value columns.
-template <typename Event, typename Values>
-void append_track(std::vector<uint8_t>& image, const std::vector<Event>& events, int value_columns, Values values)
-{
-    const size_t n = events.size();
-    append_word(image, static_cast<uint32_t>(n));
-    std::vector<uint32_t> deltas(n);
+    append_word(image, static_cast<uint32_t>(events.size()));
+    std::vector<uint32_t> deltas;
     uint32_t previous = 0;
-    for (size_t i = 0; i < n; ++i) {
-        if (events[i].tick < previous || events[i].tick - previous > kMaxDelta)
+    for (const Event& event : events) {
+        if (event.tick < previous || event.tick - previous > kMaxDelta)
             throw std::invalid_argument("track events out of order or too far apart");
-        deltas[i] = events[i].tick - previous;
-        previous = events[i].tick;
+        deltas.push_back(event.tick - previous);
+        previous = event.tick;
     }
     for (int shift = 0; shift < 24; shift += 8)
-        for (size_t i = 0; i < n; ++i) image.push_back(static_cast<uint8_t>(deltas[i] >> shift));
+        for (uint32_t delta : deltas) image.push_back(static_cast<uint8_t>(delta >> shift));
+    last = std::max(last, previous);
+}
+
+// Appends one track: count, the three time columns, then the delta-coded value columns.
+template <typename Event, typename Values>
+void append_track(std::vector<uint8_t>& image, const std::vector<Event>& events, uint32_t& last, int value_columns,
+                  Values values)
+{
+    append_times(image, events, last);
     for (int column = 0; column < value_columns; ++column) {
         uint8_t running = 0;
-        for (size_t i = 0; i < n; ++i) {
-            const uint8_t value = values(events[i], column);
+        for (const Event& event : events) {
+            const uint8_t value = values(event, column);
             image.push_back(static_cast<uint8_t>(value - running));
             running = value;
         }
     }
-}
-
-template <typename Event>
-uint32_t last_tick(const std::vector<Event>& events, uint32_t tick)
-{
-    return events.empty() ? tick : std::max(tick, events.back().tick);
 }
 
 }  // namespace
@@ -136,14 +107,15 @@ void append_word(std::vector<uint8_t>& bytes, uint32_t value)
 
 PatchBuilder basic_patch()
 {
-    PatchBuilder p;
-    p.oscillator(0, {.mode = kRamp, .color = 0, .gain = 100}).volume(0).modulate(kController7, 127, kChannelVolume);
-    return p;
+    return PatchBuilder()
+        .oscillator(0, {.mode = kOscillatorRamp, .color = 0, .gain = 100})
+        .volume(0)
+        .modulate(kModSourceController1 + 6, 127, kModDestChannelFirst + kChannelVolume);
 }
 
 std::vector<uint8_t> test_patch_bank()
 {
-    return BankBuilder().add(lead_patch()).add(pad_patch()).add(noise_patch()).add(bass_patch()).bytes();
+    return BankBuilder().add(test_patch(0)).add(test_patch(1)).add(test_patch(2)).add(test_patch(3)).bytes();
 }
 
 std::vector<uint8_t> test_global_block()
@@ -153,18 +125,6 @@ std::vector<uint8_t> test_global_block()
                            .delay({.dry_wet = 80, .feedback = 72, .left = 40, .right = 50, .rate = 10, .depth = 10})
                            .bytes();
     return std::vector<uint8_t>(block.begin(), block.end());
-}
-
-std::vector<uint8_t> build_patch_bank(const std::vector<std::vector<uint8_t>>& patches)
-{
-    std::vector<uint8_t> bank;
-    uint32_t offset = static_cast<uint32_t>(4 * patches.size());
-    for (const auto& patch : patches) {
-        append_word(bank, offset);
-        offset += static_cast<uint32_t>(patch.size());
-    }
-    for (const auto& patch : patches) bank.insert(bank.end(), patch.begin(), patch.end());
-    return bank;
 }
 
 std::vector<uint8_t> build_speech_block(const std::vector<std::string>& texts)
@@ -187,32 +147,13 @@ std::vector<uint8_t> build_song_image(const SongPlan& plan, ImageLayout* layout)
 {
     ImageLayout where{};
     std::vector<uint8_t> image;
-    uint32_t end = 0;
-    for (const auto& t : plan.tempos) end = std::max(end, t.tick);
-    for (const auto& channel : plan.channels) {
-        if (channel.notes.empty()) continue;
-        end = last_tick(channel.notes, end);
-        end = last_tick(channel.programs, end);
-        end = last_tick(channel.pitch_bends, end);
-        for (const auto& controller : channel.controllers) end = last_tick(controller, end);
-    }
+    uint32_t end = 0;  // the tick of the last event
     append_word(image, plan.ticks_per_quarter);
-    append_word(image, plan.end_tick ? plan.end_tick : end);
+    append_word(image, 0);  // the end tick, written when known
 
     // The global track: time columns, tempo words, then the three signature bytes.
-    const size_t g = plan.tempos.size();
-    append_word(image, static_cast<uint32_t>(g));
-    where.global_track = image.size();
-    uint32_t previous = 0;
-    std::vector<uint32_t> deltas(g);
-    for (size_t i = 0; i < g; ++i) {
-        if (plan.tempos[i].tick < previous || plan.tempos[i].tick - previous > kMaxDelta)
-            throw std::invalid_argument("tempo events out of order or too far apart");
-        deltas[i] = plan.tempos[i].tick - previous;
-        previous = plan.tempos[i].tick;
-    }
-    for (int shift = 0; shift < 24; shift += 8)
-        for (size_t i = 0; i < g; ++i) image.push_back(static_cast<uint8_t>(deltas[i] >> shift));
+    where.global_track = image.size() + 4;
+    append_times(image, plan.tempos, end);
     for (const auto& t : plan.tempos) append_word(image, t.us_per_quarter);
     for (const auto& t : plan.tempos) image.push_back(t.numerator);
     for (const auto& t : plan.tempos) image.push_back(t.denominator);
@@ -225,30 +166,23 @@ std::vector<uint8_t> build_song_image(const SongPlan& plan, ImageLayout* layout)
             append_word(image, 0);
             continue;
         }
-        append_track(image, channel.notes, 2,
-                     [](const NoteEvent& e, int column) { return column == 0 ? e.note : e.velocity; });
-        append_track(image, channel.programs, 1, [](const ValueEvent& e, int) { return e.value; });
-        append_track(image, channel.pitch_bends, 2,
-                     [](const BendEvent& e, int column) { return column == 0 ? e.first : e.second; });
-        for (const auto& controller : channel.controllers)
-            append_track(image, controller, 1, [](const ValueEvent& e, int) { return e.value; });
+        const auto value = [](const ValueEvent& e, int) { return e.value; };
+        append_track(image, channel.notes, end, 2, [](const NoteEvent& e, int column) { return column ? e.velocity : e.note; });
+        append_track(image, channel.programs, end, 1, value);
+        append_track(image, channel.pitch_bends, end, 2, [](const BendEvent& e, int column) { return column ? e.second : e.first; });
+        for (const auto& controller : channel.controllers) append_track(image, controller, end, 1, value);
     }
 
-    where.global_block_size = image.size();
-    append_word(image, static_cast<uint32_t>(plan.global_block.size()));
-    image.insert(image.end(), plan.global_block.begin(), plan.global_block.end());
-    where.patch_bank_size = image.size();
-    append_word(image, static_cast<uint32_t>(plan.patch_bank.size()));
-    image.insert(image.end(), plan.patch_bank.begin(), plan.patch_bank.end());
-    where.speech_size = image.size();
-    if (plan.texts.empty()) {
-        append_word(image, 0);
-    } else {
-        const std::vector<uint8_t> block = build_speech_block(plan.texts);
+    const auto append_block = [&image](size_t& where_size, const std::vector<uint8_t>& block) {
+        where_size = image.size();
         append_word(image, static_cast<uint32_t>(block.size()));
         image.insert(image.end(), block.begin(), block.end());
-    }
+    };
+    append_block(where.global_block_size, plan.global_block);
+    append_block(where.patch_bank_size, plan.patch_bank);
+    append_block(where.speech_size, plan.texts.empty() ? std::vector<uint8_t>{} : build_speech_block(plan.texts));
     where.end = image.size();
+    write_word(image, 4, plan.end_tick ? plan.end_tick : end);
     if (layout) *layout = where;
     return image;
 }

@@ -14,29 +14,13 @@
 
 namespace image_builder {
 
-struct NoteEvent {
-    uint32_t tick;
-    uint8_t note;
-    uint8_t velocity;  // 0 = note off
-};
-
-struct ValueEvent {
-    uint32_t tick;
-    uint8_t value;
-};
-
-struct BendEvent {
-    uint32_t tick;
-    uint8_t first;
-    uint8_t second;
-};
-
+// Velocity 0 is a note off.
+struct NoteEvent { uint32_t tick; uint8_t note, velocity; };
+struct ValueEvent { uint32_t tick; uint8_t value; };
+struct BendEvent { uint32_t tick; uint8_t first, second; };
 struct TempoEvent {
-    uint32_t tick;
-    uint32_t us_per_quarter;
-    uint8_t numerator = 4;
-    uint8_t denominator = 4;
-    uint8_t subdivision = 8;
+    uint32_t tick, us_per_quarter;
+    uint8_t numerator = 4, denominator = 4, subdivision = 8;
 };
 
 struct ChannelPlan {
@@ -65,18 +49,13 @@ struct SongPlan {
 struct ImageLayout {
     size_t global_track;  // first time column of the global track
     size_t channel[16];   // the channel's note count word
-    size_t global_block_size;
-    size_t patch_bank_size;
-    size_t speech_size;
-    size_t end;
+    size_t global_block_size, patch_bank_size, speech_size, end;
 };
 
 // Events of a track must come in tick order, less than 2^24 ticks apart;
 // otherwise std::invalid_argument.
 std::vector<uint8_t> build_song_image(const SongPlan& plan, ImageLayout* layout = nullptr);
 
-// An offset table for the patches, then the patches in order.
-std::vector<uint8_t> build_patch_bank(const std::vector<std::vector<uint8_t>>& patches);
 // Count, offsets, zero-terminated texts.
 std::vector<uint8_t> build_speech_block(const std::vector<std::string>& texts);
 

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
+#include "synth/shelf.h"
 #include "tests/synth/engine_harness.h"
 
 namespace {
@@ -39,44 +41,35 @@ ChannelRun run_channel(const PatchBuilder& patch)
     return run;
 }
 
-TEST(Channel, FullVolumeWithNeutralStagesGivesAGainOf0Point6)
+TEST(Channel, VolumeScalesTheOutputByUpTo0Point6AndTheMonoSendsFollowIt)
 {
-    const ChannelRun run = run_channel(PatchBuilder().volume(128));
-    for (size_t i = 0; i < run.input.size(); ++i) ASSERT_EQ(run.master[i], run.input[i] * 0.6f) << i;
-    EXPECT_TRUE(all_zero(run.reverb_send));
-    EXPECT_TRUE(all_zero(run.delay_send));
-}
-
-TEST(Channel, VolumeZeroSilencesTheOutputAndBothSends)
-{
-    const ChannelRun run = run_channel(PatchBuilder().volume(0).reverb_send(128).delay_send(128));
-    EXPECT_TRUE(all_zero(run.master));
-    EXPECT_TRUE(all_zero(run.reverb_send));
-    EXPECT_TRUE(all_zero(run.delay_send));
-}
-
-TEST(Channel, SendsAreMonoSumsScaledByTheirLevelAndTheVolume)
-{
-    const ChannelRun run = run_channel(PatchBuilder().volume(64).reverb_send(128).delay_send(32));
-    FpModeGuard mode;
-    const float volume = 0.5f * 0.6f;
-    const float reverb_gain = (1.0f * 0.6f) * volume;
-    const float delay_gain = (0.25f * 0.6f) * volume;
-    for (int32_t i = 0; i < kFrames; ++i) {
-        const float sum = run.input[2 * i] + run.input[2 * i + 1];
-        ASSERT_EQ(run.reverb_send[i], sum * reverb_gain) << i;
-        ASSERT_EQ(run.delay_send[i], sum * delay_gain) << i;
-        ASSERT_EQ(run.master[2 * i], run.input[2 * i] * volume) << i;
+    struct Case {
+        uint8_t volume, reverb, delay;  // 0..128
+        float gain, reverb_gain, delay_gain;
+    };
+    const float half = 0.5f * 0.6f;
+    const Case cases[] = {{128, 0, 0, 0.6f, 0.0f, 0.0f},
+                          {0, 128, 128, 0.0f, 0.0f, 0.0f},
+                          {64, 128, 32, half, 0.6f * half, (0.25f * 0.6f) * half}};
+    for (const Case& c : cases) {
+        const ChannelRun run = run_channel(PatchBuilder().volume(c.volume).reverb_send(c.reverb).delay_send(c.delay));
+        FpModeGuard mode;
+        for (int32_t i = 0; i < kFrames; ++i) {
+            const float sum = run.input[2 * i] + run.input[2 * i + 1];
+            ASSERT_EQ(run.master[2 * i], run.input[2 * i] * c.gain) << "volume " << int(c.volume) << " frame " << i;
+            ASSERT_EQ(run.master[2 * i + 1], run.input[2 * i + 1] * c.gain) << "volume " << int(c.volume);
+            ASSERT_EQ(run.reverb_send[i], sum * c.reverb_gain) << "volume " << int(c.volume) << " frame " << i;
+            ASSERT_EQ(run.delay_send[i], sum * c.delay_gain) << "volume " << int(c.volume) << " frame " << i;
+        }
     }
 }
 
 PatchBuilder chain(uint8_t order, uint8_t distortion_mode, uint8_t dry_wet)
 {
-    PatchBuilder patch;
-    patch.effect_order(order)
+    return PatchBuilder()
+        .effect_order(order)
         .channel_distortion({.mode = distortion_mode, .drive = 100, .a = 128, .b = 64})
         .channel_delay({.dry_wet = dry_wet, .feedback = 90, .left = 1, .right = 2});
-    return patch;
 }
 
 TEST(Channel, EffectOrderMattersOnlyWhenDistortionAndDelayBothAct)
@@ -86,6 +79,62 @@ TEST(Channel, EffectOrderMattersOnlyWhenDistortionAndDelayBothAct)
     EXPECT_EQ(run_channel(chain(0, kDistortionClip, 64)).master, run_channel(chain(1, kDistortionClip, 64)).master);
     // Any order from 1 up puts the delay first.
     EXPECT_EQ(run_channel(chain(1, kDistortionClip, 100)).master, run_channel(chain(77, kDistortionClip, 100)).master);
+}
+
+// n frames of a constant left and right.
+std::vector<float> constant_frames(int32_t n, float left, float right)
+{
+    std::vector<float> frames(static_cast<size_t>(2 * n), left);
+    for (int32_t i = 0; i < n; ++i) frames[2 * i + 1] = right;
+    return frames;
+}
+
+void render_blocks(ShelfEqState& eq, std::vector<float>& frames)
+{
+    const int32_t total = static_cast<int32_t>(frames.size() / 2);
+    for (int32_t at = 0; at < total; at += 128) shelf_render(eq, frames.data() + 2 * at, std::min(128, total - at));
+}
+
+TEST(Shelf, ParameterRoundingToZeroLeavesTheSignalAndTheFilterAlone)
+{
+    FpModeGuard mode;
+    RateConstants rates;
+    ShelfEqState eq{};
+    shelf_setup(eq, 128.0f, rates);
+    std::vector<float> warm = constant_frames(64, 0.5f, -0.5f);
+    shelf_render(eq, warm.data(), 64);
+    const ShelfEqState before = eq;
+
+    for (const float p : {0.5f, 0.0f, -0.4f}) {
+        shelf_setup(eq, p, rates);
+        EXPECT_EQ(eq.boost, 0);
+        std::vector<float> frames = constant_frames(128, 0.3f, 0.7f);
+        shelf_render(eq, frames.data(), 128);
+        EXPECT_EQ(frames, constant_frames(128, 0.3f, 0.7f));
+        EXPECT_EQ(std::tuple(eq.b0, eq.a2, eq.y1_left, eq.x1_right), std::tuple(before.b0, before.a2, before.y1_left, before.x1_right));
+    }
+}
+
+TEST(Shelf, BoostRaisesTheGainAtDcToASquaredPerSideWhileTheHighestFrequencyPassesAtUnity)
+{
+    FpModeGuard mode;
+    RateConstants rates;
+    for (const float p : {1.0f, 64.0f, 128.0f}) {
+        ShelfEqState dc_eq{}, high_eq{};
+        shelf_setup(dc_eq, p, rates);
+        shelf_setup(high_eq, p, rates);
+        std::vector<float> dc = constant_frames(20000, 1.0f, -0.25f), high(2 * 20000, 0.0f);
+        for (int32_t i = 0; i < 20000; ++i) high[2 * i] = (i % 2) ? -1.0f : 1.0f;
+        render_blocks(dc_eq, dc);
+        render_blocks(high_eq, high);
+        if (p > 1.0f) {  // +6 dB at 64, +12 dB at 128
+            EXPECT_NEAR(dc[2 * 19999], p / 32.0f, 1e-3f) << "p " << p;
+            EXPECT_NEAR(dc[2 * 19999 + 1], -0.25f * (p / 32.0f), 1e-3f) << "p " << p;
+        }
+        EXPECT_NEAR(high[2 * 19998], 1.0f, 1e-3f) << "p " << p;
+        EXPECT_NEAR(high[2 * 19999], -1.0f, 1e-3f) << "p " << p;
+        EXPECT_EQ(high[2 * 19999 + 1], 0.0f);
+    }
 }
 
 }  // namespace

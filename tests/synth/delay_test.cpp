@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -18,10 +19,8 @@ constexpr int32_t kGuardFloats = 64;
 struct DelayRig {
     std::vector<float> memory;
     DelayState delay{};
-    RateConstants rates;
 
-    explicit DelayRig(int32_t frames)
-        : memory(static_cast<size_t>(2 * (frames + 2 * kGuardFloats)), kGuard)
+    explicit DelayRig(int32_t frames) : memory(static_cast<size_t>(2 * (frames + 2 * kGuardFloats)), kGuard)
     {
         delay.ring_left = memory.data() + kGuardFloats;
         delay.ring_right = memory.data() + frames + 3 * kGuardFloats;
@@ -30,36 +29,30 @@ struct DelayRig {
     }
 
     // wet/dry, feedback, left, right, rate, depth, stereo phase (0..128).
-    void setup(float mix, float feedback, float left, float right, float depth = 0.0f,
-               float phase = 64.0f, float rate = 64.0f)
+    DelayRig& setup(float mix, float feedback, float left, float right, float depth = 0, float phase = 64, float rate = 64)
     {
         const float p[7] = {mix, feedback, left, right, rate, depth, phase};
-        delay_setup(delay, p, rates);
+        delay_setup(delay, p, RateConstants{});
+        return *this;
     }
 
     bool guards_intact() const
     {
         const int32_t frames = delay.mask + 1;
-        const float* const starts[4] = {delay.ring_left - kGuardFloats, delay.ring_left + frames,
-                                        delay.ring_right - kGuardFloats, delay.ring_right + frames};
-        for (const float* guard : starts) {
-            for (int32_t i = 0; i < kGuardFloats; ++i) {
-                if (guard[i] != kGuard) return false;
-            }
-        }
+        for (const float* guard : {delay.ring_left - kGuardFloats, delay.ring_left + frames,
+                                   delay.ring_right - kGuardFloats, delay.ring_right + frames})
+            if (std::any_of(guard, guard + kGuardFloats, [](float x) { return x != kGuard; })) return false;
         return true;
     }
-};
 
-// Runs the insert form over a whole signal in blocks of 128 frames.
-std::vector<float> render_insert(DelayRig& rig, std::vector<float> frames)
-{
-    const int32_t total = static_cast<int32_t>(frames.size() / 2);
-    for (int32_t at = 0; at < total; at += 128) {
-        delay_render_insert(rig.delay, frames.data() + 2 * at, std::min(128, total - at));
+    // The insert form over a whole signal in blocks of 128 frames.
+    std::vector<float> insert(std::vector<float> frames)
+    {
+        const int32_t total = static_cast<int32_t>(frames.size() / 2);
+        for (int32_t at = 0; at < total; at += 128) delay_render_insert(delay, frames.data() + 2 * at, std::min(128, total - at));
+        return frames;
     }
-    return frames;
-}
+};
 
 std::vector<float> impulse(int32_t frames, float left, float right)
 {
@@ -73,9 +66,8 @@ std::vector<float> impulse(int32_t frames, float left, float right)
 std::vector<int32_t> nonzero_frames(const std::vector<float>& frames, int side)
 {
     std::vector<int32_t> at;
-    for (size_t i = side; i < frames.size(); i += 2) {
+    for (size_t i = side; i < frames.size(); i += 2)
         if (frames[i] != 0.0f) at.push_back(static_cast<int32_t>(i / 2));
-    }
     return at;
 }
 
@@ -87,7 +79,7 @@ TEST(Delay, WetZeroLeavesFramesRingsAndPhaseUntouched)
     rig.setup(64.0f, 100.0f, 0.0f, 0.0f, 50.0f, 30.0f, 128.0f);
     rig.delay.modulation_phase = 0x12345678u;
     const std::vector<float> signal = impulse(128, 1.0f, 1.0f);
-    EXPECT_EQ(render_insert(rig, signal), signal);
+    EXPECT_EQ(rig.insert(signal), signal);
     std::vector<float> master(256, 0.5f);
     delay_render_send(rig.delay, signal.data(), master.data(), 128);
     EXPECT_EQ(master, std::vector<float>(256, 0.5f));
@@ -102,36 +94,25 @@ TEST(Delay, FullWetGivesOnlyTheDelayedSignalWithTheLeftSideOneFrameShorter)
     FpModeGuard mode;
     // Mix 128 gives wet 1, mix 0 the inverted delayed signal. Delay 0 reads a
     // whole ring back on the right (the slot is read before it is written).
-    const float cases[][4] = {{128.0f, 2.0f, 15.0f, 16.0f}, {0.0f, 2.0f, 15.0f, 16.0f},
-                              {128.0f, 0.0f, 2047.0f, 2048.0f}};
-    for (const auto& c : cases) {
-        DelayRig rig(kChannelDelayFrames);
-        rig.setup(c[0], 64.0f, c[1], c[1]);  // no feedback, depth 0
-        const float sign = c[0] == 128.0f ? 1.0f : -1.0f;
-        const std::vector<float> out = render_insert(rig, impulse(2200, 1.0f, 0.5f));
-        const auto left = static_cast<int32_t>(c[2]);
-        const auto right = static_cast<int32_t>(c[3]);
-        EXPECT_EQ(nonzero_frames(out, 0), std::vector<int32_t>{left});
-        EXPECT_EQ(nonzero_frames(out, 1), std::vector<int32_t>{right});
-        EXPECT_EQ(out[2 * left], sign * 1.0f);
-        EXPECT_EQ(out[2 * right + 1], sign * 0.5f);
+    const float cases[][4] = {{128.0f, 2.0f, 15.0f, 16.0f}, {0.0f, 2.0f, 15.0f, 16.0f}, {128.0f, 0.0f, 2047.0f, 2048.0f}};
+    for (const auto& [mix, delay, left, right] : cases) {
+        const std::vector<float> out = DelayRig(kChannelDelayFrames).setup(mix, 64.0f, delay, delay).insert(impulse(2200, 1.0f, 0.5f));
+        const float sign = mix == 128.0f ? 1.0f : -1.0f;
+        EXPECT_EQ(nonzero_frames(out, 0), std::vector<int32_t>{static_cast<int32_t>(left)});
+        EXPECT_EQ(nonzero_frames(out, 1), std::vector<int32_t>{static_cast<int32_t>(right)});
+        EXPECT_EQ(out[2 * static_cast<size_t>(left)], sign * 1.0f);
+        EXPECT_EQ(out[2 * static_cast<size_t>(right) + 1], sign * 0.5f);
     }
 }
 
 TEST(Delay, FeedbackMinusOneRepeatsWithAlternatingSignAndNeutralFeedbackNotAtAll)
 {
     FpModeGuard mode;
-    DelayRig rig(kChannelDelayFrames);
-    rig.setup(128.0f, 0.0f, 2.0f, 2.0f);
-    const std::vector<float> out = render_insert(rig, impulse(1000, 0.0f, 1.0f));
+    const std::vector<float> out = DelayRig(kChannelDelayFrames).setup(128.0f, 0.0f, 2.0f, 2.0f).insert(impulse(1000, 0.0f, 1.0f));
     EXPECT_EQ(nonzero_frames(out, 1).size(), 62u);  // every 16 frames from frame 16
-    for (int32_t k = 1; k * 16 < 1000; ++k) {
-        ASSERT_EQ(out[2 * (16 * k) + 1], (k % 2) ? 1.0f : -1.0f) << "repeat " << k;
-    }
-
-    DelayRig plain(kChannelDelayFrames);
-    plain.setup(128.0f, 64.0f, 2.0f, 2.0f);
-    EXPECT_EQ(nonzero_frames(render_insert(plain, impulse(1000, 0.0f, 1.0f)), 1), std::vector<int32_t>{16});
+    for (int32_t k = 1; k * 16 < 1000; ++k) ASSERT_EQ(out[2 * (16 * k) + 1], (k % 2) ? 1.0f : -1.0f) << "repeat " << k;
+    EXPECT_EQ(nonzero_frames(DelayRig(kChannelDelayFrames).setup(128.0f, 64.0f, 2.0f, 2.0f).insert(impulse(1000, 0.0f, 1.0f)), 1),
+              std::vector<int32_t>{16});
 }
 
 TEST(Delay, StereoPhaseCentreMatchesTheSidesAndTheEndsOpposeThem)
@@ -142,10 +123,7 @@ TEST(Delay, StereoPhaseCentreMatchesTheSidesAndTheEndsOpposeThem)
     // centre setting and about 2047 frames back in opposite phase.
     for (const float phase : {64.0f, 0.0f, 128.0f}) {
         DelayRig rig(kChannelDelayFrames);
-        for (int32_t i = 0; i < kChannelDelayFrames; ++i) {
-            rig.delay.ring_left[i] = static_cast<float>(i);
-            rig.delay.ring_right[i] = static_cast<float>(i);
-        }
+        for (int32_t i = 0; i < kChannelDelayFrames; ++i) rig.delay.ring_left[i] = rig.delay.ring_right[i] = static_cast<float>(i);
         rig.setup(128.0f, 64.0f, 128.0f, 128.0f, 128.0f, phase);
         EXPECT_EQ(rig.delay.right_phase_offset, phase == 64.0f ? 0u : 0x80000000u);
         float frame[2] = {0.0f, 0.0f};
@@ -160,12 +138,10 @@ TEST(Delay, SendFormAddsOnlyTheDelayedSignalToTheMaster)
     FpModeGuard mode;
     DelayRig rig(kGlobalDelayFrames);
     rig.setup(96.0f, 64.0f, 1.0f, 1.0f);  // wet 0.5; 248 frames on the global rings
-    std::vector<float> send(400, 0.0f);
+    std::vector<float> send(400, 0.0f), master(800, 0.25f);
     send[0] = 2.0f;
-    std::vector<float> master(800, 0.25f);
-    for (int32_t at = 0; at < 400; at += 128) {
+    for (int32_t at = 0; at < 400; at += 128)
         delay_render_send(rig.delay, send.data() + at, master.data() + 2 * at, std::min(128, 400 - at));
-    }
     for (int32_t i = 0; i < 400; ++i) {
         ASSERT_EQ(master[2 * i], i == 247 ? 1.25f : 0.25f) << "left frame " << i;
         ASSERT_EQ(master[2 * i + 1], i == 248 ? 1.25f : 0.25f) << "right frame " << i;
@@ -176,17 +152,14 @@ TEST(Delay, SettingsFarOutOfRangeStayInsideTheRings)
 {
     FpModeGuard mode;
     const float nan = std::nanf("");
-    const float wild[][7] = {
-        {255.0f, 255.0f, 255.0f, 255.0f, 255.0f, 255.0f, 255.0f},
-        {128.0f, 64.0f, 1e10f, -1e10f, 1e10f, 1e10f, 1e10f},
-        {nan, nan, nan, nan, nan, nan, nan},
-    };
+    const float wild[][7] = {{255.0f, 255.0f, 255.0f, 255.0f, 255.0f, 255.0f, 255.0f},
+                             {128.0f, 64.0f, 1e10f, -1e10f, 1e10f, 1e10f, 1e10f},
+                             {nan, nan, nan, nan, nan, nan, nan}};
     for (const auto& p : wild) {
         for (const int32_t frames : {kChannelDelayFrames, kGlobalDelayFrames}) {
             DelayRig rig(frames);
-            delay_setup(rig.delay, p, rig.rates);
-            std::vector<float> signal(2 * 4096, 0.5f);
-            render_insert(rig, signal);
+            delay_setup(rig.delay, p, RateConstants{});
+            const std::vector<float> signal = rig.insert(std::vector<float>(2 * 4096, 0.5f));
             std::vector<float> master(2 * 4096, 0.0f);
             delay_render_send(rig.delay, signal.data(), master.data(), 4096);
             EXPECT_TRUE(rig.guards_intact());

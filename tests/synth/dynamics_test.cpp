@@ -4,33 +4,36 @@
 
 #include <cmath>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include "synth/fp_mode.h"
 
 namespace {
 
-// q: detector, stereo detection, compensation off, look-ahead ms, threshold,
-// ratio, attack, release, output level (0..128).
-struct DynamicsSettings {
-    float q[9] = {1.0f, 0.0f, 0.0f, 1.0f, 128.0f, 64.0f, 0.0f, 0.0f, 64.0f};
-};
-
 struct DynamicsRig {
     std::unique_ptr<DynamicsState> state = std::make_unique<DynamicsState>();  // zeroed, as in the engine
     std::vector<float> detector = std::vector<float>(2 * 128);
+    // detector, stereo detection, compensation off, look-ahead ms, threshold,
+    // ratio, attack, release, output level (0..128).
+    float q[9] = {1.0f, 0.0f, 0.0f, 1.0f, 128.0f, 64.0f, 0.0f, 0.0f, 64.0f};
 
     DynamicsRig() { dynamics_init(*state); }
 
-    void setup(const DynamicsSettings& settings) { dynamics_setup(*state, settings.q); }
+    // Changes the given (index, value) settings and sets the processor up.
+    DynamicsRig& setup(std::initializer_list<std::pair<int, float>> changes = {})
+    {
+        for (const auto& [index, value] : changes) q[index] = value;
+        dynamics_setup(*state, q);
+        return *this;
+    }
 
     // In blocks of up to 128 frames; the detector levels of the last block stay readable.
     std::vector<float> render(std::vector<float> frames)
     {
         const int32_t total = static_cast<int32_t>(frames.size() / 2);
-        for (int32_t at = 0; at < total; at += 128) {
+        for (int32_t at = 0; at < total; at += 128)
             dynamics_render(*state, frames.data() + 2 * at, std::min(128, total - at), detector.data());
-        }
         return frames;
     }
 };
@@ -48,37 +51,21 @@ std::vector<float> test_signal(int32_t frames)
 TEST(Dynamics, DetectorTypeZeroPassesFramesUnchangedAndUndelayed)
 {
     FpModeGuard mode;
-    DynamicsRig rig;
-    DynamicsSettings settings;
-    settings.q[0] = 0.0f;
-    rig.setup(settings);
-    EXPECT_EQ(rig.state->mode, 5);
-    settings.q[1] = 1.0f;
-    rig.setup(settings);
-    EXPECT_EQ(rig.state->mode, 7);
     const std::vector<float> signal = test_signal(300);
-    EXPECT_EQ(rig.render(signal), signal);
+    EXPECT_EQ(DynamicsRig().setup({{0, 0.0f}, {1, 1.0f}}).render(signal), signal);
 }
 
 TEST(Dynamics, BelowThresholdTheSignalIsOnlyDelayedByLookAheadPlusOneAndScaled)
 {
     FpModeGuard mode;
-    // q0 1 (peak) and 2 (RMS); look-ahead 1 ms (L = 44) and 0 (one frame).
-    const float cases[][3] = {{1.0f, 1.0f, 45.0f}, {2.0f, 1.0f, 45.0f}, {1.0f, 0.0f, 1.0f}};
-    for (const auto& c : cases) {
+    // Detector 1 (peak) and 2 (RMS); look-ahead 1 ms (L = 44) and 0 (one frame): the delay in frames.
+    for (const auto& [detector, look_ahead, delay] : {std::tuple{1.0f, 1.0f, 45}, {2.0f, 1.0f, 45}, {1.0f, 0.0f, 1}}) {
         DynamicsRig rig;
-        DynamicsSettings settings;
-        settings.q[0] = c[0];
-        settings.q[3] = c[1];
-        settings.q[8] = 80.0f;  // output gain x input gain = 2^(16/16) = 2
-        rig.setup(settings);
-        const auto delay = static_cast<int32_t>(c[2]);
+        rig.setup({{0, detector}, {3, look_ahead}, {8, 80.0f}});  // output gain x input gain = 2^(16/16) = 2
         const std::vector<float> signal = test_signal(400);
         const std::vector<float> out = rig.render(signal);
-        for (int32_t i = 0; i < 800; ++i) {
-            const float expected = i < 2 * delay ? 0.0f : 2.0f * signal[i - 2 * delay];
-            ASSERT_EQ(out[i], expected) << "q0 " << c[0] << " q3 " << c[1] << " sample " << i;
-        }
+        for (int32_t i = 0; i < 800; ++i)
+            ASSERT_EQ(out[i], i < 2 * delay ? 0.0f : 2.0f * signal[i - 2 * delay]) << detector << " " << look_ahead << " " << i;
         EXPECT_EQ(rig.state->gain_left, 1.0f);
         EXPECT_EQ(rig.state->gain_right, 1.0f);
     }
@@ -87,26 +74,19 @@ TEST(Dynamics, BelowThresholdTheSignalIsOnlyDelayedByLookAheadPlusOneAndScaled)
 TEST(Dynamics, AttackZeroReachesTheTargetGainInOneFrame)
 {
     FpModeGuard mode;
+    // Peak per side (a mode change, so the gains start at 1), threshold 0.25 (input 4 reads level 16), ratio 1:
+    // the target is 1/16.
     DynamicsRig rig;
-    DynamicsSettings settings;
-    settings.q[1] = 1.0f;     // peak per side: a mode change, so the gains start at 1
-    settings.q[4] = 64.0f;    // threshold 0.25: input 4 reads level 16
-    settings.q[5] = 128.0f;   // ratio 1: target 1/16
-    settings.q[6] = 0.0f;
-    rig.setup(settings);
-    rig.render({4.0f, -4.0f});
+    rig.setup({{1, 1.0f}, {4, 64.0f}, {5, 128.0f}, {6, 0.0f}}).render({4.0f, -4.0f});
     EXPECT_EQ(rig.state->gain_left, 0.0625f);
     EXPECT_EQ(rig.state->gain_right, 0.0625f);
-
 }
 
 TEST(Dynamics, ModeChangeRestartsTheDetectorAndGainsButKeepsTheLine)
 {
     FpModeGuard mode;
     DynamicsRig rig;
-    DynamicsSettings settings;
-    settings.q[7] = 64.0f;  // release 2^-8
-    rig.setup(settings);    // mode 0 equals the initial previous mode: gains stay 0
+    rig.setup({{7, 64.0f}});  // release 2^-8; mode 0 equals the initial previous mode: gains stay 0
     EXPECT_EQ(rig.state->gain_left, 0.0f);
     rig.render(test_signal(100));
     EXPECT_GT(rig.state->gain_left, 0.0f);
@@ -115,8 +95,7 @@ TEST(Dynamics, ModeChangeRestartsTheDetectorAndGainsButKeepsTheLine)
     const int32_t write_index = rig.state->write_index;
     rig.state->rms_history[100] = 3.0f;
 
-    settings.q[0] = 2.0f;  // RMS, linked
-    rig.setup(settings);
+    rig.setup({{0, 2.0f}});  // RMS, linked
     EXPECT_EQ(rig.state->mode, 1);
     EXPECT_EQ(rig.state->peak_left, 0.0f);
     EXPECT_EQ(rig.state->rms_history[100], 0.0f);
@@ -126,78 +105,44 @@ TEST(Dynamics, ModeChangeRestartsTheDetectorAndGainsButKeepsTheLine)
 
     // The same mode again changes nothing.
     rig.state->gain_left = 0.5f;
-    rig.setup(settings);
+    rig.setup();
     EXPECT_EQ(rig.state->gain_left, 0.5f);
 }
 
 TEST(Dynamics, LookAheadIsCappedToTheLineWhateverTheParameter)
 {
     FpModeGuard mode;
-    const float cases[][2] = {{255.0f, 5699.0f}, {129.0f, 5689.0f}, {1e10f, 0.0f},
-                              {-5.0f, 0.0f}, {std::nanf(""), 0.0f}};
-    for (const auto& c : cases) {
-        DynamicsRig rig;
-        DynamicsSettings settings;
-        settings.q[3] = c[0];
-        rig.setup(settings);
-        EXPECT_EQ(rig.state->look_ahead, static_cast<int32_t>(c[1])) << "q3 " << c[0];
-    }
+    for (const auto& [q3, frames] : {std::pair{255.0f, 5699}, {129.0f, 5689}, {1e10f, 0}, {-5.0f, 0}, {std::nanf(""), 0}})
+        EXPECT_EQ(DynamicsRig().setup({{3, q3}}).state->look_ahead, frames) << "q3 " << q3;
 
     // The longest line delays by 5700 frames; shrinking it mid-way wraps the
     // write index back inside the shorter line.
     DynamicsRig rig;
-    DynamicsSettings settings;
-    settings.q[3] = 255.0f;
-    rig.setup(settings);
     std::vector<float> signal(2 * 5800, 0.0f);
     signal[0] = 0.5f;
-    const std::vector<float> out = rig.render(signal);
+    const std::vector<float> out = rig.setup({{3, 255.0f}}).render(signal);
     for (int32_t i = 0; i < 5800; ++i) ASSERT_EQ(out[2 * i], i == 5700 ? 0.5f : 0.0f) << "frame " << i;
-
-    settings.q[3] = 1.0f;
-    rig.setup(settings);
-    rig.render(std::vector<float>(2 * 128, 0.25f));
+    rig.setup({{3, 1.0f}}).render(std::vector<float>(2 * 128, 0.25f));
     EXPECT_LE(rig.state->write_index, 44);
 }
 
-TEST(Dynamics, RmsWindowOfAConstantReadsItsMagnitude)
+TEST(Dynamics, RmsWindowOfAConstantReadsItsMagnitudeAndSilenceAfterSoundIsNeverNaN)
 {
     FpModeGuard mode;
-    DynamicsRig linked;
-    DynamicsSettings settings;
-    settings.q[0] = 2.0f;  // input gain 1/8
-    linked.setup(settings);
-    linked.render(std::vector<float>(2 * 8192, -0.5f));
+    DynamicsRig linked;  // RMS: input gain 1/8
+    linked.setup({{0, 2.0f}}).render(std::vector<float>(2 * 8192, -0.5f));
     EXPECT_NEAR(linked.detector[2 * 127], 0.5f / 8.0f, 1e-7f);
     EXPECT_EQ(linked.detector[2 * 127], linked.detector[2 * 127 + 1]);
+    linked.render(test_signal(8192));
+    linked.render(std::vector<float>(2 * 8192, 0.0f));
+    for (float level : linked.detector) ASSERT_GE(level, 0.0f);  // false for NaN
 
+    std::vector<float> signal(2 * 8192, 0.5f);
+    for (int32_t i = 0; i < 8192; ++i) signal[2 * i + 1] = -0.25f;
     DynamicsRig per_side;
-    settings.q[1] = 1.0f;
-    per_side.setup(settings);
-    std::vector<float> signal(2 * 8192);
-    for (int32_t i = 0; i < 8192; ++i) {
-        signal[2 * i] = 0.5f;
-        signal[2 * i + 1] = -0.25f;
-    }
-    per_side.render(signal);
+    per_side.setup({{0, 2.0f}, {1, 1.0f}}).render(signal);
     EXPECT_NEAR(per_side.detector[2 * 127], 0.5f / 8.0f, 1e-7f);
     EXPECT_NEAR(per_side.detector[2 * 127 + 1], 0.25f / 8.0f, 1e-7f);
-}
-
-TEST(Dynamics, RmsLevelAfterSilenceIsNeverNaN)
-{
-    FpModeGuard mode;
-    DynamicsRig rig;
-    DynamicsSettings settings;
-    settings.q[0] = 2.0f;
-    rig.setup(settings);
-    std::vector<float> signal = test_signal(8192);
-    rig.render(signal);
-    rig.render(std::vector<float>(2 * 8192, 0.0f));
-    for (float level : rig.detector) {
-        ASSERT_FALSE(std::isnan(level));
-        ASSERT_GE(level, 0.0f);
-    }
 }
 
 }  // namespace

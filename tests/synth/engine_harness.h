@@ -30,9 +30,13 @@ struct EngineHarness {
         synth_set_globals(*engine, block.data());
     }
 
-    void play(const StreamBuilder& stream) { play(stream.bytes()); }
+    EngineHarness& play(const StreamBuilder& stream) { return play(stream.bytes()); }
 
-    void play(const std::vector<uint8_t>& bytes) { synth_process_stream(*engine, bytes.data()); }
+    EngineHarness& play(const std::vector<uint8_t>& bytes)
+    {
+        synth_process_stream(*engine, bytes.data());
+        return *this;
+    }
 
     // count interleaved stereo frames.
     std::vector<float> render(int32_t count)
@@ -45,6 +49,21 @@ struct EngineHarness {
     int32_t channel_of(int v) const { return engine->voice_channel[v]; }
     const VoiceState& voice(int v) const { return engine->voices[v]; }
 
+    // The channels (-1: free) and gates of the first count voices.
+    std::vector<int> channels(int count) const { return std::vector<int>(engine->voice_channel, engine->voice_channel + count); }
+    std::vector<int> gates(int count) const
+    {
+        std::vector<int> out;
+        for (int v = 0; v < count; ++v) out.push_back(engine->voices[v].gate);
+        return out;
+    }
+    // Controllers 0 (the program) to 7 of a channel.
+    std::vector<int> controls(int channel) const
+    {
+        const uint8_t* bytes = engine->channel_controls[channel].bytes;
+        return std::vector<int>(bytes, bytes + 8);
+    }
+
     int busy_voices() const
     {
         int32_t counts[kChannelCount + 1];
@@ -52,6 +71,12 @@ struct EngineHarness {
         return counts[kChannelCount];
     }
 };
+
+// One sine oscillator through an open envelope.
+inline PatchBuilder sine_patch(uint8_t polyphony = 16)
+{
+    return PatchBuilder().oscillator(0, {.mode = kOscillatorSine}).polyphony(polyphony);
+}
 
 inline bool all_zero(const float* values, size_t count)
 {

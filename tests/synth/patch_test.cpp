@@ -24,28 +24,22 @@ const float* rebuild_voice(EngineHarness& h, int32_t note, float velocity)
     return h.engine->voice_params[0];
 }
 
-TEST(ModulationMatrix, EntriesOnOneDestinationClampAfterEachAddition)
+TEST(ModulationMatrix, EachAdditionIsClampedInto0To128EvenWhenASourceIsNaN)
 {
     PatchBuilder patch;
     patch.byte(kLfo1Amount, 100)
-        .modulate(kModSourceVelocity, kFactorOne, kLfo1Amount)  // +64
-        .modulate(kModSourceController1, 32, kLfo1Amount);      // 80 * -32 / 64 = -40
-    EngineHarness h(patch);
-    h.engine->channel_controls[0].bytes[1] = 80;
-    EXPECT_EQ(rebuild_voice(h, 60, 64.0f)[kLfo1Amount], 88.0f);
-}
-
-TEST(ModulationMatrix, ClampingMapsOutOfRangeAndNaNIntoZeroTo128)
-{
-    PatchBuilder patch;
-    patch.byte(kLfo1Amount, 200).modulate(kModSourceVelocity, kFactorZero, kLfo1Amount);
-    patch.byte(kVoiceLfo2 + 6, 10).modulate(kModSourceVelocity, 0, kVoiceLfo2 + 6);  // 10 - 100
+        .modulate(kModSourceVelocity, kFactorOne, kLfo1Amount)               // +64, clamped to 128
+        .modulate(kModSourceController1, 32, kLfo1Amount);                   // 80 * -32 / 64 = -40
+    patch.byte(kVoiceLfo1 + 3, 200).modulate(kModSourceVelocity, kFactorZero, kVoiceLfo1 + 3);
+    patch.byte(kVoiceLfo2 + 6, 10).modulate(kModSourceVelocity, 0, kVoiceLfo2 + 6);  // 10 - 64
     patch.byte(kVoicePan, 3).modulate(kModSourceEnvelope1, kFactorOne, kVoicePan);
     patch.byte(kVoiceTranspose, 250);  // untouched bytes keep their raw value
     EngineHarness h(patch);
+    h.engine->channel_controls[0].bytes[1] = 80;
     h.engine->voices[0].envelopes[0].out = std::nanf("");
-    const float* p = rebuild_voice(h, 60, 100.0f);
-    EXPECT_EQ(p[kLfo1Amount], 128.0f);
+    const float* p = rebuild_voice(h, 60, 64.0f);
+    EXPECT_EQ(p[kLfo1Amount], 88.0f);
+    EXPECT_EQ(p[kVoiceLfo1 + 3], 128.0f);
     EXPECT_EQ(bits_from_float(p[kVoiceLfo2 + 6]), 0u);
     EXPECT_EQ(p[kVoicePan], 128.0f);
     EXPECT_EQ(p[kVoiceTranspose], 250.0f);

@@ -46,34 +46,19 @@ float peak(const std::vector<float>& frames)
     return m;
 }
 
-TEST(Reverb, AfterResetItAddsNothing)
+TEST(Reverb, AfterResetItAddsNothingAndAnImpulseIsHeardFirstAfterTheShortestCombOfEachSide)
 {
     FpModeGuard mode;
-    auto reverb = std::make_unique<ReverbState>();
-    reverb_reset(*reverb);
-    std::vector<float> send(128, 0.75f);
+    auto silent = std::make_unique<ReverbState>();
+    reverb_reset(*silent);
     std::vector<float> master(256, 0.125f);
-    reverb_render(*reverb, send.data(), master.data(), 128);
+    reverb_render(*silent, std::vector<float>(128, 0.75f).data(), master.data(), 128);
     EXPECT_EQ(master, std::vector<float>(256, 0.125f));
-}
 
-TEST(Reverb, DecayParameterRunsFromAVeryLongToAShortTail)
-{
-    FpModeGuard mode;
-    auto longest = make_reverb(0.0f, 64.0f, 0.0f, 128.0f);     // e = 1/4096
-    auto shortest = make_reverb(127.0f, 64.0f, 0.0f, 128.0f);  // e = 4
-    EXPECT_NEAR(longest->gains[0], std::pow(0.9663845896720886, 1.0 / 4096.0), 1e-6);
-    EXPECT_NEAR(shortest->gains[0], std::pow(0.9663845896720886, 4.0), 1e-6);
-    EXPECT_NEAR(shortest->gains[5], std::pow(0.9980447292327881, 4.0), 1e-6);
-}
-
-TEST(Reverb, ImpulseIsHeardFirstAfterTheShortestCombOfEachSide)
-{
-    FpModeGuard mode;
     auto reverb = make_reverb(64.0f, 128.0f, 0.0f, 128.0f);  // damping 1: the combs are plain delays
     std::vector<float> send(1400, 0.0f);
     send[0] = 1.0f;
-    const std::vector<float> master = render_block(*reverb, send);
+    master = render_block(*reverb, send);
     // The combs take the input with alternating signs, so it cancels in their
     // sum until the first echo returns.
     for (int32_t i = 0; i < 1309; ++i) ASSERT_EQ(master[2 * i], 0.0f) << "left frame " << i;

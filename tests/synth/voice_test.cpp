@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "synth/seed_source.h"
 #include "tests/synth/engine_harness.h"
 
@@ -16,36 +18,23 @@ const VoiceState& convert(EngineHarness& h, std::initializer_list<std::pair<int,
     return h.voice(0);
 }
 
-TEST(Voice, PanIsEqualPowerFromHardLeftToHardRight)
+TEST(Voice, PanIsEqualPowerAndBalanceFadesOneParallelFilterAtATime)
 {
     EngineHarness h{PatchBuilder()};
-    const VoiceState& voice = convert(h, {{kVoicePan, 0.0f}});
-    EXPECT_EQ(voice.pan_left, 1.0f);
-    EXPECT_EQ(voice.pan_right, 0.0f);
-    convert(h, {{kVoicePan, 128.0f}});
-    EXPECT_EQ(voice.pan_left, 0.0f);
-    EXPECT_EQ(voice.pan_right, 1.0f);
-    convert(h, {{kVoicePan, 64.0f}});
-    EXPECT_EQ(voice.pan_left, 0.70710677f);
-    EXPECT_EQ(voice.pan_right, 0.70710677f);
-}
-
-TEST(Voice, BalanceFadesOneParallelFilterAtATime)
-{
-    EngineHarness h{PatchBuilder()};
-    const VoiceState& voice = convert(h, {{kVoiceBalance, 0.0f}});
-    EXPECT_EQ(voice.filter1_gain, 1.0f);
-    EXPECT_EQ(voice.filter2_gain, 0.0f);
-    convert(h, {{kVoiceBalance, 64.0f}});
-    EXPECT_EQ(voice.filter1_gain, 1.0f);
-    EXPECT_EQ(voice.filter2_gain, 1.0f);
-    convert(h, {{kVoiceBalance, 127.0f}});
-    EXPECT_EQ(voice.filter1_gain, 0.015625f);
-    EXPECT_EQ(voice.filter2_gain, 1.0f);
-    // 63.5 - 64 rounds to 0 (ties to even): filter 1 side of the rule.
-    convert(h, {{kVoiceBalance, 63.5f}});
-    EXPECT_EQ(voice.filter1_gain, 1.0078125f);
-    EXPECT_EQ(voice.filter2_gain, 1.0f);
+    // Pan: left and right gains.
+    for (const auto& [pan, left, right] : {std::tuple{0.0f, 1.0f, 0.0f}, std::tuple{128.0f, 0.0f, 1.0f},
+                                           std::tuple{64.0f, 0.70710677f, 0.70710677f}}) {
+        const VoiceState& voice = convert(h, {{kVoicePan, pan}});
+        EXPECT_EQ(voice.pan_left, left) << "pan " << pan;
+        EXPECT_EQ(voice.pan_right, right) << "pan " << pan;
+    }
+    // Balance: filter 1 and filter 2 gains; 63.5 - 64 rounds to 0 (ties to even), filter 1's side of the rule.
+    for (const auto& [balance, first, second] : {std::tuple{0.0f, 1.0f, 0.0f}, std::tuple{64.0f, 1.0f, 1.0f},
+                                                 std::tuple{127.0f, 0.015625f, 1.0f}, std::tuple{63.5f, 1.0078125f, 1.0f}}) {
+        const VoiceState& voice = convert(h, {{kVoiceBalance, balance}});
+        EXPECT_EQ(voice.filter1_gain, first) << "balance " << balance;
+        EXPECT_EQ(voice.filter2_gain, second) << "balance " << balance;
+    }
 }
 
 // Renders a single held note and returns the frames.
@@ -101,7 +90,7 @@ TEST(Voice, ParallelRoutingAtBalance64SumsBothFilters)
 
 TEST(Voice, TheFirstBlockRampsFromSilenceToTheEnvelopeLevel)
 {
-    EngineHarness h(PatchBuilder().oscillator(0, {.mode = kOscillatorSine}));
+    EngineHarness h(sine_patch());
     h.play(StreamBuilder().note_on(0, 60, 100));
     h.render(1);
     EXPECT_EQ(h.voice(0).amplitude_step, 1.0f / 128.0f);
@@ -112,7 +101,7 @@ TEST(Voice, TheFirstBlockRampsFromSilenceToTheEnvelopeLevel)
 TEST(Voice, PhaseResetRestartsTheOscillatorsOnlyWhenSet)
 {
     for (uint8_t reset : {0, 1}) {
-        EngineHarness h(PatchBuilder().oscillator(0, {.mode = kOscillatorSine}).phase_reset(reset).polyphony(1));
+        EngineHarness h(sine_patch(1).phase_reset(reset));
         h.play(StreamBuilder().note_on(0, 60, 100));
         h.render(kBlockSize);
         const uint32_t phase = h.voice(0).oscillators[0].phase;
@@ -124,7 +113,7 @@ TEST(Voice, PhaseResetRestartsTheOscillatorsOnlyWhenSet)
 
 TEST(Voice, AVoiceIsFreedAtTheBlockStartWhereItsEnvelopeEnds)
 {
-    EngineHarness h(PatchBuilder().oscillator(0, {.mode = kOscillatorSine}));
+    EngineHarness h(sine_patch());
     h.play(StreamBuilder().note_on(0, 60, 100));
     h.render(kBlockSize);
     h.play(StreamBuilder().note_off(0, 60));

@@ -10,6 +10,7 @@ using namespace authoring_test;
 namespace {
 
 using Note = std::tuple<uint32_t, int, int>;  // tick, key, velocity (0 = off)
+using Notes = std::vector<Note>;
 
 struct Imported {
     SongData song;
@@ -26,18 +27,20 @@ Imported import(const std::vector<uint8_t>& bytes, const ImportOptions& options 
 
 std::string import_error(const std::vector<uint8_t>& bytes, const ImportOptions& options = midi_import_default_options())
 {
-    try {
-        import(bytes, options);
-    } catch (const AuthorError& e) {
-        return e.what();
-    }
-    return "no error";
+    return error_of([&] { import(bytes, options); });
 }
 
-std::vector<Note> notes_of(const SongData& song, int channel)
+Notes notes_of(const SongData& song, int channel)
 {
-    std::vector<Note> out;
+    Notes out;
     for (const NoteEvent& e : song.channels[channel].notes) out.emplace_back(e.tick, e.note, e.velocity);
+    return out;
+}
+
+std::vector<int> values(const std::vector<ValueEvent>& events)
+{
+    std::vector<int> out;
+    for (const ValueEvent& e : events) out.push_back(e.value);
     return out;
 }
 
@@ -47,65 +50,67 @@ std::vector<uint8_t> one_track(const std::vector<TimedBytes>& events, uint16_t d
     return midi_bytes(0, division, {track_chunk(events)});
 }
 
-std::string joined(const Warnings& warnings)
+ImportOptions as_written()
 {
-    std::string out;
-    for (const auto& line : warnings.lines) out += line + "\n";
-    return out;
+    ImportOptions options = midi_import_default_options();
+    options.as_written = true;
+    return options;
 }
 
 }  // namespace
 
-TEST(MidiImportNotes, AnOffAndAnOnOfASoundingKeyAtOneTickEndTheOldNoteAndStartTheNew)
+TEST(MidiImportNotes, NotesAreOrderedAndEndedSoThatNoVoiceHangs)
 {
-    // The file writes the new note-on before the old note's off at tick 96.
-    const Imported in = import(one_track({{0, {0x90, 60, 100}}, {96, {0x90, 60, 90}}, {96, {0x80, 60, 0}}, {192, {0x80, 60, 0}}}));
-    EXPECT_EQ(notes_of(in.song, 0), (std::vector<Note>{{0, 60, 100}, {96, 60, 0}, {96, 60, 90}, {192, 60, 0}}));
-    EXPECT_TRUE(in.warnings.lines.empty());
-}
+    struct Case {
+        const char* what;
+        std::vector<TimedBytes> events;
+        Notes notes;
+        std::string warnings;
+    };
+    const Case cases[] = {
+        {"the new note-on of a sounding key is written before the old note's off",
+         {{0, {0x90, 60, 100}}, {96, {0x90, 60, 90}}, {96, {0x80, 60, 0}}, {192, {0x80, 60, 0}}},
+         {{0, 60, 100}, {96, 60, 0}, {96, 60, 90}, {192, 60, 0}}, ""},
+        {"zero-length notes keep their on before their off",
+         {{10, {0x90, 60, 100}}, {10, {0x80, 60, 0}}, {10, {0x90, 60, 80}}, {10, {0x90, 60, 0}}, {10, {0x90, 64, 70}},
+          {20, {0x80, 64, 0}}},
+         {{10, 60, 100}, {10, 60, 0}, {10, 60, 80}, {10, 60, 0}, {10, 64, 70}, {20, 64, 0}}, ""},
+        {"at a chord change the offs come first, then the ons in file order",
+         {{0, {0x90, 60, 100}}, {0, {64, 100}}, {96, {0x90, 62, 90}}, {96, {65, 90}}, {96, {0x80, 60, 0}}, {96, {64, 0}},
+          {192, {0x80, 62, 0}}, {192, {65, 0}}},
+         {{0, 60, 100}, {0, 64, 100}, {96, 60, 0}, {96, 64, 0}, {96, 62, 90}, {96, 65, 90}, {192, 62, 0}, {192, 65, 0}}, ""},
+        {"overlapping notes of one key: the sounding one ends where the next starts",
+         {{0, {0x90, 60, 100}}, {10, {0x90, 60, 90}}, {20, {0x80, 60, 0}}, {30, {0x80, 60, 0}}},
+         {{0, 60, 100}, {10, 60, 0}, {10, 60, 90}, {30, 60, 0}},
+         "in.mid: byte 27: track 0, tick 10: song channel 0: 1 note of a key that was still sounding (the first: key 60 "
+         "here); the sounding note ends where the new one starts\n"},
+        {"stray offs are dropped and unreleased notes end at the end of the file",
+         {{0, {0x80, 50, 0}}, {0, {0x90, 60, 100}}, {48, {0x90, 62, 100}}, {96, {0x80, 62, 0}},
+          {300, {0xFF, 0x01, 0x01, 'x'}}},
+         {{0, 60, 100}, {48, 62, 100}, {96, 62, 0}, {300, 60, 0}},
+         "in.mid: byte 27: track 0, tick 0: song channel 0: 1 note never released (the first: key 60 here); released "
+         "at tick 300, the end of the file\n"
+         "in.mid: byte 23: track 0, tick 0: song channel 0: 1 note-off without a sounding note (the first: key 50 "
+         "here) ignored\n"},
+        {"all notes off and all sound off release the channel",
+         {{0, {0x90, 60, 100}}, {0, {64, 100}}, {10, {0xB0, 123, 0}}, {20, {0x90, 67, 100}}, {30, {0xB0, 120, 0}},
+          {40, {0x80, 67, 0}}},
+         {{0, 60, 100}, {0, 64, 100}, {10, 60, 0}, {10, 64, 0}, {20, 67, 100}, {30, 67, 0}},
+         "in.mid: byte 42: track 0, tick 40: song channel 0: 1 note-off without a sounding note (the first: key 67 "
+         "here) ignored\n"},
+    };
+    for (const Case& c : cases) {
+        const Imported in = import(one_track(c.events));
+        EXPECT_EQ(notes_of(in.song, 0), c.notes) << c.what;
+        EXPECT_EQ(joined(in.warnings), c.warnings) << c.what;
+    }
 
-TEST(MidiImportNotes, ZeroLengthNotesKeepTheirOnBeforeTheirOff)
-{
-    const Imported in = import(one_track({{10, {0x90, 60, 100}}, {10, {0x80, 60, 0}}, {10, {0x90, 60, 80}},
-                                          {10, {0x90, 60, 0}}, {10, {0x90, 64, 70}}, {20, {0x80, 64, 0}}}));
-    EXPECT_EQ(notes_of(in.song, 0),
-              (std::vector<Note>{{10, 60, 100}, {10, 60, 0}, {10, 60, 80}, {10, 60, 0}, {10, 64, 70}, {20, 64, 0}}));
-}
-
-TEST(MidiImportNotes, AtEachTickTheOffsComeFirstThenTheOnsInFileOrder)
-{
-    // A chord change: the new chord's ons are written before the old chord's offs.
-    const Imported in = import(one_track({{0, {0x90, 60, 100}}, {0, {64, 100}}, {0, {67, 100}},
-                                          {96, {0x90, 62, 90}}, {96, {65, 90}}, {96, {69, 90}},
-                                          {96, {0x80, 60, 0}}, {96, {64, 0}}, {96, {67, 0}},
-                                          {192, {0x80, 62, 0}}, {192, {65, 0}}, {192, {69, 0}}}));
-    const std::vector<Note> notes = notes_of(in.song, 0);
-    ASSERT_EQ(notes.size(), 12u);
-    EXPECT_EQ(std::vector<Note>(notes.begin() + 3, notes.begin() + 9),
-              (std::vector<Note>{{96, 60, 0}, {96, 64, 0}, {96, 67, 0}, {96, 62, 90}, {96, 65, 90}, {96, 69, 90}}));
-}
-
-TEST(MidiImportNotes, OverlappingNotesOfOneKeyNeverLeaveAVoiceHanging)
-{
-    // Two notes of key 60 overlap: the sounding one ends where the next starts.
-    const Imported in = import(one_track({{0, {0x90, 60, 100}}, {10, {0x90, 60, 90}}, {20, {0x80, 60, 0}}, {30, {0x80, 60, 0}}}));
-    EXPECT_EQ(notes_of(in.song, 0), (std::vector<Note>{{0, 60, 100}, {10, 60, 0}, {10, 60, 90}, {30, 60, 0}}));
-    EXPECT_EQ(joined(in.warnings), "in.mid: byte 27: track 0, tick 10: song channel 0: 1 note of a key that was still "
-                                   "sounding (the first: key 60 here); the sounding note ends where the new one starts\n");
-}
-
-TEST(MidiImportNotes, StrayOffsAreDroppedAndUnreleasedNotesEndAtTheEndOfTheFile)
-{
-    std::vector<uint8_t> track = track_chunk({{0, {0x80, 50, 0}}, {0, {0x90, 60, 100}}, {48, {0x90, 62, 100}},
-                                              {96, {0x80, 62, 0}}, {300, {0xFF, 0x01, 0x01, 'x'}}});
-    const Imported in = import(midi_bytes(0, 96, {track}));
-    EXPECT_EQ(notes_of(in.song, 0), (std::vector<Note>{{0, 60, 100}, {48, 62, 100}, {96, 62, 0}, {300, 60, 0}}));
-    EXPECT_EQ(joined(in.warnings),
-              "in.mid: byte 27: track 0, tick 0: song channel 0: 1 note never released (the first: key 60 here); "
-              "released at tick 300, the end of the file\n"
-              "in.mid: byte 23: track 0, tick 0: song channel 0: 1 note-off without a sounding note (the first: key 50 "
-              "here) ignored\n");
-    EXPECT_EQ(in.song.end_tick, 300u);
+    // As written, every note event is taken as it stands.
+    const Imported literal = import(one_track({{0, {0x80, 50, 0}}, {0, {0x90, 60, 100}}, {10, {0x90, 60, 90}},
+                                               {10, {0x80, 60, 0}}, {20, {0x90, 61, 1}}}),
+                                    as_written());
+    EXPECT_EQ(notes_of(literal.song, 0), (Notes{{0, 50, 0}, {0, 60, 100}, {10, 60, 90}, {10, 60, 0}, {20, 61, 1}}));
+    EXPECT_EQ(joined(literal.warnings), "");
 }
 
 TEST(MidiImportNotes, TheSustainPedalHoldsReleasedNotesUntilItIsLifted)
@@ -115,31 +120,12 @@ TEST(MidiImportNotes, TheSustainPedalHoldsReleasedNotesUntilItIsLifted)
                    {30, {0x90, 62, 100}}, {31, {0xB0, 64, 100}}, {32, {0x80, 62, 0}}, {40, {0x90, 62, 90}},
                    {50, {0xB0, 64, 0}}, {60, {0x80, 62, 0}}});
     // Key 62 is struck again while the pedal holds it: the held note ends there.
-    EXPECT_EQ(notes_of(import(file).song, 0), (std::vector<Note>{{0, 60, 100}, {20, 60, 0}, {30, 62, 100},
-                                                                  {40, 62, 0}, {40, 62, 90}, {60, 62, 0}}));
+    EXPECT_EQ(notes_of(import(file).song, 0),
+              (Notes{{0, 60, 100}, {20, 60, 0}, {30, 62, 100}, {40, 62, 0}, {40, 62, 90}, {60, 62, 0}}));
     ImportOptions options = midi_import_default_options();
     options.channels[0].sustain = false;
-    EXPECT_EQ(notes_of(import(file, options).song, 0), (std::vector<Note>{{0, 60, 100}, {10, 60, 0}, {30, 62, 100},
-                                                                           {32, 62, 0}, {40, 62, 90}, {60, 62, 0}}));
-}
-
-TEST(MidiImportNotes, AllNotesOffAndAllSoundOffReleaseTheChannel)
-{
-    const Imported in = import(one_track({{0, {0x90, 60, 100}}, {0, {64, 100}}, {10, {0xB0, 123, 0}},
-                                          {20, {0x90, 67, 100}}, {30, {0xB0, 120, 0}}, {40, {0x80, 67, 0}}}));
-    EXPECT_EQ(notes_of(in.song, 0),
-              (std::vector<Note>{{0, 60, 100}, {0, 64, 100}, {10, 60, 0}, {10, 64, 0}, {20, 67, 100}, {30, 67, 0}}));
-}
-
-TEST(MidiImportNotes, TheAsWrittenReadingTakesEveryNoteEventAsItStands)
-{
-    ImportOptions options = midi_import_default_options();
-    options.as_written = true;
-    const Imported in = import(one_track({{0, {0x80, 50, 0}}, {0, {0x90, 60, 100}}, {10, {0x90, 60, 90}},
-                                          {10, {0x80, 60, 0}}, {20, {0x90, 61, 1}}}),
-                               options);
-    EXPECT_EQ(notes_of(in.song, 0), (std::vector<Note>{{0, 50, 0}, {0, 60, 100}, {10, 60, 90}, {10, 60, 0}, {20, 61, 1}}));
-    EXPECT_TRUE(in.warnings.lines.empty());
+    EXPECT_EQ(notes_of(import(file, options).song, 0),
+              (Notes{{0, 60, 100}, {10, 60, 0}, {30, 62, 100}, {32, 62, 0}, {40, 62, 90}, {60, 62, 0}}));
 }
 
 TEST(MidiImportChannels, MidiChannelsFeedSongChannelsWithTheirOptions)
@@ -156,34 +142,29 @@ TEST(MidiImportChannels, MidiChannelsFeedSongChannelsWithTheirOptions)
     options.channels[3].program = 9;
     options.channels[2].midi_channel = -1;
     Imported in = import(file, options);
-    EXPECT_EQ(notes_of(in.song, 0), (std::vector<Note>{{0, 60, 100}, {10, 60, 0}}));
-    EXPECT_EQ(notes_of(in.song, 3), (std::vector<Note>{{0, 48, 100}, {10, 48, 0}}));
-    EXPECT_EQ(notes_of(in.song, 9), (std::vector<Note>{{0, 36, 120}, {5, 36, 0}}));
-    EXPECT_TRUE(in.song.channels[2].notes.empty());
-    ASSERT_EQ(in.song.channels[0].controllers[6].size(), 1u);
-    EXPECT_EQ(in.song.channels[0].controllers[6][0].value, 100);
-    EXPECT_EQ(in.song.channels[3].controllers[6][0].value, 99);
-    EXPECT_EQ(in.song.channels[0].controllers[0][0].value, 30);
-    ASSERT_EQ(in.song.channels[3].programs.size(), 2u);
-    EXPECT_EQ(in.song.channels[3].programs[0].value, 9);
-    EXPECT_EQ(in.song.channels[3].programs[1].value, 5);
-    ASSERT_EQ(in.song.channels[0].bends.size(), 1u);
-    EXPECT_EQ(in.song.channels[0].bends[0].second, 64);
+    EXPECT_EQ(notes_of(in.song, 0), (Notes{{0, 60, 100}, {10, 60, 0}}));
+    EXPECT_EQ(notes_of(in.song, 3), (Notes{{0, 48, 100}, {10, 48, 0}}));
+    EXPECT_EQ(notes_of(in.song, 9), (Notes{{0, 36, 120}, {5, 36, 0}}));
+    const auto& channels = in.song.channels;
+    EXPECT_TRUE(channels[2].notes.empty());
+    EXPECT_EQ(values(channels[0].controllers[6]), (std::vector<int>{100}));
+    EXPECT_EQ(values(channels[3].controllers[6]), (std::vector<int>{99}));
+    EXPECT_EQ(values(channels[0].controllers[0]), (std::vector<int>{30}));
+    EXPECT_EQ(values(channels[3].programs), (std::vector<int>{9, 5}));
+    ASSERT_EQ(channels[0].bends.size(), 1u);
+    EXPECT_EQ(channels[0].bends[0].second, 64);
     EXPECT_EQ(joined(in.warnings), "in.mid: MIDI channel 3 holds 1 notes but feeds no song channel; they are left out\n");
 
     // A transposition past the key range is an error at the note.
     options.channels[3].transpose = 70;
     EXPECT_EQ(import_error(file, options),
               "in.mid: byte 42: track 0, tick 0: key 60 transposed by 70 for song channel 3 becomes 130, outside 0..127");
-}
 
-TEST(MidiImportChannels, AChannelWithoutNotesIsLeftOutWithAWarning)
-{
-    const Imported in = import(one_track({{0, {0xC1, 3}}, {0, {0xB1, 7, 90}}, {0, {0x90, 60, 1}}, {1, {0x80, 60, 1}}}));
-    EXPECT_TRUE(in.song.channels[1].programs.empty());
-    EXPECT_TRUE(in.song.channels[1].controllers[6].empty());
-    EXPECT_EQ(joined(in.warnings), "in.mid: song channel 1 (MIDI channel 2) has program, controller or pitch-bend events "
-                                   "but no notes; a channel without notes is left out of the song\n");
+    // A channel without notes is left out, with a warning.
+    const Imported bare = import(one_track({{0, {0xC1, 3}}, {0, {0xB1, 7, 90}}, {0, {0x90, 60, 1}}, {1, {0x80, 60, 1}}}));
+    EXPECT_TRUE(bare.song.channels[1].programs.empty() && bare.song.channels[1].controllers[6].empty());
+    EXPECT_EQ(joined(bare.warnings), "in.mid: song channel 1 (MIDI channel 2) has program, controller or pitch-bend "
+                                     "events but no notes; a channel without notes is left out of the song\n");
 }
 
 TEST(MidiImportTiming, TheFilesDivisionIsQAndTempoEventsOfOneTickMakeOneGlobalEvent)
@@ -196,20 +177,15 @@ TEST(MidiImportTiming, TheFilesDivisionIsQAndTempoEventsOfOneTickMakeOneGlobalEv
     const Imported in = import(file);
     EXPECT_EQ(in.song.ticks_per_quarter, 960u);
     ASSERT_EQ(in.song.globals.size(), 2u);  // the repeated 600000 changes nothing
-    EXPECT_EQ(in.song.globals[0].tempo, 600000u);
-    EXPECT_EQ(in.song.globals[0].denominator, 8);
-    EXPECT_EQ(in.song.globals[0].numerator, 6);
-    EXPECT_EQ(in.song.globals[1].tick, 7680u);
-    EXPECT_EQ(in.song.globals[1].tempo, 300000u);
-    EXPECT_EQ(in.song.globals[1].numerator, 3);
-    EXPECT_EQ(in.song.globals[1].subdivision, 8);
+    const GlobalEvent& first = in.song.globals[0];
+    const GlobalEvent& second = in.song.globals[1];
+    EXPECT_EQ(std::tuple(first.tick, first.tempo, first.numerator, first.denominator), std::tuple(0u, 600000u, 6, 8));
+    EXPECT_EQ(std::tuple(second.tick, second.tempo, second.numerator, second.subdivision), std::tuple(7680u, 300000u, 3, 8));
     EXPECT_EQ(in.song.end_tick, 20000u);
 
     // As written, each tempo event makes a global event and a time signature
     // right after a tempo event joins it.
-    ImportOptions options = midi_import_default_options();
-    options.as_written = true;
-    const Imported literal = import(file, options);
+    const Imported literal = import(file, as_written());
     ASSERT_EQ(literal.song.globals.size(), 5u);
     EXPECT_EQ(literal.song.globals[0].tempo, kDefaultTempoWord);  // the time signature came first
     EXPECT_EQ(literal.song.globals[0].numerator, 6);

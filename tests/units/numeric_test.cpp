@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <tuple>
 
 #include "synth/constants.h"
 #include "synth/fp_mode.h"
@@ -14,18 +15,14 @@ namespace {
 TEST(Numeric, NearestRoundsTiesToEvenAndGivesIntMinOutOfRange)
 {
     FpModeGuard mode;
-    EXPECT_EQ(nearest(0.5f), 0);
-    EXPECT_EQ(nearest(1.5f), 2);
-    EXPECT_EQ(nearest(2.5f), 2);
-    EXPECT_EQ(nearest(-2.5f), -2);
-    EXPECT_EQ(nearest(2147483648.0f), INT32_MIN);
-    EXPECT_EQ(static_cast<uint32_t>(nearest(2147483648.0f)), 2147483648u);
-    EXPECT_EQ(nearest(std::nanf("")), INT32_MIN);
-    EXPECT_EQ(nearest(-3e9f), INT32_MIN);
+    for (const auto& [x, n] : {std::pair{0.5f, 0}, {1.5f, 2}, {2.5f, 2}, {-2.5f, -2}, {2147483648.0f, INT32_MIN},
+                               {std::nanf(""), INT32_MIN}, {-3e9f, INT32_MIN}})
+        EXPECT_EQ(nearest(x), n) << x;
+    EXPECT_EQ(static_cast<uint32_t>(nearest(2147483648.0f)), 2147483648u);  // k * 2^31 reaching 2^31 reads unsigned
     EXPECT_EQ(nearest(64.5), 64);
 }
 
-TEST(Numeric, RateSetupAt44100GivesTheTableValues)
+TEST(Numeric, RateSetupGivesTheTableValuesAt44100AndBlockSizesFollowTheRate)
 {
     FpModeGuard mode;
     RateConstants rates;
@@ -36,15 +33,8 @@ TEST(Numeric, RateSetupAt44100GivesTheTableValues)
     EXPECT_EQ(rates.shelf_sine, 0.021369751542806625f);
     EXPECT_EQ(rates.shelf_cosine, 0.9997716546058655f);
     EXPECT_EQ(rates.block_size, 128);
-}
-
-TEST(Numeric, BlockSizesFollowTheRateWithTiesToEven)
-{
-    EXPECT_EQ(rate_block_size(22050), 64);
-    EXPECT_EQ(rate_block_size(48000), 140);
-    EXPECT_EQ(rate_block_size(96000), 279);
-    RateConstants rates;
-    EXPECT_FALSE(rate_setup(rates, 200000));
+    for (const auto& [rate, block] : {std::pair{22050, 64}, {48000, 140}, {96000, 279}}) EXPECT_EQ(rate_block_size(rate), block);
+    EXPECT_FALSE(rate_setup(rates, 200000));  // the block would not fit the work buffers
     EXPECT_FALSE(rate_setup(rates, 0));
     EXPECT_EQ(rates.block_size, 128);
 }
@@ -52,57 +42,42 @@ TEST(Numeric, BlockSizesFollowTheRateWithTiesToEven)
 TEST(Numeric, ExponentialsHitTheirEndPoints)
 {
     FpModeGuard mode;
-    EXPECT_EQ(pow2(0.0f), 1.0f);
-    EXPECT_EQ(pow2(3.0f), 8.0f);
-    EXPECT_EQ(pow2(-1.0f), 0.5f);
+    for (const auto& [x, y] : {std::pair{0.0f, 1.0f}, {3.0f, 8.0f}, {-1.0f, 0.5f}, {-300.0f, 0.0f}}) EXPECT_EQ(pow2(x), y);
+    EXPECT_TRUE(std::isinf(pow2(300.0f)));
     EXPECT_EQ(pow2_span10(0.0f), 0.0009765625f);
     EXPECT_EQ(pow2_span10(1.0f), 1.0f);
     EXPECT_EQ(pow2_span11(1.0f), 1.0f);
     EXPECT_FLOAT_EQ(pow2(0.5f), 1.41421356f);
     EXPECT_FLOAT_EQ(power(0.25f, 0.5f), 0.5f);
-    EXPECT_EQ(pow2(-300.0f), 0.0f);
-    EXPECT_TRUE(std::isinf(pow2(300.0f)));
 }
 
-TEST(Numeric, FastSineMatchesItsStatedValues)
+TEST(Numeric, FastSineAndAtanShaperMatchTheirStatedValues)
 {
     FpModeGuard mode;
     EXPECT_EQ(fast_sine(0.0f), 0.0f);
     EXPECT_NEAR(fast_sine(kPiOver2), 0.99999350f, 2e-8f);
-    // A negative remainder below -pi/2 is used unfolded.
-    EXPECT_NEAR(fast_sine(-6.0f), 17.25f, 0.01f);
-}
-
-TEST(Numeric, AtanShaperSwitchesSetsOnTheExponentAndFoldsBack)
-{
-    FpModeGuard mode;
+    EXPECT_NEAR(fast_sine(-6.0f), 17.25f, 0.01f);  // a negative remainder below -pi/2 is used unfolded
     EXPECT_EQ(atan_shaper(0.0f), 0.0f);
-    EXPECT_NEAR(atan_shaper(1.0f), 0.78539455f, 3e-7f);
-    EXPECT_NEAR(atan_shaper(-1.0f), -0.78539455f, 3e-7f);
-    EXPECT_NEAR(atan_shaper(0.5f), 0.46364949f, 3e-7f);
-    EXPECT_NEAR(atan_shaper(2.0f), 1.09252f, 1e-5f);
-    EXPECT_NEAR(atan_shaper(10.0f), 0.66841f, 1e-5f);
-    EXPECT_NEAR(atan_shaper(100.0f), 0.07392f, 1e-5f);
+    // The coefficient sets switch on the exponent; past 2 the shape folds back.
+    for (const auto& [x, y, within] : {std::tuple{1.0f, 0.78539455f, 3e-7f}, {-1.0f, -0.78539455f, 3e-7f},
+                                       {0.5f, 0.46364949f, 3e-7f}, {2.0f, 1.09252f, 1e-5f}, {10.0f, 0.66841f, 1e-5f},
+                                       {100.0f, 0.07392f, 1e-5f}})
+        EXPECT_NEAR(atan_shaper(x), y, within) << x;
     EXPECT_GT(atan_shaper(1.99f), atan_shaper(2.0f));
 }
 
-TEST(Numeric, RandomAndBitPatternConversions)
+TEST(Numeric, RandomStepsBitPatternsAndTheFixedSeedSource)
 {
     EXPECT_EQ(random_step(0), 907633515u);
     EXPECT_EQ(unit_from_bits(0xFFFFFFFFu), 0.99999988079071044921875f);
     EXPECT_EQ(unit_from_bits(0), 0.0f);
     EXPECT_EQ(signed_from_bits(0), -1.0f);
     EXPECT_EQ(signed_from_bits(0xFFFFFFFFu), 1.0f - 0x1p-22f);
-}
-
-TEST(Numeric, FixedSeedSourceCountsUpFromTheSeed)
-{
-    seed_source_fix(41);
-    EXPECT_EQ(seed_source_read(), 41u);
-    EXPECT_EQ(seed_source_read(), 42u);
+    // The k-th read since the seed was set returns seed + k, wrapping.
     seed_source_fix(0xFFFFFFFFu);
     EXPECT_EQ(seed_source_read(), 0xFFFFFFFFu);
     EXPECT_EQ(seed_source_read(), 0u);
+    EXPECT_EQ(seed_source_read(), 1u);
     seed_source_vary();
     EXPECT_FALSE(seed_source_is_fixed());
 }
