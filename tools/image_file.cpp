@@ -1,28 +1,16 @@
 #include "tools/image_file.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
 #include "data/embedded_song.h"
 #include "sequencer/song.h"
+#include "tools/author_common.h"
 
 bool image_file_read(const std::string& path, std::vector<uint8_t>& bytes, std::string& error)
 {
     bytes.clear();
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    uint8_t chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
-    const bool failed = std::ferror(file) != 0;
-    const int saved = errno;
-    std::fclose(file);
-    if (failed) {
-        error = path + ": " + std::strerror(saved);
+    try {
+        bytes = file_read_all(path);
+    } catch (const AuthorError& e) {
+        error = e.what();
         return false;
     }
     return true;

@@ -52,6 +52,25 @@ void render_crusher(const DistortionUnit& unit, const float* in, float* out, int
     }
 }
 
+// Overdrive, clip and bit crusher keep no per-sample state, so the stereo form
+// runs them over the samples of both sides in one pass. False for the other modes.
+bool render_shaper(const DistortionUnit& unit, const float* in, float* out, int32_t samples)
+{
+    switch (unit.mode) {
+        case kDistortionOverdrive:
+            render_overdrive(unit, in, out, samples);
+            return true;
+        case kDistortionClip:
+            render_clip(unit, in, out, samples);
+            return true;
+        case kDistortionBitCrusher:
+            render_crusher(unit, in, out, samples);
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
 void distortion_reset(DistortionUnit& unit)
@@ -105,16 +124,8 @@ void distortion_setup(DistortionUnit& unit, const float* p, const RateConstants&
 
 void distortion_render_mono(DistortionUnit& unit, const float* in, float* out, int32_t n)
 {
+    if (render_shaper(unit, in, out, n)) return;
     switch (unit.mode) {
-        case kDistortionOverdrive:
-            render_overdrive(unit, in, out, n);
-            break;
-        case kDistortionClip:
-            render_clip(unit, in, out, n);
-            break;
-        case kDistortionBitCrusher:
-            render_crusher(unit, in, out, n);
-            break;
         case kDistortionRateReducer: {
             const uint32_t step = unit.hold_step;
             uint32_t counter = unit.hold_counter;
@@ -144,16 +155,8 @@ void distortion_render_mono(DistortionUnit& unit, const float* in, float* out, i
 void distortion_render_stereo(DistortionUnit& unit, const float* in, float* out, int32_t frames)
 {
     const int32_t samples = 2 * frames;
+    if (render_shaper(unit, in, out, samples)) return;
     switch (unit.mode) {
-        case kDistortionOverdrive:
-            render_overdrive(unit, in, out, samples);
-            break;
-        case kDistortionClip:
-            render_clip(unit, in, out, samples);
-            break;
-        case kDistortionBitCrusher:
-            render_crusher(unit, in, out, samples);
-            break;
         case kDistortionRateReducer: {
             const uint32_t step = unit.hold_step;
             uint32_t counter = unit.hold_counter;

@@ -37,53 +37,18 @@ inline float combine(float sample, float v)
     return kRing ? sample * v : sample + v;
 }
 
-// Ramp rising from -g at phase 0 to +g at the peak k and falling back to -g at
-// the cycle end; each sample is its mean over the phase swept since the last.
-template <bool kRing>
-void render_ramp(OscillatorState& osc, float* buffer, int32_t n)
+// The loop shared by ramp and pulse: each sample is the mean of the ideal wave
+// over the phase swept since the previous sample, which wave(code, phi)
+// gives in closed form for the sample's 3-bit case code.
+template <bool kRing, typename Wave>
+void render_box_averaged(OscillatorState& osc, float* buffer, int32_t n, Wave wave)
 {
     const uint32_t increment = static_cast<uint32_t>(osc.increment);
     const uint32_t threshold = osc.threshold;
-    const float g = osc.gain;
-    const float k = unit_from_bits(threshold);
-    const float d = unit_from_bits(increment);
-    const float a = -g / (1.0f - k);  // half the falling slope
-    // Half the rising slope. A peak closer to 0 than the 23-bit fraction can
-    // show (threshold 1..511) reads as k = 0, where g/k is infinite and would
-    // turn the crossing rows into inf or NaN; the rising part is then narrower
-    // than the resolution and contributes nothing.
-    const float b = k != 0.0f ? g / k : 0.0f;
-    const float r = 1.0f / d;
     uint32_t phase = osc.phase;
     uint32_t code = first_code(phase, increment, threshold);
     for (int32_t i = 0; i < n; ++i) {
-        const float x = unit_from_bits(phase) - k;
-        float v;
-        switch (code) {
-            case 0u:  // inside the falling part
-            case kBeforeBelow | kWrapped:  // cannot occur with a step below one cycle
-                v = g + (a * ((2 * x) - d));
-                break;
-            case kNowBelow:
-            case kBeforeBelow | kNowBelow:  // inside the rising part
-                v = g + (b * ((2 * x) - d));
-                break;
-            case kBeforeBelow:  // across the peak
-                v = g + (r * ((a * (x * x)) - (b * ((x - d) * (x - d)))));
-                break;
-            case kWrapped | kNowBelow: {  // across the cycle end
-                const float e = (1.0f + x) - d;
-                v = g - (r * ((g + (a * (e * e))) - (b * (x * x))));
-                break;
-            }
-            case kWrapped:  // across the cycle end and the whole rising part
-                v = g - (r * (g + ((a * (1.0f - d)) * (((2 * x) + 1.0f) - d))));
-                break;
-            default:  // across the peak and the cycle end
-                v = g - (r * (g + ((b * (1.0f - d)) * (((2 * x) + 1.0f) - d))));
-                break;
-        }
-        buffer[i] = combine<kRing>(buffer[i], v);
+        buffer[i] = combine<kRing>(buffer[i], wave(code, unit_from_bits(phase)));
         const uint32_t next = phase + increment;
         code = next_code(code, next, increment, threshold);
         phase = next;
@@ -91,48 +56,69 @@ void render_ramp(OscillatorState& osc, float* buffer, int32_t n)
     osc.phase = phase;
 }
 
-// Pulse: +g while the phase is below the threshold, -g after it, box-averaged.
+// Ramp rising from -g at phase 0 to +g at the peak k and falling back to -g at
+// the cycle end.
+template <bool kRing>
+void render_ramp(OscillatorState& osc, float* buffer, int32_t n)
+{
+    const float g = osc.gain;
+    const float k = unit_from_bits(osc.threshold);
+    const float d = unit_from_bits(static_cast<uint32_t>(osc.increment));
+    const float a = -g / (1.0f - k);  // half the falling slope
+    // Half the rising slope. A peak closer to 0 than the 23-bit fraction can
+    // show (threshold 1..511) reads as k = 0, where g/k is infinite and would
+    // turn the crossing rows into inf or NaN; the rising part is then narrower
+    // than the resolution and contributes nothing.
+    const float b = k != 0.0f ? g / k : 0.0f;
+    const float r = 1.0f / d;
+    render_box_averaged<kRing>(osc, buffer, n, [=](uint32_t code, float phi) {
+        const float x = phi - k;
+        switch (code) {
+            case 0u:  // inside the falling part
+            case kBeforeBelow | kWrapped:  // cannot occur with a step below one cycle
+                return g + (a * ((2 * x) - d));
+            case kNowBelow:
+            case kBeforeBelow | kNowBelow:  // inside the rising part
+                return g + (b * ((2 * x) - d));
+            case kBeforeBelow:  // across the peak
+                return g + (r * ((a * (x * x)) - (b * ((x - d) * (x - d)))));
+            case kWrapped | kNowBelow: {  // across the cycle end
+                const float e = (1.0f + x) - d;
+                return g - (r * ((g + (a * (e * e))) - (b * (x * x))));
+            }
+            case kWrapped:  // across the cycle end and the whole rising part
+                return g - (r * (g + ((a * (1.0f - d)) * (((2 * x) + 1.0f) - d))));
+            default:  // across the peak and the cycle end
+                return g - (r * (g + ((b * (1.0f - d)) * (((2 * x) + 1.0f) - d))));
+        }
+    });
+}
+
+// Pulse: +g while the phase is below the threshold, -g after it.
 template <bool kRing>
 void render_pulse(OscillatorState& osc, float* buffer, int32_t n)
 {
-    const uint32_t increment = static_cast<uint32_t>(osc.increment);
-    const uint32_t threshold = osc.threshold;
     const float g = osc.gain;
-    const float k = unit_from_bits(threshold);
-    const float d = unit_from_bits(increment);
+    const float k = unit_from_bits(osc.threshold);
+    const float d = unit_from_bits(static_cast<uint32_t>(osc.increment));
     const float big_g = g / d;
-    uint32_t phase = osc.phase;
-    uint32_t code = first_code(phase, increment, threshold);
-    for (int32_t i = 0; i < n; ++i) {
-        const float phi = unit_from_bits(phase);
-        float v;
+    render_box_averaged<kRing>(osc, buffer, n, [=](uint32_t code, float phi) {
         switch (code) {
             case kNowBelow:
             case kBeforeBelow | kNowBelow:
-                v = g;
-                break;
+                return g;
             case kBeforeBelow:  // across the falling edge
-                v = g + ((2 * (k - phi)) * big_g);
-                break;
+                return g + ((2 * (k - phi)) * big_g);
             case kWrapped | kNowBelow:  // across the cycle end (rising edge)
-                v = ((2 * phi) * big_g) - g;
-                break;
+                return ((2 * phi) * big_g) - g;
             case kWrapped:  // across the cycle end and the whole high part
-                v = ((2 * k) * big_g) - g;
-                break;
+                return ((2 * k) * big_g) - g;
             case kBeforeBelow | kWrapped | kNowBelow:  // across both edges
-                v = g - ((2 * (1.0f - k)) * big_g);
-                break;
+                return g - ((2 * (1.0f - k)) * big_g);
             default:
-                v = -g;
-                break;
+                return -g;
         }
-        buffer[i] = combine<kRing>(buffer[i], v);
-        const uint32_t next = phase + increment;
-        code = next_code(code, next, increment, threshold);
-        phase = next;
-    }
-    osc.phase = phase;
+    });
 }
 
 // Sine from a folded phase: the triangle t in [1, 2) maps to x in [-pi/2, pi/2).
