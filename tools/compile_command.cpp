@@ -46,7 +46,7 @@ void add_compile_command(CLI::App& app)
             file_write_atomically(args->output, image);
         } catch (const AuthorError& e) {
             if (!args->quiet) print_warnings(warnings);
-            std::fprintf(stderr, "error: %s\n", e.what());
+            std::fprintf(stderr, "cantilena-tool compile: %s\n", e.what());
             throw CLI::RuntimeError(1);
         }
     });

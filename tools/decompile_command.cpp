@@ -47,7 +47,7 @@ void add_decompile_command(CLI::App& app)
             make_directories(path_join(args->directory, kPatchDirectory));
             for (const SourceFile& file : files) file_write_atomically(path_join(args->directory, file.name), file.bytes);
         } catch (const AuthorError& e) {
-            std::fprintf(stderr, "error: %s\n", e.what());
+            std::fprintf(stderr, "cantilena-tool decompile: %s\n", e.what());
             throw CLI::RuntimeError(1);
         }
     });
