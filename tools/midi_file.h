@@ -27,6 +27,7 @@ constexpr uint8_t kMidiMeta = 0xFF;
 
 constexpr uint8_t kMetaText = 0x01;
 constexpr uint8_t kMetaTrackName = 0x03;
+constexpr uint8_t kMetaLyric = 0x05;  // one syllable or word of the lyrics, at the time it is sung
 constexpr uint8_t kMetaEndOfTrack = 0x2F;
 constexpr uint8_t kMetaTempo = 0x51;          // 3 bytes: microseconds per quarter note
 constexpr uint8_t kMetaTimeSignature = 0x58;  // 4 bytes: numerator, log2 denominator, clocks, 32nds
