@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static SynthEngine* engine = new SynthEngine();
     static Player* player = new Player();
     static std::vector<float> frames(2 * kChunkFrames);
-    seed_source_fix(1);
+    seed_source_fix(engine->seeds, 1);
     if (!player_init(*player, *engine, data, nullptr)) __builtin_trap();  // validated images always load
     player_start(*player);
     for (uint32_t done = 0; done < kRenderFrames; done += kChunkFrames)

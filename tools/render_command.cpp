@@ -64,12 +64,8 @@ int run_render(const RenderOptions& options)
         return 1;
     }
 
-    if (options.seeded) {
-        seed_source_fix(options.seed);
-    } else {
-        seed_source_vary();
-    }
     auto engine = std::make_unique<SynthEngine>();
+    if (options.seeded) seed_source_fix(engine->seeds, options.seed);
     auto player = std::make_unique<Player>();
     if (!player_init(*player, *engine, image.bytes.data(), nullptr)) {
         std::fprintf(stderr, "cantilena-tool render: %s: the song does not load\n", image.name.c_str());
