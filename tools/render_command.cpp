@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sequencer/player.h"
+#include "sequencer/song_end.h"
 #include "synth/engine.h"
 #include "synth/seed_source.h"
 #include "tools/commands.h"
@@ -19,7 +20,7 @@
 
 namespace {
 
-constexpr double kDefaultSeconds = 198.0;  // what the player plays
+constexpr double kDefaultSeconds = kPlayerStopSeconds;  // what the player plays
 constexpr double kMaxSeconds = 24.0 * 3600.0;
 constexpr uint32_t kChunkFrames = 16384;  // the largest block the sound output asks for
 
