@@ -1,5 +1,6 @@
 #include "synth/seed_source.h"
 
+#include <atomic>
 #include <chrono>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -7,6 +8,9 @@
 #endif
 
 namespace {
+
+std::atomic<bool> g_fixed{false};
+std::atomic<uint32_t> g_next{0};
 
 uint32_t varying_word()
 {
@@ -19,24 +23,24 @@ uint32_t varying_word()
 
 }  // namespace
 
-void seed_source_fix(SeedSource& source, uint32_t seed)
+void seed_source_fix(uint32_t seed)
 {
-    source.next = seed;
-    source.fixed = 1;
+    g_next.store(seed);
+    g_fixed.store(true);
 }
 
-void seed_source_vary(SeedSource& source)
+void seed_source_vary()
 {
-    source.fixed = 0;
+    g_fixed.store(false);
 }
 
-bool seed_source_is_fixed(const SeedSource& source)
+bool seed_source_is_fixed()
 {
-    return source.fixed != 0;
+    return g_fixed.load();
 }
 
-uint32_t seed_source_read(SeedSource& source)
+uint32_t seed_source_read()
 {
-    if (source.fixed == 0) return varying_word();
-    return source.next++;
+    if (g_fixed.load()) return g_next.fetch_add(1u);
+    return varying_word();
 }

@@ -8,3 +8,4 @@ void add_events_command(CLI::App& app);
 void add_info_command(CLI::App& app);
 void add_compile_command(CLI::App& app);
 void add_decompile_command(CLI::App& app);
+void add_lyrics_command(CLI::App& app);

@@ -1,5 +1,6 @@
 #include "synth/units/lfo.h"
 
+#include "synth/seed_source.h"
 #include "synth/units/numeric.h"
 
 namespace {
@@ -42,11 +43,11 @@ float waveform_value(LfoState& lfo)
 
 }  // namespace
 
-void lfo_reset(LfoState& lfo, uint32_t random)
+void lfo_reset(LfoState& lfo)
 {
     lfo.phase = 0;
     lfo.previous_phase = 0;
-    lfo.random = random;
+    lfo.random = seed_source_read();
 }
 
 void lfo_setup(LfoState& lfo, const float* p)

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "synth/seed_source.h"
 #include "synth/units/numeric.h"
 
 namespace {
@@ -207,12 +208,12 @@ void render_mode(OscillatorState& osc, float* buffer, int32_t n)
 
 }  // namespace
 
-void oscillator_reset(OscillatorState& osc, uint32_t noise_seed)
+void oscillator_reset(OscillatorState& osc)
 {
     osc.phase = 0;
     osc.noise_low = 0.0f;
     osc.noise_band = 0.0f;
-    osc.noise_seed = noise_seed;
+    osc.noise_seed = seed_source_read();
 }
 
 void oscillator_setup(OscillatorState& osc, const float* p, const RateConstants& rates)

@@ -1,6 +1,5 @@
 // An engine on the heap (the record holds a few megabytes of rings) driven by
-// builder-made banks, global blocks and streams; its seed is fixed, so every
-// harness on the same bank renders the same bits.
+// builder-made banks, global blocks and streams.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +10,6 @@
 #include "synth/fp_mode.h"
 #include "tests/support/patch_builder.h"
 
-constexpr uint32_t kHarnessSeed = 7;
-
 struct EngineHarness {
     std::vector<uint8_t> bank;
     std::unique_ptr<SynthEngine> engine = std::make_unique<SynthEngine>();
@@ -21,7 +18,6 @@ struct EngineHarness {
                            int32_t rate = kSampleRate)
         : bank(banks.bytes())
     {
-        seed_source_fix(engine->seeds, kHarnessSeed);
         synth_init(*engine, bank.data(), rate);
         set_globals(globals);
     }

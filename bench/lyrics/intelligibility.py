@@ -1,0 +1,248 @@
+#!/usr/bin/python3
+"""How well is the voice understood? A speech recogniser chooses each word.
+
+Renders the words of words.txt through cantilena-tool, sung (one note a
+syllable, the last held) and spoken (one note), once with the hand spellings
+of words.txt and once with the phonetic text `cantilena-tool lyrics` writes,
+and has espeak-ng speak the same words. Every clip is cut out, peak-normalised
+to -3 dBFS, padded with silence and given a -54 dBFS noise floor (the
+recogniser fails on digital silence); each clip is prepared with several
+paddings and noise seeds and the scores are averaged, since one preparation
+flips a word or two. pocketsphinx (en-us model) then picks each clip's word
+from a grammar of all the words: forced choice, chance is 1 in the number of
+words.
+
+    bench/lyrics/intelligibility.py [--tool build/tools/cantilena-tool] [--verbose]
+
+Needs the Debian packages pocketsphinx-en-us, python3-pocketsphinx, espeak-ng
+and sox.
+"""
+import argparse
+import audioop
+import os
+import random
+import struct
+import subprocess
+import sys
+import tempfile
+import wave
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+RATE = 16000
+SAMPLE_MAX = 32767
+PEAK_DB = -3.0
+NOISE_DB = -54.0           # RMS of the noise floor, dBFS
+PADDINGS = (0.15, 0.35, 0.6)  # seconds of silence before and after
+SEEDS = (1, 2)
+TICKS_PER_SECOND = 960     # 480 ticks a quarter at 120 quarters a minute
+SLOT_SECONDS = 3.0         # one word per slot
+SELECT_LEAD = 0.05         # the text is selected this long before the first note
+SYLLABLE_NOTE = 0.40       # seconds a sung syllable's note lasts
+BREATH = 0.12              # between two sung notes: the consonants after the vowel
+LAST_NOTE = 0.80           # the last syllable is held
+SPOKEN_NOTE = 1.60
+SUNG_KEY = 69              # 220 Hz
+SPOKEN_KEY = 60            # 131 Hz, a speaking pitch
+RELEASE_TAIL = 0.45        # seconds kept after the last note-off
+VOICE_CHANNEL = 15
+
+
+def read_words():
+    words = []
+    for line in open(os.path.join(HERE, "words.txt")):
+        line = line.split("#")[0].strip()
+        if line:
+            word, spelling = line.split()
+            words.append((word, spelling))
+    return words
+
+
+def vlq(value):
+    out = [value & 0x7F]
+    value >>= 7
+    while value:
+        out.insert(0, (value & 0x7F) | 0x80)
+        value >>= 7
+    return bytes(out)
+
+
+def midi_file(events):
+    """A format 0 file at 120 quarters a minute; events: (seconds, bytes)."""
+    body = b""
+    tick = 0
+    for seconds, data in sorted(events, key=lambda e: e[0]):
+        t = round(seconds * TICKS_PER_SECOND)
+        body += vlq(t - tick) + data
+        tick = t
+    body += b"\x00\xff\x2f\x00"
+    return b"MThd" + struct.pack(">IHHH", 6, 0, 1, 480) + b"MTrk" + struct.pack(">I", len(body)) + body
+
+
+def yaml_quote(text):
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def render(tool, texts, spoken, workdir, name):
+    """Renders one text per slot; returns the 16 kHz mono samples and each clip's window."""
+    events = []
+    windows = []
+    for i, text in enumerate(texts):
+        start = i * SLOT_SECONDS + 0.3
+        events.append((start - SELECT_LEAD, bytes([0xB0 | VOICE_CHANNEL, 4, i])))
+        if spoken:
+            notes = [(start, SPOKEN_NOTE, SPOKEN_KEY)]
+        else:
+            count = max(1, text.count("!"))
+            notes = []
+            t = start
+            for n in range(count):
+                length = LAST_NOTE if n == count - 1 else SYLLABLE_NOTE
+                notes.append((t, length, SUNG_KEY))
+                t += length + BREATH
+        for on, length, key in notes:
+            events.append((on, bytes([0x90 | VOICE_CHANNEL, key, 100])))
+            events.append((on + length, bytes([0x80 | VOICE_CHANNEL, key, 0])))
+        end = notes[-1][0] + notes[-1][1] + RELEASE_TAIL
+        windows.append((start - 0.05, end))
+    with open(os.path.join(workdir, name + ".mid"), "wb") as f:
+        f.write(midi_file(events))
+    with open(os.path.join(workdir, name + ".yaml"), "w") as f:
+        f.write("midi: %s.mid\npatches:\n  0: %s\nglobals:\n  reverb: {level: 0}\n  delay: {mix: 64}\n"
+                "speech:\n" % (name, os.path.join(HERE, "voice.yaml")))
+        for text in texts:
+            f.write("  - %s\n" % yaml_quote(text))
+    image = os.path.join(workdir, name + ".img")
+    wav = os.path.join(workdir, name + ".wav")
+    subprocess.run([tool, "compile", "-q", os.path.join(workdir, name + ".yaml"), "-o", image], check=True)
+    seconds = len(texts) * SLOT_SECONDS + 1
+    subprocess.run([tool, "render", image, "-o", wav, "--seconds", str(seconds), "--seed", "1"], check=True)
+    samples = to_mono_16k(wav, workdir)
+    return [samples[int(a * RATE) * 2:int(b * RATE) * 2] for a, b in windows]
+
+
+def to_mono_16k(path, workdir):
+    out = os.path.join(workdir, "mono16k.wav")
+    subprocess.run(["sox", path, "-r", str(RATE), "-c", "1", "-b", "16", out, "remix", "1"], check=True)
+    with wave.open(out) as w:
+        return w.readframes(w.getnframes())
+
+
+def espeak_clips(words, workdir):
+    clips = []
+    for word, _ in words:
+        wav = os.path.join(workdir, "espeak.wav")
+        subprocess.run(["espeak-ng", "-v", "en-us", "-w", wav, word], check=True)
+        clips.append(to_mono_16k(wav, workdir))
+    return clips
+
+
+class Noise:
+    def __init__(self):
+        self.cache = {}
+
+    def floor(self, seed, frames):
+        buffer = self.cache.get(seed, b"")
+        if len(buffer) < 2 * frames:
+            rng = random.Random(seed)
+            sigma = SAMPLE_MAX * 10 ** (NOISE_DB / 20)
+            values = [max(-SAMPLE_MAX, min(SAMPLE_MAX, round(rng.gauss(0, sigma)))) for _ in range(frames + RATE)]
+            buffer = struct.pack("<%dh" % len(values), *values)
+            self.cache[seed] = buffer
+        return buffer[:2 * frames]
+
+
+def prepare(clip, padding, seed, noise):
+    peak = audioop.max(clip, 2)
+    if peak > 0:
+        clip = audioop.mul(clip, 2, SAMPLE_MAX * 10 ** (PEAK_DB / 20) / peak)
+    pad = b"\0\0" * int(padding * RATE)
+    clip = pad + clip + pad
+    return audioop.add(clip, noise.floor(seed, len(clip) // 2), 2)
+
+
+class Recogniser:
+    def __init__(self, words):
+        from pocketsphinx import pocketsphinx as ps
+        model = "/usr/share/pocketsphinx/model/en-us"
+        config = ps.Decoder.default_config()
+        config.set_string("-hmm", os.path.join(model, "en-us"))
+        config.set_string("-dict", os.path.join(model, "cmudict-en-us.dict"))
+        config.set_string("-logfn", os.devnull)
+        self.decoder = ps.Decoder(config)
+        grammar = "#JSGF V1.0;\ngrammar words;\npublic <word> = %s;\n" % " | ".join(w for w, _ in words)
+        self.decoder.set_jsgf_string("words", grammar)
+        self.decoder.set_search("words")
+
+    def word(self, samples):
+        self.decoder.start_utt()
+        self.decoder.process_raw(samples, False, True)
+        self.decoder.end_utt()
+        hyp = self.decoder.hyp()
+        return hyp.hypstr.strip() if hyp else ""
+
+
+def score(name, clips, words, recogniser, noise, verbose):
+    right = 0
+    trials = 0
+    misses = {}
+    for (word, _), clip in zip(words, clips):
+        for padding in PADDINGS:
+            for seed in SEEDS:
+                heard = recogniser.word(prepare(clip, padding, seed, noise))
+                trials += 1
+                if heard == word:
+                    right += 1
+                else:
+                    misses.setdefault(word, []).append(heard or "-")
+    if verbose:
+        for word, heard in misses.items():
+            print("  %-10s %-8s heard as %s" % (name, word, " ".join(heard)), file=sys.stderr)
+    return 100.0 * right / trials
+
+
+def lyrics_text(tool, word, spoken):
+    args = [tool, "lyrics", word] + (["--spoken"] if spoken else [])
+    return subprocess.run(args, check=True, capture_output=True, text=True).stdout.strip()
+
+
+def hand_spoken(spelling):
+    return "!" + spelling.replace("!", "").replace("_", "") + " _"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--tool", default="build/tools/cantilena-tool")
+    parser.add_argument("--verbose", action="store_true", help="list every word heard wrongly")
+    parser.add_argument("--only", choices=["hand", "new", "espeak"], action="append",
+                        help="score only these systems (repeatable)")
+    args = parser.parse_args()
+    tool = os.path.abspath(args.tool)
+    words = read_words()
+    recogniser = Recogniser(words)
+    noise = Noise()
+    systems = args.only or ["hand", "new", "espeak"]
+    results = []
+    with tempfile.TemporaryDirectory() as workdir:
+        if "hand" in systems:
+            results.append(("hand spellings, sung", render(tool, [s for _, s in words], False, workdir, "hand_sung")))
+            results.append(("hand spellings, spoken",
+                            render(tool, [hand_spoken(s) for _, s in words], True, workdir, "hand_spoken")))
+        if "new" in systems:
+            sung = [lyrics_text(tool, w, False) for w, _ in words]
+            spoken = [lyrics_text(tool, w, True) for w, _ in words]
+            if args.verbose:
+                for (w, _), a, b in zip(words, sung, spoken):
+                    print("  %-10s %-28s %s" % (w, a, b), file=sys.stderr)
+            results.append(("lyrics, sung", render(tool, sung, False, workdir, "new_sung")))
+            results.append(("lyrics, spoken", render(tool, spoken, True, workdir, "new_spoken")))
+        if "espeak" in systems:
+            results.append(("espeak-ng, spoken", espeak_clips(words, workdir)))
+        print("%d words, forced choice, %d preparations a clip (paddings %s s, noise seeds %s, %g dBFS floor)"
+              % (len(words), len(PADDINGS) * len(SEEDS), "/".join(map(str, PADDINGS)),
+                 "/".join(map(str, SEEDS)), NOISE_DB))
+        for name, clips in results:
+            print("%-24s %5.1f%%" % (name, score(name, clips, words, recogniser, noise, args.verbose)), flush=True)
+
+
+if __name__ == "__main__":
+    main()

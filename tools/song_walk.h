@@ -1,0 +1,14 @@
+// Walks a song's event streams as the player emits them, without rendering:
+// the transport runs without an engine, so even a long song takes moments.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+// tick, frame since player_start (64-bit: long songs exceed 2^32 frames), stream bytes.
+using StreamVisitor = std::function<void(uint32_t tick, uint64_t frame, const uint8_t* stream, size_t length)>;
+
+// Plays a validated image from player_start to its end. Returns false when the
+// song does not load.
+bool song_walk(const uint8_t* image, const StreamVisitor& visit);
