@@ -1,5 +1,11 @@
 #include "app/main_loop.h"
 
+#include "sequencer/song_end.h"
+
+// The stop rule first holds at the player's stop point.
+static_assert(static_cast<int32_t>((kPlayerStopSeconds - 1) / kStopStepSeconds) <= kStopSteps &&
+              static_cast<int32_t>(kPlayerStopSeconds / kStopStepSeconds) > kStopSteps);
+
 bool main_should_stop(int32_t ms)
 {
     const int32_t seconds = ms / 1000;

@@ -108,7 +108,7 @@ int cantilena_main(int argc, char** argv, const uint8_t* song_image)
             std::fprintf(stderr, "cantilena: CANTILENA_SEED='%s' is not a number from 0 to 4294967295\n", text);
             return 2;
         }
-        seed_source_fix(seed);
+        seed_source_fix(g_engine.seeds, seed);
     }
 
     keyboard_catch_signals();

@@ -67,7 +67,7 @@ struct Rig {
 
     void restart()
     {
-        seed_source_fix(1);
+        seed_source_fix(engine->seeds, 1);
         synth_init(*engine, bank.data(), kSampleRate);
         synth_set_globals(*engine, globals.data());
     }

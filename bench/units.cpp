@@ -15,7 +15,7 @@ void BM_OscillatorRender(benchmark::State& state)
 {
     FpModeGuard fp;
     OscillatorState osc{};
-    oscillator_reset(osc);
+    oscillator_reset(osc, 1);
     osc.note = 69.0f;
     const float p[6] = {static_cast<float>(state.range(0)), 0.0f, 64.0f, 70.0f, 40.0f, 100.0f};
     oscillator_setup(osc, p, RateConstants{});
@@ -77,7 +77,7 @@ void BM_LfoTick(benchmark::State& state)
 {
     FpModeGuard fp;
     LfoState lfo{};
-    lfo_reset(lfo);
+    lfo_reset(lfo, 1);
     const float p[7] = {static_cast<float>(state.range(0)), 0.0f, 0.0f, 90.0f, 0.0f, 2.0f, 100.0f};
     time_blocks(state, [&] {
         lfo_setup(lfo, p);

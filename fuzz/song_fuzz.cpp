@@ -7,9 +7,9 @@
 
 #include "sequencer/player.h"
 #include "sequencer/song.h"
+#include "sequencer/song_walk.h"
 #include "synth/engine.h"
 #include "synth/seed_source.h"
-#include "tools/song_walk.h"
 
 namespace {
 
@@ -24,12 +24,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!song_validate(data, size, error)) return 0;
 
     size_t streams = 0;
-    song_walk(data, [&](uint32_t, uint64_t, const uint8_t*, size_t) { ++streams; });
+    song_walk(data, [](void* count, uint32_t, uint64_t, const uint8_t*, size_t) { ++*static_cast<size_t*>(count); },
+              &streams);
 
     static SynthEngine* engine = new SynthEngine();
     static Player* player = new Player();
     static std::vector<float> frames(2 * kChunkFrames);
-    seed_source_fix(1);
+    seed_source_fix(engine->seeds, 1);
     if (!player_init(*player, *engine, data, nullptr)) __builtin_trap();  // validated images always load
     player_start(*player);
     for (uint32_t done = 0; done < kRenderFrames; done += kChunkFrames)

@@ -13,6 +13,7 @@
 #include "synth/patch.h"
 #include "synth/dynamics.h"
 #include "synth/reverb.h"
+#include "synth/seed_source.h"
 #include "synth/voice.h"
 
 // Program and controllers 1..7 of a channel (bytes 1..7 are modulation sources).
@@ -63,16 +64,18 @@ struct SynthEngine {
     MasterCutFilter master_cut;
 
     // Beside the zeroed part.
+    SeedSource seeds;  // kept through synth_init: a fixed seed counts on across re-initialisations
     RateConstants rates;
     SynthBuffers buffers;
     SpeechSynth speech;
 };
 
-constexpr size_t kSynthZeroedBytes = offsetof(SynthEngine, rates);
+constexpr size_t kSynthZeroedBytes = offsetof(SynthEngine, seeds);
 
 // (Re)initialises the whole engine on a patch bank (not owned; must outlive
-// the engine). Returns false, changing nothing, for a sample rate whose block
-// would not fit the work buffers.
+// the engine), reading five seeds a voice from the engine's seed source.
+// Returns false, changing nothing, for a sample rate whose block would not fit
+// the work buffers.
 bool synth_init(SynthEngine& engine, const uint8_t* patch_bank, int32_t sample_rate);
 // Converts the 22-byte global parameter block.
 void synth_set_globals(SynthEngine& engine, const uint8_t* block);

@@ -1,6 +1,5 @@
 #include "synth/seed_source.h"
 
-#include <atomic>
 #include <chrono>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -8,9 +7,6 @@
 #endif
 
 namespace {
-
-std::atomic<bool> g_fixed{false};
-std::atomic<uint32_t> g_next{0};
 
 uint32_t varying_word()
 {
@@ -23,24 +19,24 @@ uint32_t varying_word()
 
 }  // namespace
 
-void seed_source_fix(uint32_t seed)
+void seed_source_fix(SeedSource& source, uint32_t seed)
 {
-    g_next.store(seed);
-    g_fixed.store(true);
+    source.next = seed;
+    source.fixed = 1;
 }
 
-void seed_source_vary()
+void seed_source_vary(SeedSource& source)
 {
-    g_fixed.store(false);
+    source.fixed = 0;
 }
 
-bool seed_source_is_fixed()
+bool seed_source_is_fixed(const SeedSource& source)
 {
-    return g_fixed.load();
+    return source.fixed != 0;
 }
 
-uint32_t seed_source_read()
+uint32_t seed_source_read(SeedSource& source)
 {
-    if (g_fixed.load()) return g_next.fetch_add(1u);
-    return varying_word();
+    if (source.fixed == 0) return varying_word();
+    return source.next++;
 }

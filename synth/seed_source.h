@@ -1,14 +1,20 @@
 // The engine's one source of variation: oscillator noise and LFO
-// sample-and-hold generators take their seed from here when they are reset.
+// sample-and-hold generators take their seed from it when they are reset.
+// Each engine holds its own, so engines never draw from each other's source.
 //
-// By default every read returns a value that varies from run to run. After
-// seed_source_fix(seed), the k-th read (counting from 0) returns seed + k
-// (mod 2^32), so renders become bit-identical from run to run.
+// A zeroed source varies: every read returns a value that differs from run to
+// run. After seed_source_fix(source, seed), the k-th read (counting from 0)
+// returns seed + k (mod 2^32), so renders become bit-identical from run to run.
 #pragma once
 
 #include <cstdint>
 
-void seed_source_fix(uint32_t seed);
-void seed_source_vary();
-bool seed_source_is_fixed();
-uint32_t seed_source_read();
+struct SeedSource {
+    uint32_t fixed;  // non-zero: reads count up from the seed
+    uint32_t next;   // the next read's value when fixed
+};
+
+void seed_source_fix(SeedSource& source, uint32_t seed);
+void seed_source_vary(SeedSource& source);
+bool seed_source_is_fixed(const SeedSource& source);
+uint32_t seed_source_read(SeedSource& source);

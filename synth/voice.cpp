@@ -73,15 +73,17 @@ void voice_note_off(SynthEngine& engine, int v)
 void voice_reset(SynthEngine& engine, int v)
 {
     VoiceState& voice = engine.voices[v];
-    oscillator_reset(voice.oscillators[0]);
-    oscillator_reset(voice.oscillators[1]);
-    oscillator_reset(voice.oscillators[2]);
+    SeedSource& seeds = engine.seeds;
+    // Five reads a voice, in this order: the three oscillators, the two LFOs.
+    oscillator_reset(voice.oscillators[0], seed_source_read(seeds));
+    oscillator_reset(voice.oscillators[1], seed_source_read(seeds));
+    oscillator_reset(voice.oscillators[2], seed_source_read(seeds));
     envelope_reset(voice.envelopes[0]);
     envelope_reset(voice.envelopes[1]);
     filter_reset(voice.filters[0]);
     filter_reset(voice.filters[1]);
-    lfo_reset(voice.lfos[0]);
-    lfo_reset(voice.lfos[1]);
+    lfo_reset(voice.lfos[0], seed_source_read(seeds));
+    lfo_reset(voice.lfos[1], seed_source_read(seeds));
     distortion_reset(voice.distortion);
 }
 

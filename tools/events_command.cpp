@@ -6,11 +6,18 @@
 #include <memory>
 #include <string>
 
+#include "sequencer/song_walk.h"
 #include "tools/commands.h"
 #include "tools/image_file.h"
-#include "tools/song_walk.h"
 
 namespace {
+
+void print_stream(void*, uint32_t tick, uint64_t frame, const uint8_t* stream, size_t length)
+{
+    std::printf("tick %" PRIu32 " frame %" PRIu64 ":", tick, frame);
+    for (size_t i = 0; i < length; ++i) std::printf(" %02X", stream[i]);
+    std::putchar('\n');
+}
 
 int run_events(const std::string& path)
 {
@@ -20,12 +27,7 @@ int run_events(const std::string& path)
         std::fprintf(stderr, "cantilena-tool events: %s\n", error.c_str());
         return 1;
     }
-    const bool loaded = song_walk(image.bytes.data(), [](uint32_t tick, uint64_t frame, const uint8_t* stream,
-                                                         size_t length) {
-        std::printf("tick %" PRIu32 " frame %" PRIu64 ":", tick, frame);
-        for (size_t i = 0; i < length; ++i) std::printf(" %02X", stream[i]);
-        std::putchar('\n');
-    });
+    const bool loaded = song_walk(image.bytes.data(), print_stream, nullptr);
     if (!loaded) {
         std::fprintf(stderr, "cantilena-tool events: %s: the song does not load\n", image.name.c_str());
         return 1;

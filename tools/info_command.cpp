@@ -8,9 +8,9 @@
 
 #include "sequencer/scheduler.h"
 #include "sequencer/song.h"
+#include "sequencer/song_end.h"
 #include "tools/commands.h"
 #include "tools/image_file.h"
-#include "tools/song_walk.h"
 
 namespace {
 
@@ -82,13 +82,8 @@ int run_info(const std::string& path)
     auto tables = std::make_unique<SongTables>();
     song_load(image.bytes.data(), *tables);
 
-    uint32_t last_tick = 0;
-    uint64_t last_frame = 0;
-    song_walk(image.bytes.data(), [&](uint32_t tick, uint64_t frame, const uint8_t*, size_t) {
-        // A song without events hands over one empty stream at the "no event" tick.
-        last_tick = tick == kNoEventTick ? 0 : tick;
-        last_frame = frame;
-    });
+    SongLastEvent last;
+    song_find_last_event(image.bytes.data(), last);
 
     std::printf("image: %s, %zu bytes\n", image.name.c_str(), image.bytes.size());
     std::printf("ticks per quarter: %" PRIu32 "\n", tables->ticks_per_quarter);
@@ -110,8 +105,8 @@ int run_info(const std::string& path)
     } else {
         std::printf("speech texts: none (every text is the default %s)\n", quoted(kDefaultSpeechText).c_str());
     }
-    std::printf("length: %" PRIu32 " ticks, %.3f s (%" PRIu64 " frames to the last events)\n", last_tick,
-                static_cast<double>(last_frame) / 44100.0, last_frame);
+    std::printf("length: %" PRIu32 " ticks, %.3f s (%" PRIu64 " frames to the last events)\n", last.tick,
+                static_cast<double>(last.frame) / kSampleRate, last.frame);
     return 0;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sequencer/player.h"
+#include "sequencer/song_end.h"
 #include "synth/engine.h"
 #include "synth/seed_source.h"
 #include "tools/commands.h"
@@ -19,7 +20,7 @@
 
 namespace {
 
-constexpr double kDefaultSeconds = 198.0;  // what the player plays
+constexpr double kDefaultSeconds = kPlayerStopSeconds;  // what the player plays
 constexpr double kMaxSeconds = 24.0 * 3600.0;
 constexpr uint32_t kChunkFrames = 16384;  // the largest block the sound output asks for
 
@@ -64,12 +65,8 @@ int run_render(const RenderOptions& options)
         return 1;
     }
 
-    if (options.seeded) {
-        seed_source_fix(options.seed);
-    } else {
-        seed_source_vary();
-    }
     auto engine = std::make_unique<SynthEngine>();
+    if (options.seeded) seed_source_fix(engine->seeds, options.seed);
     auto player = std::make_unique<Player>();
     if (!player_init(*player, *engine, image.bytes.data(), nullptr)) {
         std::fprintf(stderr, "cantilena-tool render: %s: the song does not load\n", image.name.c_str());

@@ -1,6 +1,5 @@
 #include "synth/units/lfo.h"
 
-#include "synth/seed_source.h"
 #include "synth/units/numeric.h"
 
 namespace {
@@ -43,11 +42,11 @@ float waveform_value(LfoState& lfo)
 
 }  // namespace
 
-void lfo_reset(LfoState& lfo)
+void lfo_reset(LfoState& lfo, uint32_t random)
 {
     lfo.phase = 0;
     lfo.previous_phase = 0;
-    lfo.random = seed_source_read();
+    lfo.random = random;
 }
 
 void lfo_setup(LfoState& lfo, const float* p)

@@ -26,8 +26,8 @@ struct LfoState {
     uint32_t previous_phase; // phase at the previous sample-and-hold tick
 };
 
-// Phases 0; the random word is read from the seed source.
-void lfo_reset(LfoState& lfo);
+// Phases 0; the sample-and-hold generator starts from random.
+void lfo_reset(LfoState& lfo, uint32_t random);
 // p[0..6]: waveform, key sync, one-shot, rate, start phase, polarity, amount.
 void lfo_setup(LfoState& lfo, const float* p);
 void lfo_key_on(LfoState& lfo);

@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "synth/seed_source.h"
 #include "synth/units/numeric.h"
 
 namespace {
@@ -208,12 +207,12 @@ void render_mode(OscillatorState& osc, float* buffer, int32_t n)
 
 }  // namespace
 
-void oscillator_reset(OscillatorState& osc)
+void oscillator_reset(OscillatorState& osc, uint32_t noise_seed)
 {
     osc.phase = 0;
     osc.noise_low = 0.0f;
     osc.noise_band = 0.0f;
-    osc.noise_seed = seed_source_read();
+    osc.noise_seed = noise_seed;
 }
 
 void oscillator_setup(OscillatorState& osc, const float* p, const RateConstants& rates)

@@ -34,8 +34,8 @@ struct OscillatorState {
     float pitch_offset;     // transpose + detune of this oscillator (semitones)
 };
 
-// Phase and noise states to 0; the noise seed is read from the seed source.
-void oscillator_reset(OscillatorState& osc);
+// Phase and noise states to 0; the noise generator starts from noise_seed.
+void oscillator_reset(OscillatorState& osc, uint32_t noise_seed);
 // p[0..5]: mode, ring, transpose, detune, colour, gain on the 0..128 scale.
 void oscillator_setup(OscillatorState& osc, const float* p, const RateConstants& rates);
 // Recomputes the phase step and noise cut-off from note and pitch offset.

@@ -62,8 +62,8 @@ uint64_t fnv_add(uint64_t hash, uint32_t word)
 // Renders through the transport exactly as the render tool does, seed fixed.
 Hashes render_hashes(const std::vector<uint8_t>& image, double seconds, uint32_t window)
 {
-    seed_source_fix(kSeed);
     auto engine = std::make_unique<SynthEngine>();
+    seed_source_fix(engine->seeds, kSeed);
     auto player = std::make_unique<Player>();
     Hashes out;
     out.window = window;

@@ -97,8 +97,8 @@ TEST(Player, PlaysExactlyAsTheEngineDrivenByHandWithTheSameStreamsAtTheSameFrame
     EXPECT_EQ(rig.player->seq.muted, 0u);
 
     // The player resets the engine twice (at init and at start), reading seeds each time.
-    seed_source_fix(3);
     auto engine = std::make_unique<SynthEngine>();
+    seed_source_fix(engine->seeds, 3);
     SongTables tables{};
     song_load(image.data(), tables);
     for (int reset = 0; reset < 2; ++reset) {
@@ -180,6 +180,14 @@ TEST(Player, FixedSeedRendersAreBitIdenticalAndOtherSeedsDiffer)
     const Frames a = Rig(image, 77).render(44100);
     EXPECT_TRUE(Rig(image, 77).render(44100) == a);
     EXPECT_FALSE(Rig(image, 78).render(44100) == a);  // the noise drum takes its seed from the seed source
+
+    // Each engine has its own seed source: another engine set up in between
+    // takes nothing from it.
+    Rig first(image, 77, false);
+    Rig second(image, 78, false);
+    first.start();
+    second.start();
+    EXPECT_TRUE(first.render(44100) == a);
 }
 
 namespace {

@@ -64,7 +64,7 @@ struct Rig {
 
     explicit Rig(std::vector<uint8_t> bytes, uint32_t seed = 1, bool start = true) : image(std::move(bytes))
     {
-        seed_source_fix(seed);
+        seed_source_fix(engine->seeds, seed);
         EXPECT_EQ(player_init(*player, *engine, image.data(), nullptr), 1);
         recorder.attach(player->seq);
         if (start) this->start();

@@ -45,8 +45,8 @@ std::vector<uint8_t> embedded_image() { return {kEmbeddedSong, kEmbeddedSong + k
 Render render_song(const std::vector<uint8_t>& image, double seconds, const StreamWatch& on_stream,
                    const BlockWatch& on_block)
 {
-    seed_source_fix(kSeed);
     auto engine = std::make_unique<SynthEngine>();
+    seed_source_fix(engine->seeds, kSeed);
     auto player = std::make_unique<Player>();
     Render render;
     if (!player_init(*player, *engine, image.data(), nullptr)) return render;

@@ -2,7 +2,6 @@
 
 #include <tuple>
 
-#include "synth/seed_source.h"
 #include "tests/synth/engine_harness.h"
 
 namespace {
@@ -40,7 +39,6 @@ TEST(Voice, PanIsEqualPowerAndBalanceFadesOneParallelFilterAtATime)
 // Renders a single held note and returns the frames.
 std::vector<float> render_note(const PatchBuilder& patch, int32_t frames)
 {
-    seed_source_fix(7);
     EngineHarness h(patch);
     h.play(StreamBuilder().note_on(0, 57, 100));
     return h.render(frames);

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "synth/fp_mode.h"
-#include "synth/seed_source.h"
 #include "synth/units/numeric.h"
 
 namespace {
@@ -13,12 +12,13 @@ namespace {
 constexpr float kJustBelowOne = 1.0f - 0x1p-23f;
 using Outputs = std::vector<float>;
 
-// waveform, key sync, one-shot, rate, start phase, polarity, amount
+// waveform, key sync, one-shot, rate, start phase, polarity, amount; the
+// sample-and-hold generator's first word
 LfoState make_lfo(float waveform, float key_sync, float one_shot, float rate, float start = 0, float polarity = 0,
-                  float amount = 1)
+                  float amount = 1, uint32_t random = 0)
 {
     LfoState lfo{};
-    lfo_reset(lfo);
+    lfo_reset(lfo, random);
     const float p[7] = {waveform, key_sync, one_shot, rate, start, polarity, amount};
     lfo_setup(lfo, p);
     return lfo;
@@ -64,14 +64,12 @@ TEST(Lfo, OneShotFreezesAtTheCycleEnd)
 TEST(Lfo, KeySyncRestartsThePhaseAndDrawsANewHeldValue)
 {
     FpModeGuard fp;
-    seed_source_fix(5);
-    LfoState synced = make_lfo(kLfoSampleHold, 1, 0, 10);
-    LfoState free_running = make_lfo(kLfoSampleHold, 0, 0, 10);
-    seed_source_vary();
+    LfoState synced = make_lfo(kLfoSampleHold, 1, 0, 10, 0, 0, 1, 5);
+    LfoState free_running = make_lfo(kLfoSampleHold, 0, 0, 10, 0, 0, 1, 5);
     lfo_key_on(synced);
     lfo_key_on(free_running);
     EXPECT_EQ(ticks(synced, 1)[0], unit_from_bits(random_step(5)));
-    EXPECT_EQ(ticks(free_running, 1)[0], unit_from_bits(6));
+    EXPECT_EQ(ticks(free_running, 1)[0], unit_from_bits(5));
     LfoState saw = make_lfo(kLfoSaw, 1, 0, 128, 32);
     lfo_tick(saw);
     lfo_key_on(saw);

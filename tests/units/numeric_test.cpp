@@ -74,12 +74,14 @@ TEST(Numeric, RandomStepsBitPatternsAndTheFixedSeedSource)
     EXPECT_EQ(signed_from_bits(0), -1.0f);
     EXPECT_EQ(signed_from_bits(0xFFFFFFFFu), 1.0f - 0x1p-22f);
     // The k-th read since the seed was set returns seed + k, wrapping.
-    seed_source_fix(0xFFFFFFFFu);
-    EXPECT_EQ(seed_source_read(), 0xFFFFFFFFu);
-    EXPECT_EQ(seed_source_read(), 0u);
-    EXPECT_EQ(seed_source_read(), 1u);
-    seed_source_vary();
-    EXPECT_FALSE(seed_source_is_fixed());
+    SeedSource seeds{};
+    EXPECT_FALSE(seed_source_is_fixed(seeds));
+    seed_source_fix(seeds, 0xFFFFFFFFu);
+    EXPECT_EQ(seed_source_read(seeds), 0xFFFFFFFFu);
+    EXPECT_EQ(seed_source_read(seeds), 0u);
+    EXPECT_EQ(seed_source_read(seeds), 1u);
+    seed_source_vary(seeds);
+    EXPECT_FALSE(seed_source_is_fixed(seeds));
 }
 
 TEST(Numeric, GuardFlushesDenormalsAndRestoresTheCallersMode)

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "synth/fp_mode.h"
-#include "synth/seed_source.h"
 
 namespace {
 
@@ -121,12 +120,9 @@ TEST(Oscillator, ModeAndRingUseTheirLowBitsAndSilentModesKeepThePhase)
 TEST(Oscillator, NoiseIsSeededOnceAtResetAndLeavesThePhase)
 {
     FpModeGuard fp;
-    seed_source_fix(1000);
     OscillatorState a = make_oscillator(kOscillatorNoise, 20), b = a;
-    oscillator_reset(a);
-    oscillator_reset(b);
-    seed_source_vary();
-    b.noise_seed -= 1;
+    oscillator_reset(a, 1000);
+    oscillator_reset(b, 1000);
     EXPECT_EQ(render(a, 4096), render(b, 4096));
     EXPECT_EQ(a.phase, 0u);
 }
