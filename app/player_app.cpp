@@ -1,19 +1,14 @@
 #include "app/player_app.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <initializer_list>
 #include <cstring>
-#include <ctime>
-#include <pthread.h>
 
+#include "app/chatter.h"
 #include "app/console.h"
-#include "app/keyboard.h"
 #include "app/main_loop.h"
-#include "audio/audio_output.h"
-#include "audio/portaudio_device.h"
+#include "app/playback.h"
 #include "sequencer/player.h"
 #include "synth/engine.h"
 #include "synth/seed_source.h"
@@ -23,6 +18,7 @@ const char kSongName[] = "\"Lanterns on the Water\"";
 namespace {
 
 constexpr const char* kVersion = "cantilena 0.1";
+constexpr const char* kRenderHint = "; `cantilena-tool render` writes the song to a file instead";
 
 // One static instance of each: nothing is allocated once playback runs.
 SynthEngine g_engine;
@@ -32,28 +28,32 @@ PortAudioDevice g_device;
 
 struct Session {
     Player* player;
-    Keyboard* keyboard;
+    Playback* playback;
 };
 
 int16_t session_escape_state(void* context)
 {
-    return keyboard_escape_state(*static_cast<Session*>(context)->keyboard);
+    return keyboard_escape_state(static_cast<Session*>(context)->playback->keyboard);
 }
 
-void session_sleep_ms(void*, uint32_t ms)
+void session_wait_ms(void* context, uint32_t ms)
 {
-    timespec wait{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-    nanosleep(&wait, nullptr);  // a signal may cut it short; the key test follows at once
-}
-
-void session_wake(void* context)
-{
-    player_wake(*static_cast<Session*>(context)->player);
+    keyboard_wait(static_cast<Session*>(context)->playback->keyboard, ms);
 }
 
 int32_t session_position_ms(void* context)
 {
     return player_position_ms(*static_cast<Session*>(context)->player);
+}
+
+int64_t session_clock_ms(void*)
+{
+    return playback_clock_ms();
+}
+
+uint32_t session_frames_taken(void* context)
+{
+    return audio_frames_taken(*static_cast<Session*>(context)->playback->output);
 }
 
 void print_usage()
@@ -63,16 +63,6 @@ void print_usage()
         "Plays the song it carries on the default sound device; Esc stops it.\n"
         "Takes no arguments. CANTILENA_SEED=N in the environment makes playback repeat bit for bit.\n"
         "`cantilena-tool render` writes the song to a WAV or FLAC file.\n");
-}
-
-// The stop signals wait while the audio threads are made, so that they
-// inherit a mask with them blocked and only the main thread takes them.
-void block_stop_signals(int how)
-{
-    sigset_t set;
-    sigemptyset(&set);
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP}) sigaddset(&set, signal_number);
-    pthread_sigmask(how, &set, nullptr);
 }
 
 bool read_seed(const char* text, uint32_t& seed)
@@ -111,38 +101,32 @@ int cantilena_main(int argc, char** argv, const uint8_t* song_image)
         seed_source_fix(g_engine.seeds, seed);
     }
 
-    keyboard_catch_signals();
-    SoundDevice device = portaudio_device(g_device);
-    AudioBinding binding{&g_output, &device};
-    const PlayerOutput output = audio_player_output(binding);
-
-    block_stop_signals(SIG_BLOCK);
-    const int32_t ready = player_init(g_player, g_engine, song_image, &output);
-    block_stop_signals(SIG_UNBLOCK);
-    if (ready == 0) {
-        if (g_player.song_loaded == 0) {
-            std::fprintf(stderr, "cantilena: the song it carries does not load\n");
-        } else {
-            std::fprintf(stderr,
-                         "cantilena: no sound output (%s); `cantilena-tool render` writes the song to a file "
-                         "instead\n",
-                         portaudio_device_error(g_device));
-        }
-        player_close(g_player);
-        return 1;
+    Playback playback{};
+    playback_begin(playback, "cantilena", g_output, g_device);
+    playback_block_signals();
+    const int32_t ready = player_init(g_player, g_engine, song_image, &playback.player_output);
+    playback_unblock_signals();
+    if (g_player.song_loaded == 0) {
+        chatter_report("cantilena: the song it carries does not load\n");
+        return playback_end(playback, 1);
     }
+    if (ready == 0) {
+        chatter_report("cantilena: no sound output (%s)%s\n", g_output.error, kRenderHint);
+        return playback_end(playback, 1);
+    }
+    const DeviceOpen opened = playback_wait_device(playback, kRenderHint);
+    if (opened != DeviceOpen::ready) return playback_end(playback, opened == DeviceOpen::failed ? 1 : 0);
     player_start(g_player);
 
-    Keyboard keyboard{};
-    keyboard_open(keyboard, 0);
     con_printf("Cantilena -- playing %s. Press Esc to stop.\n", kSongName);
     std::fflush(stdout);
 
-    Session session{&g_player, &keyboard};
-    const MainLoopHost host{&session, session_escape_state, session_sleep_ms, session_wake, session_position_ms};
-    const int32_t status = main_loop(host);
-
-    keyboard_close(keyboard);
-    player_close(g_player);
-    return status;
+    Session session{&g_player, &playback};
+    const MainLoopHost host{&session,           session_escape_state, session_wait_ms,
+                            session_position_ms, session_clock_ms,    session_frames_taken};
+    if (main_loop(host) == MainLoopEnd::device_lost) {
+        playback_report_lost(playback);
+        return playback_end(playback, 1);
+    }
+    return playback_end(playback, 0);
 }

@@ -7,6 +7,6 @@
 // The title of the song the player carries, quoted, as the banner prints it.
 extern const char kSongName[];
 
-// The whole program: returns the process exit status (0 played, 1 no sound
-// device, 2 a usage error).
+// The whole program: returns the process exit status (0 played or stopped,
+// 1 no sound output or the output was lost, 2 a usage error).
 int cantilena_main(int argc, char** argv, const uint8_t* song_image);

@@ -1,24 +1,86 @@
 #include "audio/audio_output.h"
 
-#include <chrono>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <system_error>
 
 #include "synth/units/numeric.h"
 
 namespace {
 
+constexpr long kNanosecondsPerMs = 1000000L;
+constexpr long kNanosecondsPerSecond = 1000000000L;
+
+timespec monotonic_after(int32_t ms)
+{
+    timespec at{};
+    clock_gettime(CLOCK_MONOTONIC, &at);
+    at.tv_nsec += static_cast<long>(ms) * kNanosecondsPerMs;
+    at.tv_sec += at.tv_nsec / kNanosecondsPerSecond;
+    at.tv_nsec %= kNanosecondsPerSecond;
+    return at;
+}
+
+// Waits for the device to take frames (or a wake-up), at most the worker's
+// time-out; posts that came meanwhile count as one.
+void wait_for_frames_taken(AudioOutput& output)
+{
+    const timespec until = monotonic_after(kWorkerTimeoutMs);
+    while (sem_clockwait(&output.ring.taken, CLOCK_MONOTONIC, &until) != 0 && errno == EINTR) {
+    }
+    while (sem_trywait(&output.ring.taken) == 0) {
+    }
+}
+
+void set_status(AudioOutput& output, DeviceStatus status)
+{
+    {
+        std::lock_guard<std::mutex> guard(output.status_mutex);
+        output.status = status;
+    }
+    output.status_changed.notify_all();
+}
+
+void note_device_error(AudioOutput& output)
+{
+    const SoundDevice& device = *output.device;
+    std::lock_guard<std::mutex> guard(output.status_mutex);
+    std::snprintf(output.error, sizeof output.error, "%s", device.error(device.context));
+}
+
+bool open_device(AudioOutput& output)
+{
+    const SoundDevice& device = *output.device;
+    const bool opened = device.open(device.context, &output.ring) != 0;
+    note_device_error(output);
+    output.device_open = opened ? 1 : 0;
+    return opened;
+}
+
+void release_device(AudioOutput& output)
+{
+    if (output.device_open == 0) return;
+    output.device->close(output.device->context);
+    output.device_open = 0;
+}
+
 void audio_worker(AudioOutput* output)
 {
-    while (output->stop_request.load(std::memory_order_acquire) == 0) {
-        {
-            std::unique_lock<std::mutex> wait_lock(output->wake_mutex);
-            output->wake_condition.wait_for(wait_lock, std::chrono::milliseconds(kWorkerTimeoutMs),
-                                            [output] { return output->wake_signalled; });
-            output->wake_signalled = false;  // auto-reset; a time-out counts as a wake-up
-        }
+    const bool opened = open_device(*output);
+    set_status(*output, opened ? DeviceStatus::playing : DeviceStatus::failed);
+    while (opened && output->stop_request.load(std::memory_order_acquire) == 0) {
+        wait_for_frames_taken(*output);
         if (output->stop_request.load(std::memory_order_acquire) != 0) break;
         audio_fill(*output);
     }
+    release_device(*output);
+    {
+        std::lock_guard<std::mutex> guard(output->status_mutex);
+        output->worker_done = true;
+    }
+    output->status_changed.notify_all();
 }
 
 uint32_t pack_frame(int16_t left, int16_t right)
@@ -45,13 +107,8 @@ bool audio_keep_playing(AudioOutput& output)
 {
     const SoundDevice& device = *output.device;
     if (output.device_open != 0 && device.playing(device.context) != 0) return true;
-    if (output.device_open != 0) {
-        device.close(device.context);
-        output.device_open = 0;
-    }
-    if (device.open(device.context, &output.ring) == 0) return false;
-    output.device_open = 1;
-    return true;
+    release_device(output);
+    return open_device(output);
 }
 
 }  // namespace
@@ -72,55 +129,107 @@ int32_t audio_open(AudioOutput& output, const SoundDevice& device, RenderCallbac
     output.callback = callback;
     output.callback_context = callback_context;
     output.stop_request.store(0, std::memory_order_relaxed);
+    output.abandoned = false;
+    output.status = DeviceStatus::opening;
+    output.worker_done = false;
+    output.error[0] = '\0';
     output.region1 = nullptr;
     output.region1_bytes = 0;
     output.region2 = nullptr;
     output.region2_bytes = 0;
     output.worker_play_cursor = 0;
     output.write_offset = 0;
-    output.wake_signalled = false;
     output.query_play_cursor = 0;
     output.bytes_written = -static_cast<int32_t>(kRingBytes);
     output.last_reported = -static_cast<int32_t>(kRingBytes);
     output.scale.store(kPcmFullScale, std::memory_order_relaxed);
     ring_reset(output.ring);
-
-    if (device.open(device.context, &output.ring) == 0) {
-        audio_close(output);
+    output.semaphore_ready = sem_init(&output.ring.taken, 0, 0) == 0;
+    if (!output.semaphore_ready) {
+        std::snprintf(output.error, sizeof output.error, "cannot create a semaphore: %s", std::strerror(errno));
+        output.status = DeviceStatus::failed;
         return 0;
     }
-    output.device_open = 1;
-    if (worker == AudioWorker::thread) {
-        try {
-            output.worker = std::thread(audio_worker, &output);
-        } catch (const std::system_error&) {
+
+    if (worker == AudioWorker::manual) {
+        const bool opened = open_device(output);
+        output.status = opened ? DeviceStatus::playing : DeviceStatus::failed;
+        if (!opened) {
             audio_close(output);
             return 0;
         }
+        return -1;
+    }
+    try {
+        output.worker = std::thread(audio_worker, &output);
+    } catch (const std::system_error& e) {
+        std::snprintf(output.error, sizeof output.error, "cannot start the output thread: %s", e.what());
+        output.status = DeviceStatus::failed;
+        audio_close(output);
+        return 0;
     }
     return -1;
 }
 
-void audio_close(AudioOutput& output)
+DeviceStatus audio_wait_device(AudioOutput& output, int32_t ms)
 {
-    output.stop_request.store(1, std::memory_order_release);
-    audio_wake(output);
-    // The worker is joined however long it takes: releasing the device and
-    // the ring while it may still be inside a fill would be unsafe.
-    if (output.worker.joinable()) output.worker.join();
-    if (output.device != nullptr && output.device_open != 0) {
-        output.device->close(output.device->context);
-        output.device_open = 0;
+    std::unique_lock<std::mutex> guard(output.status_mutex);
+    const auto opened = [&output] { return output.status != DeviceStatus::opening; };
+    if (ms < 0) {
+        output.status_changed.wait(guard, opened);
+    } else {
+        output.status_changed.wait_for(guard, std::chrono::milliseconds(ms), opened);
     }
+    return output.status;
+}
+
+void audio_device_error(AudioOutput& output, char* text, size_t bytes)
+{
+    std::lock_guard<std::mutex> guard(output.status_mutex);
+    std::snprintf(text, bytes, "%s", output.error);
+}
+
+const char* audio_device_step(const AudioOutput& output)
+{
+    return output.device != nullptr ? output.device->step(output.device->context) : nullptr;
+}
+
+uint32_t audio_frames_taken(const AudioOutput& output)
+{
+    return output.ring.frames_taken.load(std::memory_order_relaxed);
+}
+
+int32_t audio_close(AudioOutput& output, int32_t wait_ms)
+{
+    if (output.abandoned) return 0;
+    output.stop_request.store(1, std::memory_order_release);
+    if (output.worker.joinable()) {
+        audio_wake(output);
+        std::unique_lock<std::mutex> guard(output.status_mutex);
+        const auto done = [&output] { return output.worker_done; };
+        if (wait_ms < 0) {
+            output.status_changed.wait(guard, done);
+        } else if (!output.status_changed.wait_for(guard, std::chrono::milliseconds(wait_ms), done)) {
+            // Stuck in the device: freeing what it uses would be unsafe.
+            guard.unlock();
+            output.worker.detach();
+            output.abandoned = true;
+            return 0;
+        }
+        guard.unlock();
+        output.worker.join();
+    }
+    if (output.device != nullptr) release_device(output);
+    if (output.semaphore_ready) {
+        sem_destroy(&output.ring.taken);
+        output.semaphore_ready = false;
+    }
+    return 1;
 }
 
 void audio_wake(AudioOutput& output)
 {
-    {
-        std::lock_guard<std::mutex> guard(output.wake_mutex);
-        output.wake_signalled = true;
-    }
-    output.wake_condition.notify_one();
+    if (output.semaphore_ready) sem_post(&output.ring.taken);
 }
 
 void audio_set_gain(AudioOutput& output, float gain)
@@ -132,8 +241,8 @@ void audio_fill(AudioOutput& output)
 {
     output.region1 = nullptr;
     output.region2 = nullptr;
-    std::lock_guard<std::mutex> guard(output.lock);
     if (!audio_keep_playing(output)) return;
+    std::lock_guard<std::mutex> guard(output.lock);
 
     const uint32_t cursor = output.ring.play_cursor.load(std::memory_order_acquire);
     output.worker_play_cursor = cursor;

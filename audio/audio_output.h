@@ -1,10 +1,15 @@
 // The streaming output: a worker thread keeps the 65536-byte looping stream
-// buffer (the ring) filled. Whenever it is woken, or after 21 ms on its own,
-// it refills the stretch the play cursor has passed since the last fill:
-// it asks the render callback for exactly that many frames, converts them to
-// clamped 16-bit samples and writes them in. What is written at an offset is
-// heard when the cursor comes round again, one buffer (about 371.5 ms) later.
-// The output also counts the stream bytes heard, for the play position.
+// buffer (the ring) filled. Whenever the device has taken frames (it posts
+// the ring's semaphore), or after 21 ms on its own, it refills the stretch
+// the play cursor has passed since the last fill: it asks the render
+// callback for exactly that many frames, converts them to clamped 16-bit
+// samples and writes them in. What is written at an offset is heard when the
+// cursor comes round again, one buffer (about 371.5 ms) later. The output
+// also counts the stream bytes heard, for the play position.
+//
+// The worker alone calls the device, which may hang (a frozen sound server),
+// and never while it holds the output lock: whoever asks for the position or
+// takes the lock waits at most for one render, never for the device.
 #pragma once
 
 #include <atomic>
@@ -22,20 +27,35 @@ constexpr uint32_t kStaleCursorBytes = 16384;       // a cursor this far past th
 constexpr int32_t kWorkerTimeoutMs = 21;            // the worker wakes by itself after this long
 constexpr float kPcmFullScale = 32768.0f;
 constexpr int32_t kPcmClamp = 32600;                // not 32767: the output stays a little below full scale
+constexpr int32_t kWaitForever = -1;
+constexpr size_t kAudioErrorBytes = 256;
 
 // Whether audio_open starts the worker thread, or the caller runs the fills
 // itself with audio_fill (tests step the output by hand this way).
 enum class AudioWorker { thread, manual };
 
+// The device as the worker last left it: opening until its first open
+// returned, then playing (it may since have been lost and reopened) or
+// failed (the first open failed; the worker has ended).
+enum class DeviceStatus : int32_t { opening, playing, failed };
+
 struct AudioOutput {
     AudioRing ring;
     const SoundDevice* device;
-    int32_t device_open;
+    int32_t device_open;                   // the worker's own view
     RenderCallback callback;
     void* callback_context;
     std::atomic<float> scale;              // gain * 32768
     std::atomic<uint32_t> stop_request;    // the worker ends when non-zero
     std::thread worker;
+    bool semaphore_ready;                  // ring.taken exists
+    bool abandoned;                        // a close gave up waiting for the worker
+    // What the other threads may learn of the device, under status_mutex.
+    std::mutex status_mutex;
+    std::condition_variable status_changed;
+    DeviceStatus status;
+    bool worker_done;                      // the worker has released the device and returns
+    char error[kAudioErrorBytes];          // why the device last failed to open ("" after a good open)
     // The regions of the ring a fill writes: the second one only when the
     // fill wraps past the end.
     std::atomic<uint32_t>* region1;
@@ -44,10 +64,6 @@ struct AudioOutput {
     uint32_t region2_bytes;
     uint32_t worker_play_cursor;
     uint32_t write_offset;                 // where the next fill starts, a multiple of 32
-    // The wake event: auto-reset, one audio_wake releases at most one fill.
-    std::mutex wake_mutex;
-    std::condition_variable wake_condition;
-    bool wake_signalled;
     // Held by the worker for a whole fill, render callback included.
     std::mutex lock;
     uint32_t query_play_cursor;
@@ -56,18 +72,35 @@ struct AudioOutput {
     float mix[kMixFrames * 2];
 };
 
-// Starts the device and (with AudioWorker::thread) the worker, which renders
-// from the first pass. Returns -1 on success; 0 on failure, with everything
-// undone.
+// Prepares the output and opens the device. With AudioWorker::manual the
+// device opens at once: returns -1 when it did, 0 (everything undone) when
+// not. With AudioWorker::thread the worker opens it, so that a device that
+// hangs holds up no one else: returns -1 once the worker runs (then
+// audio_wait_device tells how the open went), 0 when no thread could start.
 int32_t audio_open(AudioOutput& output, const SoundDevice& device, RenderCallback callback,
                    void* callback_context, AudioWorker worker = AudioWorker::thread);
-// Ends the worker (waiting for it however long it takes) and the device.
-void audio_close(AudioOutput& output);
+// Waits up to ms (kWaitForever: as long as it takes) while the device is
+// still opening; returns the status then.
+DeviceStatus audio_wait_device(AudioOutput& output, int32_t ms);
+// The device's last failure in words into text (at most bytes with the
+// terminator); "" when there is none.
+void audio_device_error(AudioOutput& output, char* text, size_t bytes);
+// What the device is busy with right now (for a message), or null.
+const char* audio_device_step(const AudioOutput& output);
+// Frames the device has taken so far (wrapping): it is alive while this moves.
+uint32_t audio_frames_taken(const AudioOutput& output);
+// Ends the worker and releases the device, waiting up to wait_ms
+// (kWaitForever: however long it takes). Returns 1 when everything was
+// released; 0 when the worker is stuck in a device call: it is left running
+// and the output must not be touched again (the process should end at once,
+// without running destructors). Safe to call twice.
+int32_t audio_close(AudioOutput& output, int32_t wait_ms = kWaitForever);
 void audio_wake(AudioOutput& output);
 void audio_set_gain(AudioOutput& output, float gain);
 // Stream bytes heard so far: negative for the first buffer's worth.
 int32_t audio_played_bytes(AudioOutput& output);
-// One pass of the worker: refills what the play cursor has passed.
+// One pass of the worker: makes sure the device plays (reopening it after a
+// loss), then refills what the play cursor has passed.
 void audio_fill(AudioOutput& output);
 
 // One float sample to 16 bits: nearest integer of sample * scale, clamped

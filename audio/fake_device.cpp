@@ -1,10 +1,23 @@
 #include "audio/fake_device.h"
 
+#include <chrono>
+#include <thread>
+
 namespace {
+
+constexpr const char* kFakeOpenError = "the fake device refused to open";
+
+void wait_while_hanging(FakeDevice& device, const char* step)
+{
+    device.step.store(step);
+    while (device.hang.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    device.step.store(nullptr);
+}
 
 int32_t fake_open(void* context, AudioRing* ring)
 {
     auto& device = *static_cast<FakeDevice*>(context);
+    wait_while_hanging(device, "opening the fake device");
     if (device.failures_left > 0) {
         --device.failures_left;
         ++device.failed_opens;
@@ -20,6 +33,7 @@ int32_t fake_open(void* context, AudioRing* ring)
 void fake_close(void* context)
 {
     auto& device = *static_cast<FakeDevice*>(context);
+    wait_while_hanging(device, "closing the fake device");
     if (device.open) ++device.closes;
     device.open = false;
 }
@@ -30,12 +44,31 @@ int32_t fake_playing(void* context)
     return device.open && !device.lost ? 1 : 0;
 }
 
+const char* fake_error(void* context)
+{
+    const auto& device = *static_cast<FakeDevice*>(context);
+    return device.failed_opens > 0 && !device.open ? kFakeOpenError : "";
+}
+
+const char* fake_step(void* context)
+{
+    return static_cast<FakeDevice*>(context)->step.load();
+}
+
 }  // namespace
 
 SoundDevice fake_device(FakeDevice& device)
 {
-    device = FakeDevice{};
-    return SoundDevice{&device, fake_open, fake_close, fake_playing};
+    device.ring = nullptr;
+    device.open = false;
+    device.lost = false;
+    device.opens = 0;
+    device.failed_opens = 0;
+    device.closes = 0;
+    device.failures_left = 0;
+    device.hang.store(false);
+    device.step.store(nullptr);
+    return SoundDevice{&device, fake_open, fake_close, fake_playing, fake_error, fake_step};
 }
 
 void fake_device_play(FakeDevice& device, uint32_t bytes, int16_t* heard)

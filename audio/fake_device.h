@@ -1,8 +1,10 @@
 // A sound device for tests: nothing plays by itself; the test moves the
 // play cursor (taking the frames it passes, as a device would), sets the
-// reported latency, loses the stream and makes reopening fail.
+// reported latency, loses the stream, makes reopening fail, and can make the
+// device's calls hang as a frozen sound server does.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "audio/sound_device.h"
@@ -15,6 +17,8 @@ struct FakeDevice {
     uint32_t failed_opens;
     uint32_t closes;
     uint32_t failures_left;   // the next this many opens fail
+    std::atomic<bool> hang;   // open and close wait while this is set
+    std::atomic<const char*> step;
 };
 
 SoundDevice fake_device(FakeDevice& device);

@@ -5,42 +5,12 @@
 
 #include <cmath>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 constexpr int kChannels = 2;
-
-// ALSA prints its probing of every card and plugin on stderr while PortAudio
-// scans the devices; the player's stderr is for its own messages. fd 2 points
-// at /dev/null for the duration and is put back afterwards.
-class QuietStderr {
-public:
-    QuietStderr()
-    {
-        std::fflush(stderr);
-        saved_ = dup(STDERR_FILENO);
-        const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (saved_ >= 0 && null_fd >= 0) dup2(null_fd, STDERR_FILENO);
-        if (null_fd >= 0) close(null_fd);
-    }
-    ~QuietStderr()
-    {
-        std::fflush(stderr);
-        if (saved_ >= 0) {
-            dup2(saved_, STDERR_FILENO);
-            close(saved_);
-        }
-    }
-    QuietStderr(const QuietStderr&) = delete;
-    QuietStderr& operator=(const QuietStderr&) = delete;
-
-private:
-    int saved_;
-};
 
 int stream_callback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo* time,
                     PaStreamCallbackFlags, void* user)
@@ -86,15 +56,29 @@ void set_error(PortAudioDevice& device, const char* what, PaError error)
     std::snprintf(device.error, sizeof device.error, "%s: %s", what, text);
 }
 
+// Names the call in progress for the time it takes.
+class Step {
+public:
+    Step(PortAudioDevice& device, const char* what) : device_(device) { device_.step.store(what); }
+    ~Step() { device_.step.store(nullptr); }
+    Step(const Step&) = delete;
+    Step& operator=(const Step&) = delete;
+
+private:
+    PortAudioDevice& device_;
+};
+
 void device_close(void* context)
 {
     auto& device = *static_cast<PortAudioDevice*>(context);
     if (device.stream != nullptr) {
+        Step step(device, "stopping the sound output stream");
         Pa_AbortStream(device.stream);
         Pa_CloseStream(device.stream);
         device.stream = nullptr;
     }
     if (device.initialised) {
+        Step step(device, "closing PortAudio");
         Pa_Terminate();
         device.initialised = false;
     }
@@ -121,35 +105,33 @@ int32_t device_open(void* context, AudioRing* ring)
     // Initialised afresh on every open: after the device went away, the
     // default device may be a different one.
     PaError result;
-    PaStream* stream = nullptr;
-    PaDeviceIndex output_device = paNoDevice;
     {
-        QuietStderr quiet;
+        Step step(device, "initialising PortAudio (it asks every sound device and server)");
         result = Pa_Initialize();
-        if (result == paNoError) {
-            device.initialised = true;
-            PaStreamParameters parameters{};
-            parameters.device = Pa_GetDefaultOutputDevice();
-            output_device = parameters.device;
-            if (parameters.device == paNoDevice) {
-                std::snprintf(device.error, sizeof device.error, "no default sound output device");
-                result = paNoError;
-            } else {
-                parameters.channelCount = kChannels;
-                parameters.sampleFormat = paInt16;
-                parameters.suggestedLatency = kSuggestedLatencySeconds;
-                parameters.hostApiSpecificStreamInfo = nullptr;
-                result = Pa_OpenStream(&stream, nullptr, &parameters, kDeviceSampleRate,
-                                       paFramesPerBufferUnspecified, paClipOff | paDitherOff, stream_callback,
-                                       &device);
-                if (result != paNoError) set_error(device, "cannot open the default sound output device", result);
-            }
-        } else {
-            set_error(device, "cannot initialise PortAudio", result);
-        }
     }
-    if (stream == nullptr) {
-        if (device.error[0] == '\0') set_error(device, "cannot open the default sound output device", result);
+    if (result != paNoError) {
+        set_error(device, "cannot initialise PortAudio", result);
+        return fail(device);
+    }
+    device.initialised = true;
+    PaStreamParameters parameters{};
+    parameters.device = Pa_GetDefaultOutputDevice();
+    if (parameters.device == paNoDevice) {
+        std::snprintf(device.error, sizeof device.error, "no default sound output device");
+        return fail(device);
+    }
+    parameters.channelCount = kChannels;
+    parameters.sampleFormat = paInt16;
+    parameters.suggestedLatency = kSuggestedLatencySeconds;
+    parameters.hostApiSpecificStreamInfo = nullptr;
+    PaStream* stream = nullptr;
+    {
+        Step step(device, "opening the default sound output device");
+        result = Pa_OpenStream(&stream, nullptr, &parameters, kDeviceSampleRate, paFramesPerBufferUnspecified,
+                               paClipOff | paDitherOff, stream_callback, &device);
+    }
+    if (result != paNoError || stream == nullptr) {
+        set_error(device, "cannot open the default sound output device", result);
         return fail(device);
     }
     device.stream = stream;
@@ -161,7 +143,7 @@ int32_t device_open(void* context, AudioRing* ring)
             : 0;
     ring->latency_bytes.store(device.fallback_latency_bytes, std::memory_order_relaxed);
     Pa_SetStreamFinishedCallback(stream, stream_finished);
-    if (is_alsa_device(output_device)) {
+    if (is_alsa_device(parameters.device)) {
         // The callback only copies from the ring; running it at real-time
         // priority where the system allows keeps it on time under load.
         // Where it does not, PortAudio carries on at normal priority.
@@ -169,7 +151,10 @@ int32_t device_open(void* context, AudioRing* ring)
     }
     device.seen_callbacks = 0;
     device.seen_at = Clock::now();
-    result = Pa_StartStream(stream);
+    {
+        Step step(device, "starting the sound output stream");
+        result = Pa_StartStream(stream);
+    }
     if (result != paNoError) {
         set_error(device, "cannot start the sound output stream", result);
         return fail(device);
@@ -193,6 +178,16 @@ int32_t device_playing(void* context)
     return now - device.seen_at < std::chrono::milliseconds(kStalledStreamMs) ? 1 : 0;
 }
 
+const char* device_error(void* context)
+{
+    return static_cast<PortAudioDevice*>(context)->error;
+}
+
+const char* device_step(void* context)
+{
+    return static_cast<PortAudioDevice*>(context)->step.load();
+}
+
 }  // namespace
 
 SoundDevice portaudio_device(PortAudioDevice& device)
@@ -206,10 +201,6 @@ SoundDevice portaudio_device(PortAudioDevice& device)
     device.seen_callbacks = 0;
     device.fallback_latency_bytes = 0;
     device.error[0] = '\0';
-    return SoundDevice{&device, device_open, device_close, device_playing};
-}
-
-const char* portaudio_device_error(const PortAudioDevice& device)
-{
-    return device.error;
+    device.step.store(nullptr);
+    return SoundDevice{&device, device_open, device_close, device_playing, device_error, device_step};
 }

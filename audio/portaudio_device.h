@@ -12,10 +12,13 @@
 
 // The device's own buffer. 50 ms underran through PulseAudio's ALSA plugin on
 // a busy two-core machine, and PortAudio then stalls for about 2 s while it
-// recovers; 100 ms did not underrun there. The 65536-byte ring in front of
-// it is what rides out a late worker; this only has to cover the device
-// callback's own scheduling delays.
-constexpr double kSuggestedLatencySeconds = 0.100;
+// recovers; 100 ms did not underrun there. 200 ms halves the device's
+// callbacks again (PortAudio takes a quarter of it a call), and with them
+// the CPU that PortAudio and the sound server's client library spend, from
+// 0.5% of a core to 0.23%. The 65536-byte ring in front of it is what rides
+// out a late worker; this only has to cover the device callback's own
+// scheduling delays.
+constexpr double kSuggestedLatencySeconds = 0.200;
 // A stream whose callback has not run for this long is treated as lost.
 constexpr int32_t kStalledStreamMs = 2000;
 // After a failed open, further attempts fail at once for this long, so a
@@ -34,8 +37,10 @@ struct PortAudioDevice {
     std::chrono::steady_clock::time_point failed_at;
     uint32_t fallback_latency_bytes;  // the stream's own latency estimate
     char error[256];               // why the last open failed
+    std::atomic<const char*> step; // the PortAudio call in progress, in words
 };
 
+// Library chatter (ALSA's probing and underrun lines, PortAudio's assertion
+// lines) goes to standard error: callers that have a terminal to keep clean
+// point standard error elsewhere while the device is in use.
 SoundDevice portaudio_device(PortAudioDevice& device);
-// Why the last open failed, in words ("" when it did not).
-const char* portaudio_device_error(const PortAudioDevice& device);

@@ -11,6 +11,8 @@ void ring_play(AudioRing& ring, int16_t* out, uint32_t count)
         frame = (frame + 1) & (kRingFrames - 1);
     }
     ring.play_cursor.store((cursor + count * 4) & kRingByteMask, std::memory_order_release);
+    ring.frames_taken.fetch_add(count, std::memory_order_relaxed);
+    sem_post(&ring.taken);
 }
 
 void ring_reset(AudioRing& ring)
@@ -18,4 +20,5 @@ void ring_reset(AudioRing& ring)
     for (auto& frame : ring.frames) frame.store(0, std::memory_order_relaxed);
     ring.play_cursor.store(0, std::memory_order_release);
     ring.latency_bytes.store(0, std::memory_order_relaxed);
+    ring.frames_taken.store(0, std::memory_order_relaxed);
 }

@@ -5,6 +5,8 @@
 // (fake_device.h) whose cursor the test moves by hand.
 #pragma once
 
+#include <semaphore.h>
+
 #include <atomic>
 #include <cstdint>
 
@@ -25,16 +27,26 @@ struct AudioRing {
     // Bytes the device has taken but not yet played out, as of its last
     // callback; subtracted from the stream position to report what is heard.
     std::atomic<uint32_t> latency_bytes;
+    // Frames taken since the ring was reset (wrapping): while it moves, the
+    // device is alive.
+    std::atomic<uint32_t> frames_taken;
+    // Posted every time the device takes frames: the refill worker waits on
+    // it. A semaphore post neither locks nor waits.
+    sem_t taken;
 };
 
 // Device side: copies count frames from the play cursor into out
-// (interleaved left, right) and advances the cursor, wrapping at the end.
-// Never blocks and takes no lock.
+// (interleaved left, right), advances the cursor, wrapping at the end, and
+// posts the taken semaphore. Never blocks and takes no lock.
 void ring_play(AudioRing& ring, int16_t* out, uint32_t count);
 
-// Clears the ring to silence and puts the cursor at 0.
+// Clears the ring to silence and puts the cursor at 0 (the semaphore is the
+// output's to create and destroy).
 void ring_reset(AudioRing& ring);
 
+// A device's calls may take any time (a sound server that is frozen or does
+// not answer holds them up): only the output's worker makes them, never
+// while it holds the output lock.
 struct SoundDevice {
     void* context;
     // Starts a stream that plays the ring from its current play cursor.
@@ -44,4 +56,9 @@ struct SoundDevice {
     void (*close)(void* context);
     // 1 while the stream plays; 0 once it has failed or its device went away.
     int32_t (*playing)(void* context);
+    // Why the last open failed, in words ("" when it did not).
+    const char* (*error)(void* context);
+    // What a call in progress is doing ("opening the default sound output
+    // device"), or null between calls; any thread may ask, to say what hangs.
+    const char* (*step)(void* context);
 };

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 #include "app/keyboard.h"
 #include "app/main_loop.h"
@@ -47,7 +51,7 @@ bool same_settings(const termios& a, const termios& b)
            a.c_lflag == b.c_lflag && std::equal(a.c_cc, a.c_cc + NCCS, b.c_cc);
 }
 
-TEST_F(PseudoTerminal, keys_are_read_at_once_without_echo_an_escape_byte_reads_as_held_and_the_terminal_is_put_back)
+TEST_F(PseudoTerminal, keys_are_read_at_once_without_echo_a_lone_escape_reads_as_held_and_the_terminal_is_put_back)
 {
     termios before{}, playing{}, after{};
     ASSERT_EQ(tcgetattr(slave, &before), 0);
@@ -60,8 +64,8 @@ TEST_F(PseudoTerminal, keys_are_read_at_once_without_echo_an_escape_byte_reads_a
     EXPECT_NE(playing.c_lflag & ISIG, 0u) << "Ctrl-C still interrupts";
     EXPECT_EQ(keyboard_escape_state(keyboard), 0) << "nothing typed: the read does not wait";
 
-    type("q x");
-    EXPECT_EQ(keyboard_escape_state(keyboard), 0);
+    type("q x\x1b[C\x1b[D\x1bOH");
+    EXPECT_EQ(keyboard_escape_state(keyboard), 0) << "arrows and Home are escape sequences, not Esc";
     type("a\x1b");
     const int16_t state = keyboard_escape_state(keyboard);
     EXPECT_LT(state, 0) << "held";
@@ -72,6 +76,57 @@ TEST_F(PseudoTerminal, keys_are_read_at_once_without_echo_an_escape_byte_reads_a
     keyboard_close(keyboard);
     ASSERT_EQ(tcgetattr(slave, &after), 0);
     EXPECT_TRUE(same_settings(before, after));
+}
+
+TEST_F(PseudoTerminal, typed_keys_come_out_one_by_one_and_a_wait_ends_when_one_arrives)
+{
+    Keyboard keyboard{};
+    keyboard_open(keyboard, slave);
+    type(" \x1b[1~\x1b[Cq");
+    for (Key expected : {Key::space, Key::home, Key::right, Key::letter_q, Key::none}) {
+        EXPECT_EQ(keyboard_read_key(keyboard), expected);
+    }
+    std::thread typist([this] {
+        usleep(50000);
+        type("\x1b[D");
+    });
+    const auto start = std::chrono::steady_clock::now();
+    keyboard_wait(keyboard, 10000);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    typist.join();
+    EXPECT_EQ(keyboard_read_key(keyboard), Key::left);
+    keyboard_close(keyboard);
+}
+
+std::vector<Key> decode(const std::string& bytes)
+{
+    KeyDecoder decoder{};
+    std::vector<Key> keys;
+    for (unsigned char byte : bytes) {
+        const Key key = key_decode(decoder, byte);
+        if (key != Key::none) keys.push_back(key);
+    }
+    if (const Key rest = key_decode_flush(decoder); rest != Key::none) keys.push_back(rest);
+    return keys;
+}
+
+TEST(KeyDecoder, escape_sequences_are_one_key_and_only_a_lone_escape_is_esc)
+{
+    using K = Key;
+    const std::pair<std::string, std::vector<Key>> cases[] = {
+        {"\x1b", {K::escape}},
+        {"\x1b\x1b", {K::escape, K::escape}},
+        {"\x1b[A\x1b[B\x1b[C\x1b[D", {K::up, K::down, K::right, K::left}},
+        {"\x1bOC\x1bOD\x1bOH\x1bOF", {K::right, K::left, K::home, K::end}},  // application cursor mode
+        {"\x1b[H\x1b[F\x1b[1~\x1b[7~\x1b[4~\x1b[8~", {K::home, K::end, K::home, K::home, K::end, K::end}},
+        {"\x1b[1;5C\x1b[1;5H", {K::right, K::home}},  // with Ctrl: the first number and the final decide
+        {"\x1b[3~\x1b[Z\x1b[200~", {K::other, K::other, K::other}},  // Delete, Shift-Tab, paste start
+        {"\x1bx", {K::escape}},  // Alt-x
+        {"\x1b[1\x1b[C", {K::right}},  // a sequence cut by another
+        {"\x1b[", {}},  // input ended inside a sequence
+        {" qQa", {K::space, K::letter_q, K::letter_q, K::other}},
+    };
+    for (const auto& [bytes, keys] : cases) EXPECT_EQ(decode(bytes), keys) << testing::PrintToString(bytes);
 }
 
 TEST(Keyboard, input_that_is_not_a_terminal_is_not_read)
@@ -90,7 +145,7 @@ TEST(Keyboard, input_that_is_not_a_terminal_is_not_read)
     close(pipe_ends[1]);
 }
 
-TEST(KeyboardDeathTest, a_termination_signal_reads_as_escape_held)
+TEST(KeyboardDeathTest, a_termination_signal_ends_a_wait_and_reads_as_escape_held_and_as_quit)
 {
     EXPECT_EXIT(
         {
@@ -100,8 +155,18 @@ TEST(KeyboardDeathTest, a_termination_signal_reads_as_escape_held)
             Keyboard keyboard{};
             keyboard_open(keyboard, pipe_ends[0]);
             if (keyboard_escape_state(keyboard) != 0) std::_Exit(4);
-            raise(SIGTERM);
-            std::_Exit(keyboard_stop_requested() && keyboard_escape_state(keyboard) < 0 ? 0 : 5);
+            std::thread sender([] {
+                usleep(50000);
+                kill(getpid(), SIGTERM);
+            });
+            const auto start = std::chrono::steady_clock::now();
+            keyboard_wait(keyboard, 20000);
+            const bool woken = std::chrono::steady_clock::now() - start < std::chrono::seconds(10);
+            sender.join();
+            std::_Exit(woken && keyboard_stop_requested() && keyboard_escape_state(keyboard) < 0 &&
+                               keyboard_read_key(keyboard) == Key::quit
+                           ? 0
+                           : 5);
         },
         ::testing::ExitedWithCode(0), "");
 }

@@ -1,22 +1,24 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "app/main_loop.h"
 
 namespace {
 
-// A scripted platform: the clock moves one millisecond a sleep, the heard
-// position trails it by the output's buffer, and the key states come from
-// a function of the test's number (0, 1, 2, ...).
+// A scripted platform: the clock moves by each wait's length; the device
+// takes frames in every wait unless the script says it is gone; the heard
+// position trails the frames taken by the output's buffer.
 struct Script {
-    int32_t start_ms = -372;
+    int64_t now_ms = 0;
+    int64_t heard_ms = -372;  // the position moves only while the device takes frames
+    uint32_t frames = 0;
+    std::function<bool(int64_t)> device_gone = [](int64_t) { return false; };
     std::function<int16_t(int32_t)> key = [](int32_t) { return int16_t{0}; };
-    int32_t sleeps = 0;
-    int32_t wakes = 0;
     int32_t key_tests = 0;
-    int32_t position_tests = 0;
-    bool woken_after_each_sleep = true;
+    int32_t waits = 0;
+    uint32_t longest_wait = 0;
 };
 
 MainLoopHost scripted_host(Script& script)
@@ -29,16 +31,17 @@ MainLoopHost scripted_host(Script& script)
         },
         [](void* context, uint32_t ms) {
             auto& s = *static_cast<Script*>(context);
-            EXPECT_EQ(ms, 1u);
-            if (s.wakes != s.sleeps) s.woken_after_each_sleep = false;
-            ++s.sleeps;
+            ++s.waits;
+            s.longest_wait = std::max(s.longest_wait, ms);
+            s.now_ms += ms;
+            if (!s.device_gone(s.now_ms)) {
+                s.frames += ms * 441 / 10;
+                s.heard_ms += ms;
+            }
         },
-        [](void* context) { ++static_cast<Script*>(context)->wakes; },
-        [](void* context) {
-            auto& s = *static_cast<Script*>(context);
-            ++s.position_tests;
-            return s.start_ms + s.sleeps;
-        },
+        [](void* context) { return static_cast<int32_t>(static_cast<Script*>(context)->heard_ms); },
+        [](void* context) { return static_cast<Script*>(context)->now_ms; },
+        [](void* context) { return static_cast<Script*>(context)->frames; },
     };
 }
 
@@ -48,53 +51,63 @@ TEST(StopRule, 197_seconds_play_on_and_198_seconds_stop)
     for (int32_t ms : {198000, 2000000000}) EXPECT_TRUE(main_should_stop(ms)) << ms;
 }
 
-TEST(MainLoop, ends_at_the_first_position_test_at_or_after_198_seconds)
+TEST(MainLoop, sleeps_at_most_100_ms_at_a_time_and_ends_at_the_first_test_at_or_after_198_seconds_heard)
 {
     Script script;
-    script.start_ms = 0;
-    EXPECT_EQ(main_loop(scripted_host(script)), 0);
-    // 314 passes of 630 ms reach 197.82 s; the 315th ends at 198.45 s.
-    EXPECT_EQ(script.position_tests, 315);
-    EXPECT_EQ(script.sleeps, 315 * 630);
-    EXPECT_EQ(script.wakes, script.sleeps);
-    EXPECT_TRUE(script.woken_after_each_sleep);
+    EXPECT_EQ(main_loop(scripted_host(script)), MainLoopEnd::stopped);
+    EXPECT_EQ(script.longest_wait, kMainWaitMs);
+    EXPECT_GE(script.heard_ms, 198000);
+    EXPECT_LT(script.heard_ms, 198000 + static_cast<int64_t>(kMainWaitMs));
+    EXPECT_EQ(script.key_tests, script.waits) << "Esc is tested after every wait";
 }
 
-TEST(MainLoop, escape_held_at_the_first_test_ends_before_any_wait)
+TEST(MainLoop, escape_held_at_the_first_test_ends_before_any_wait_and_a_later_press_at_the_next_test)
 {
     Script script;
     script.key = [](int32_t) { return kKeyHeld; };
-    EXPECT_EQ(main_loop(scripted_host(script)), 0);
-    EXPECT_EQ(script.sleeps, 0);
-    EXPECT_EQ(script.position_tests, 0);
+    EXPECT_EQ(main_loop(scripted_host(script)), MainLoopEnd::stopped);
+    EXPECT_EQ(script.waits, 0);
+
+    Script later;
+    later.key = [](int32_t test) { return test >= 30 ? static_cast<int16_t>(kKeyHeld | kKeyPressed) : int16_t{0}; };
+    EXPECT_EQ(main_loop(scripted_host(later)), MainLoopEnd::stopped);
+    EXPECT_EQ(later.waits, 30);
 }
 
-TEST(MainLoop, escape_tapped_and_released_cuts_the_wait_short_but_plays_on)
+TEST(MainLoop, a_device_that_takes_nothing_for_5_seconds_is_given_up_at_the_next_test)
 {
     Script script;
-    // Test 0 is the first outer test; 1..630 the first pass's inner tests.
-    script.key = [](int32_t test) {
-        if (test == 10) return kKeyPressed;  // tapped during the tenth wait
-        if (test == 800) return static_cast<int16_t>(kKeyHeld | kKeyPressed);
-        if (test == 801) return kKeyHeld;
-        return int16_t{0};
-    };
-    EXPECT_EQ(main_loop(scripted_host(script)), 0);
-    // First pass: 10 waits, then the position test; the outer test (11)
-    // finds Esc released. Second pass: 630 waits (tests 12..641). Third
-    // pass: from test 643 to the press at 800, then held at the outer test.
-    EXPECT_EQ(script.position_tests, 3);
-    EXPECT_EQ(script.sleeps, 10 + 630 + (800 - 642));
-    EXPECT_EQ(script.key_tests, 802);
+    script.device_gone = [](int64_t now) { return now > 10000; };
+    EXPECT_EQ(main_loop(scripted_host(script)), MainLoopEnd::device_lost);
+    EXPECT_EQ(script.now_ms, 10000 + kDeviceGiveUpMs);
 }
 
-TEST(MainLoop, the_negative_position_right_after_the_start_does_not_stop)
+TEST(MainLoop, wall_clock_time_while_the_device_is_gone_counts_toward_the_stop_point)
 {
+    // Gone twice for 4.5 s (each time back before it is given up): the
+    // heard position stands still then, and playback still ends about 198 s
+    // after the first frame was heard (each gap is known to a wait's length).
     Script script;
-    script.start_ms = -372;
-    script.key = [](int32_t test) { return test >= 5000 ? kKeyHeld : int16_t{0}; };
-    main_loop(scripted_host(script));
-    EXPECT_GT(script.position_tests, 1);
+    script.device_gone = [](int64_t now) { return (now > 50000 && now <= 54500) || (now > 120000 && now <= 124500); };
+    EXPECT_EQ(main_loop(scripted_host(script)), MainLoopEnd::stopped);
+    EXPECT_NEAR(static_cast<double>(script.now_ms - 372), 198000.0, 3.0 * kMainWaitMs);
+    EXPECT_LT(script.heard_ms, 198000 - 8000);
+}
+
+TEST(DeviceWatch, gaps_up_to_2_seconds_are_a_device_starting_or_a_busy_machine_and_do_not_count)
+{
+    DeviceWatch watch;
+    device_watch_start(watch, 1000, 0);
+    EXPECT_EQ(device_watch_gone_ms(watch, 1000 + kDeviceGoneMs), 0);
+    device_watch_update(watch, 1000 + kDeviceGoneMs, 1102);
+    EXPECT_EQ(device_watch_gone_ms(watch, 1000 + kDeviceGoneMs), 0);
+    device_watch_update(watch, 5000, 1102);  // no move: the gap goes on
+    EXPECT_EQ(device_watch_gone_ms(watch, 5001), 5001 - (1000 + kDeviceGoneMs));
+    EXPECT_FALSE(device_watch_given_up(watch, 1000 + kDeviceGoneMs + kDeviceGiveUpMs - 1));
+    EXPECT_TRUE(device_watch_given_up(watch, 1000 + kDeviceGoneMs + kDeviceGiveUpMs));
+    device_watch_update(watch, 6000, 2204);  // back: the finished gap is kept
+    EXPECT_EQ(device_watch_gone_ms(watch, 6100), 6000 - (1000 + kDeviceGoneMs));
+    EXPECT_FALSE(device_watch_given_up(watch, 6100));
 }
 
 }  // namespace

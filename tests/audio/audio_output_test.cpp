@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <thread>
@@ -209,12 +210,39 @@ TEST_F(AudioOutputTest, a_lost_stream_is_reopened_and_resumes_from_the_ring_with
     }
 }
 
-TEST_F(AudioOutputTest, a_device_that_cannot_open_fails_the_open_and_leaves_nothing_running)
+TEST_F(AudioOutputTest, a_device_that_cannot_open_fails_the_open_saying_why_and_leaves_nothing_running)
 {
     fake.failures_left = 1;
-    EXPECT_EQ(audio_open(*output, device, count_samples, &counter), 0);
+    EXPECT_EQ(audio_open(*output, device, count_samples, &counter, AudioWorker::manual), 0);
+    EXPECT_FALSE(fake.open);
+
+    fake.failures_left = 1;
+    ASSERT_EQ(audio_open(*output, device, count_samples, &counter), -1) << "the worker opens the device";
+    EXPECT_EQ(audio_wait_device(*output, kWaitForever), DeviceStatus::failed);
+    char error[kAudioErrorBytes];
+    audio_device_error(*output, error, sizeof error);
+    EXPECT_STREQ(error, "the fake device refused to open");
+    EXPECT_EQ(audio_close(*output, 1000), 1);
     EXPECT_FALSE(output->worker.joinable());
     EXPECT_FALSE(fake.open);
+}
+
+TEST_F(AudioOutputTest, a_failed_reopen_is_reported_until_a_good_one_and_the_frames_taken_count_on)
+{
+    open_manual();
+    play_and_fill(4096);
+    EXPECT_EQ(audio_frames_taken(*output), 1024u);
+    fake_device_lose(fake);
+    fake.failures_left = 1;
+    audio_fill(*output);
+    char error[kAudioErrorBytes];
+    audio_device_error(*output, error, sizeof error);
+    EXPECT_STREQ(error, "the fake device refused to open");
+    audio_fill(*output);
+    audio_device_error(*output, error, sizeof error);
+    EXPECT_STREQ(error, "");
+    play_and_fill(400);
+    EXPECT_EQ(audio_frames_taken(*output), 1124u);
 }
 
 bool wait_until(const std::function<bool()>& done)
@@ -240,7 +268,7 @@ int32_t watch_frames(void* context, float* frames, uint32_t count)
     return 0;
 }
 
-TEST(AudioWorkerThread, fills_when_woken_or_after_its_time_out_keeps_out_while_the_player_holds_the_lock_and_ends_on_close)
+TEST(AudioWorkerThread, fills_when_the_device_takes_frames_or_after_its_time_out_keeps_out_while_the_player_holds_the_lock_and_ends_on_close)
 {
     auto output = std::make_unique<AudioOutput>();
     FakeDevice fake{};
@@ -249,24 +277,76 @@ TEST(AudioWorkerThread, fills_when_woken_or_after_its_time_out_keeps_out_while_t
     const PlayerOutput player_output = audio_player_output(binding);
     Watched watched;
     ASSERT_EQ(player_output.open(player_output.context, watch_frames, &watched), -1);
+    ASSERT_EQ(audio_wait_device(*output, kWaitForever), DeviceStatus::playing);
 
     player_output.lock(player_output.context);  // the device moves while the worker is kept out
     fake_device_play(fake, 640);
-    player_output.wake(player_output.context);
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
     EXPECT_EQ(watched.frames.load(), 0u);
     player_output.unlock(player_output.context);
     EXPECT_TRUE(wait_until([&] { return watched.frames.load() == 160; }));
     EXPECT_EQ(player_output.played_bytes(player_output.context), -65536 + 640);
     {
+        // Frames taken without the semaphore: the worker's own time-out finds them.
         std::lock_guard<std::mutex> guard(output->lock);
         fake_device_play(fake, 320);
+        while (sem_trywait(&output->ring.taken) == 0) {
+        }
     }
-    // No wake: the worker's own time-out finds the moved cursor.
     EXPECT_TRUE(wait_until([&] { return watched.frames.load() == 240; }));
     player_output.close(player_output.context);
     EXPECT_FALSE(output->worker.joinable());
     EXPECT_FALSE(fake.open);
+}
+
+// Waits for a worker that a close left running to end, so that the output
+// it uses may be freed.
+void release_hung_worker(AudioOutput& output, FakeDevice& fake)
+{
+    fake.hang.store(false);
+    std::unique_lock<std::mutex> guard(output.status_mutex);
+    output.status_changed.wait(guard, [&output] { return output.worker_done; });
+}
+
+TEST(AudioWorkerThread, a_device_that_hangs_while_opening_holds_up_only_the_worker_and_a_close_gives_up_on_it)
+{
+    auto output = std::make_unique<AudioOutput>();
+    FakeDevice fake{};
+    const SoundDevice device = fake_device(fake);
+    fake.hang.store(true);
+    Watched watched;
+    ASSERT_EQ(audio_open(*output, device, watch_frames, &watched), -1);
+    EXPECT_EQ(audio_wait_device(*output, 50), DeviceStatus::opening);
+    ASSERT_TRUE(wait_until([&] { return audio_device_step(*output) != nullptr; }));
+    EXPECT_STREQ(audio_device_step(*output), "opening the fake device");
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(audio_close(*output, 30), 0) << "the worker is stuck: left running";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(audio_close(*output, 30), 0) << "and left alone by a second close";
+    release_hung_worker(*output, fake);
+}
+
+TEST(AudioWorkerThread, a_device_that_hangs_while_closing_a_lost_stream_never_holds_up_the_position_or_the_lock)
+{
+    auto output = std::make_unique<AudioOutput>();
+    FakeDevice fake{};
+    const SoundDevice device = fake_device(fake);
+    Watched watched;
+    ASSERT_EQ(audio_open(*output, device, watch_frames, &watched), -1);
+    ASSERT_EQ(audio_wait_device(*output, kWaitForever), DeviceStatus::playing);
+    fake_device_play(fake, 640);
+    ASSERT_TRUE(wait_until([&] { return watched.frames.load() == 160; }));
+
+    fake.hang.store(true);
+    fake_device_lose(fake);
+    ASSERT_TRUE(wait_until([&] { return audio_device_step(*output) != nullptr; }));
+    EXPECT_STREQ(audio_device_step(*output), "closing the fake device");
+    EXPECT_EQ(audio_played_bytes(*output), -65536 + 640);
+    EXPECT_TRUE(output->lock.try_lock());
+    output->lock.unlock();
+    EXPECT_EQ(audio_close(*output, 30), 0);
+    release_hung_worker(*output, fake);
 }
 
 }  // namespace

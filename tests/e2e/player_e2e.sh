@@ -1,112 +1,176 @@
 #!/usr/bin/env bash
 # End to end: the real player on a real sound server.
 #
-# usage: player_e2e.sh play|no-device CANTILENA CANTILENA_TOOL
+# usage: player_e2e.sh MODE CANTILENA CANTILENA_TOOL
 #
-# play: starts a private PulseAudio server with only a null sink, records the
-# sink's monitor, runs the player in a pseudo-terminal with a fixed seed,
-# types Esc after 8 seconds, and checks the banner, the exit status, the
-# terminal settings, and that the recording equals `cantilena-tool render`
-# of the same song with the same seed, sample for sample.
+# play: a private PulseAudio server with only a null sink; records the sink's
+#   monitor, runs the player in a pseudo-terminal with a fixed seed, types Esc
+#   after 8 seconds, and checks the banner, the exit status, the terminal
+#   settings, and that the recording equals `cantilena-tool render` of the
+#   same song with the same seed, sample for sample. Then Ctrl-C.
 # no-device: with no server to reach, the player must say so and exit 1.
+# frozen: the server stops (SIGSTOP) while the player plays: Esc and SIGTERM
+#   still end it at once; left alone it gives up after 5 s with one line.
+# killed: the server dies: the player gives up after 5 s with one line and no
+#   library chatter; a server restarted in time is played on.
+# mute-server: a server that takes the connection and never answers: the
+#   player gives up within 5 s saying what hung; Esc and SIGTERM end the wait.
 set -euo pipefail
 
 mode=$1
 player=$2
 tool=$3
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/sound_server.sh"
+sound_server_check
 seed=4242
 esc_after=8
-
-for program in pulseaudio parec python3; do
-    if ! command -v "$program" >/dev/null; then
-        echo "$program is missing: install pulseaudio, pulseaudio-utils and libasound2-plugins (scripts/test.sh does)" >&2
-        exit 1
-    fi
-done
+# Esc and the stop signals end the player within 100 ms whatever the device
+# does; the bound leaves room for a machine busy with other work.
+stop_limit=${CANTILENA_STOP_LIMIT:-0.25}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/cantilena-e2e.XXXXXX")
-server_pid=""
-recorder_pid=""
+mute_pid=""
 cleanup() {
     set +e
-    if [ -n "$recorder_pid" ]; then kill "$recorder_pid" 2>/dev/null; wait "$recorder_pid" 2>/dev/null; fi
-    if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null; fi
+    [ -n "$mute_pid" ] && kill "$mute_pid" 2>/dev/null && wait "$mute_pid" 2>/dev/null
+    sound_server_stop
     if [ -n "${CANTILENA_E2E_KEEP:-}" ]; then echo "kept $work" >&2; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+sound_server_env "$work"
 
-# Everything private to this run: the server's runtime dir and cookie, and an
-# ALSA configuration whose only device is the pulse plugin, so the player
-# reaches this server and nothing else, whatever the machine has.
-mkdir -p "$work/run" "$work/home"
-chmod 700 "$work/run"
-export HOME=$work/home
-export XDG_RUNTIME_DIR=$work/run
-export XDG_CONFIG_HOME=$work/home/.config
-export PULSE_SERVER=unix:$work/run/native
-cat > "$work/alsa.conf" <<'ALSA'
-pcm.!default { type pulse }
-ctl.!default { type pulse }
-ALSA
-export ALSA_CONFIG_PATH=$work/alsa.conf
+fail=0
+failed() { echo "FAIL: $*" >&2; fail=1; }
 
-if [ "$mode" = no-device ]; then
+# run NAME ACTION... : the player in a pseudo-terminal (pty_run.py), its
+# report in $work/NAME.txt, shown on the test's output.
+run() {
+    local name=$1
+    shift
+    CANTILENA_SEED=$seed python3 "$here/pty_run.py" --timeout 60 "$@" -- "$player" >"$work/$name.txt"
+    echo "--- $name"
+    cat "$work/$name.txt"
+}
+field() { sed -n "s/^$2 //p" "$work/$1.txt"; }
+# The player's lines, after the report's "output:" line.
+said() { sed -n '/^output:$/,$p' "$work/$1.txt" | tail -n +2 | tr -d '\r'; }
+
+expect_status() { [ "$(field "$1" status)" = "$2" ] || failed "$1: exit status $(field "$1" status), expected $2"; }
+expect_restored() { [ "$(field "$1" restored)" = 1 ] || failed "$1: the terminal settings were not restored"; }
+expect_prompt_stop() {
+    awk -v t="$(field "$1" stop_seconds)" -v limit="$stop_limit" 'BEGIN { exit !(t < limit) }' ||
+        failed "$1: the player took $(field "$1" stop_seconds) s to stop (limit $stop_limit s)"
+}
+# expect_lost NAME FIRST LAST: exit 1 with the banner and one line saying the
+# output was lost, between FIRST and LAST seconds after the start.
+expect_lost() {
+    expect_status "$1" 1
+    expect_restored "$1"
+    local lines
+    lines=$(said "$1" | grep -v '^Cantilena -- playing ' || true)
+    [ "$(printf '%s\n' "$lines" | grep -c .)" -eq 1 ] || failed "$1: expected one line besides the banner, got: $lines"
+    printf '%s\n' "$lines" | grep -q '^cantilena: sound output lost: ' || failed "$1: no 'sound output lost' line"
+    awk -v t="$(field "$1" wall_seconds)" -v a="$2" -v b="$3" 'BEGIN { exit !(t >= a && t <= b) }' ||
+        failed "$1: gave up after $(field "$1" wall_seconds) s, expected between $2 and $3 s"
+}
+
+case "$mode" in
+no-device)
     status=0
     timeout 60 "$player" </dev/null >"$work/out" 2>"$work/err" || status=$?
     cat "$work/err" >&2
-    [ "$status" -eq 1 ] || { echo "FAIL: exit status $status without a sound server, expected 1" >&2; exit 1; }
-    [ "$(wc -l <"$work/err")" -eq 1 ] || { echo "FAIL: expected one line on stderr" >&2; exit 1; }
-    grep -q "no sound output" "$work/err" || { echo "FAIL: the message does not say what failed" >&2; exit 1; }
-    grep -q "cantilena-tool render" "$work/err" || { echo "FAIL: the message does not point to the renderer" >&2; exit 1; }
-    [ ! -s "$work/out" ] || { echo "FAIL: something was printed on stdout" >&2; exit 1; }
-    echo "no-device: ok"
-    exit 0
-fi
+    [ "$status" -eq 1 ] || failed "exit status $status without a sound server, expected 1"
+    [ "$(wc -l <"$work/err")" -eq 1 ] || failed "expected one line on stderr"
+    grep -q "no sound output" "$work/err" || failed "the message does not say what failed"
+    grep -q "cantilena-tool render" "$work/err" || failed "the message does not point to the renderer"
+    [ ! -s "$work/out" ] || failed "something was printed on stdout"
+    ;;
+play)
+    sound_server_start
+    sound_server_record "$work/recording.raw"
+    run played "$esc_after:key:esc"
+    sleep 1
+    sound_server_stop
+    expect_status played 0
+    [ "$(field played changed_while_playing)" = 1 ] || failed "the terminal was not in key mode while playing"
+    expect_restored played
+    expect_prompt_stop played
+    said played | grep -q "^Cantilena -- playing .*\. Press Esc to stop\." || failed "no banner"
+    awk -v cpu="$(field played cpu_seconds)" -v wall="$(field played wall_seconds)" \
+        'BEGIN { printf "player CPU use while playing: %.1f%% of one core\n", 100 * cpu / wall }'
+    "$tool" render -o "$work/render.wav" --seed "$seed" --seconds $((esc_after + 4)) 2>"$work/render.log" ||
+        { cat "$work/render.log" >&2; echo "FAIL: cantilena-tool render failed" >&2; exit 1; }
+    python3 "$here/compare_audio.py" "$work/recording.raw" "$work/render.wav" $((esc_after - 2)) || fail=1
 
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --log-target=stderr \
-    -L "module-null-sink sink_name=cantilena_test rate=44100 channels=2 format=s16le" \
-    -L "module-native-protocol-unix auth-anonymous=1 socket=$work/run/native" \
-    2>"$work/server.log" &
-server_pid=$!
-for _ in $(seq 100); do
-    pactl info >/dev/null 2>&1 && break
-    kill -0 "$server_pid" 2>/dev/null || { cat "$work/server.log" >&2; echo "FAIL: the sound server did not start" >&2; exit 1; }
-    sleep 0.1
-done
-pactl info >/dev/null || { cat "$work/server.log" >&2; echo "FAIL: the sound server does not answer" >&2; exit 1; }
-
-parec --device=cantilena_test.monitor --format=s16le --rate=44100 --channels=2 --raw "$work/recording.raw" &
-recorder_pid=$!
-sleep 0.5
-
-CANTILENA_SEED=$seed python3 "$here/pty_run.py" esc "$esc_after" 60 "$player" >"$work/run.txt"
-sleep 1
-kill -INT "$recorder_pid"
-wait "$recorder_pid" 2>/dev/null || true
-recorder_pid=""
-cat "$work/run.txt"
-
-field() { sed -n "s/^$1 //p" "$work/run.txt"; }
-interrupted() { sed -n "s/^$1 //p" "$work/interrupted.txt"; }
-fail=0
-[ "$(field status)" = 0 ] || { echo "FAIL: exit status $(field status), expected 0" >&2; fail=1; }
-[ "$(field changed_while_playing)" = 1 ] || { echo "FAIL: the terminal was not in key mode while playing" >&2; fail=1; }
-[ "$(field restored)" = 1 ] || { echo "FAIL: the terminal settings were not restored" >&2; fail=1; }
-grep -q "^Cantilena -- playing .*\. Press Esc to stop\." "$work/run.txt" || { echo "FAIL: no banner" >&2; fail=1; }
-awk -v wall="$(field wall_seconds)" -v limit=$((esc_after + 3)) 'BEGIN { exit !(wall < limit) }' ||
-    { echo "FAIL: the player took $(field wall_seconds) s to stop after Esc at ${esc_after} s" >&2; fail=1; }
-awk -v cpu="$(field cpu_seconds)" -v wall="$(field wall_seconds)" \
-    'BEGIN { printf "player CPU use while playing: %.1f%% of one core\n", 100 * cpu / wall }'
-
-# Ctrl-C ends playback as cleanly as Esc.
-python3 "$here/pty_run.py" ctrl-c 2 30 "$player" >"$work/interrupted.txt"
-[ "$(interrupted status)" = 0 ] || { echo "FAIL: exit status $(interrupted status) after Ctrl-C, expected 0" >&2; fail=1; }
-[ "$(interrupted restored)" = 1 ] || { echo "FAIL: the terminal settings were not restored after Ctrl-C" >&2; fail=1; }
-
-"$tool" render -o "$work/render.wav" --seed "$seed" --seconds $((esc_after + 4)) 2>"$work/render.log" ||
-    { cat "$work/render.log" >&2; echo "FAIL: cantilena-tool render failed" >&2; exit 1; }
-python3 "$here/compare_audio.py" "$work/recording.raw" "$work/render.wav" $((esc_after - 2)) || fail=1
+    # Ctrl-C ends playback as cleanly as Esc, an arrow key does not end it.
+    sound_server_start
+    run interrupted 1.5:key:right 1.6:key:left 3:key:ctrl-c
+    expect_status interrupted 0
+    expect_restored interrupted
+    awk -v t="$(field interrupted wall_seconds)" 'BEGIN { exit !(t >= 3) }' || failed "an arrow key stopped the player"
+    expect_prompt_stop interrupted
+    ;;
+frozen)
+    sound_server_start
+    run frozen_esc "3:run:kill -STOP $sound_server_pid" 6:key:esc
+    kill -CONT "$sound_server_pid"
+    expect_status frozen_esc 0
+    expect_restored frozen_esc
+    expect_prompt_stop frozen_esc
+    run frozen_term "3:run:kill -STOP $sound_server_pid" 6:signal:TERM
+    kill -CONT "$sound_server_pid"
+    expect_status frozen_term 0
+    expect_restored frozen_term
+    expect_prompt_stop frozen_term
+    run frozen_left "3:run:kill -STOP $sound_server_pid"
+    kill -CONT "$sound_server_pid"
+    expect_lost frozen_left 7 10
+    ;;
+killed)
+    sound_server_start
+    run killed "3:run:kill -KILL $sound_server_pid"
+    wait "$sound_server_pid" 2>/dev/null || true
+    sound_server_pid=""
+    expect_lost killed 7 10
+    # Back within 5 s: played on until Esc.
+    sound_server_start
+    run restarted "3:run:kill -KILL $sound_server_pid" \
+        "4:run:. $here/sound_server.sh && sound_server_env $work && sound_server_start && echo \$sound_server_pid >$work/server.pid" \
+        10:key:esc
+    sound_server_pid=$(cat "$work/server.pid")
+    expect_status restarted 0
+    expect_restored restarted
+    said restarted | grep -q "sound output lost" && failed "restarted: the player gave up on a server that came back"
+    ;;
+mute-server)
+    # Takes connections on the server's socket and never says a word.
+    python3 -c 'import socket, sys
+s = socket.socket(socket.AF_UNIX); s.bind(sys.argv[1]); s.listen(16); held = []
+while True: held.append(s.accept()[0])' "$work/run/native" &
+    mute_pid=$!
+    for _ in $(seq 50); do [ -S "$work/run/native" ] && break; sleep 0.1; done
+    run mute
+    expect_status mute 1
+    expect_restored mute
+    [ "$(said mute | grep -c .)" -eq 1 ] || failed "mute: expected one line"
+    said mute | grep -q '^cantilena: no sound output (.* did not finish within 5 s)' ||
+        failed "mute: the line does not say what hung"
+    awk -v t="$(field mute wall_seconds)" 'BEGIN { exit !(t >= 4.9 && t < 6.5) }' ||
+        failed "mute: gave up after $(field mute wall_seconds) s, expected 5"
+    run mute_esc 1:key:esc
+    expect_status mute_esc 0
+    expect_restored mute_esc
+    expect_prompt_stop mute_esc
+    run mute_term 1:signal:TERM
+    expect_status mute_term 0
+    expect_prompt_stop mute_term
+    ;;
+*)
+    echo "unknown mode $mode" >&2
+    exit 2
+    ;;
+esac
 [ "$fail" -eq 0 ] || exit 1
-echo "play: ok"
+echo "$mode: ok"
