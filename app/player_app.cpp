@@ -65,17 +65,6 @@ void print_usage()
         "`cantilena-tool render` writes the song to a WAV or FLAC file.\n");
 }
 
-bool read_seed(const char* text, uint32_t& seed)
-{
-    if (text[0] < '0' || text[0] > '9') return false;
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long value = std::strtoull(text, &end, 10);
-    if (errno != 0 || *end != '\0' || value > 0xFFFFFFFFull) return false;
-    seed = static_cast<uint32_t>(value);
-    return true;
-}
-
 }  // namespace
 
 int cantilena_main(int argc, char** argv, const uint8_t* song_image)
@@ -94,7 +83,7 @@ int cantilena_main(int argc, char** argv, const uint8_t* song_image)
     }
     if (const char* text = std::getenv("CANTILENA_SEED"); text != nullptr) {
         uint32_t seed = 0;
-        if (!read_seed(text, seed)) {
+        if (!seed_source_parse(text, seed)) {
             std::fprintf(stderr, "cantilena: CANTILENA_SEED='%s' is not a number from 0 to 4294967295\n", text);
             return 2;
         }

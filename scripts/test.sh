@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
-cantilena_install_deps clang libclang-rt-14-dev sox python3 pulseaudio pulseaudio-utils libasound2-plugins
+cantilena_install_deps clang libclang-rt-14-dev sox python3 pulseaudio pulseaudio-utils libasound2-plugins \
+    lv2-dev liblilv-dev lilv-utils sordi
 
 jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null

@@ -129,6 +129,22 @@ void speech_set_texts(SpeechSynth& speech, const char* const* texts)
     speech.state.cursor = speech.state.text_start;
 }
 
+void speech_move_texts(SpeechSynth& speech, const char* const* texts)
+{
+    SpeechSettings& settings = speech.settings;
+    SpeechState& s = speech.state;
+    int slot = 0;
+    while (slot < kSpeechTextCount && text_or_empty(settings.texts[slot]) != s.text_start) ++slot;
+    if (slot == kSpeechTextCount) slot = 0;
+    for (int i = 0; i < kSpeechTextCount; ++i) settings.texts[i] = texts != nullptr ? texts[i] : nullptr;
+    const char* start = text_or_empty(settings.texts[slot]);
+    // The same words: the same place in them. Other words: their beginning,
+    // once the sound being made ends.
+    const bool same = s.text_start != nullptr && std::strcmp(start, s.text_start) == 0;
+    s.cursor = same ? start + (s.cursor - s.text_start) : start;
+    s.text_start = start;
+}
+
 void speech_tick(SpeechSynth& speech)
 {
     SpeechState& s = speech.state;

@@ -87,6 +87,10 @@ void speech_init(SpeechSynth& speech);
 void speech_reset(SpeechSynth& speech);
 // Copies the first 64 entries and points the sequencer at text 0.
 void speech_set_texts(SpeechSynth& speech, const char* const* texts);
+// Swaps in another set of texts (the old set is no longer read afterwards).
+// The sequencer reads on in the same slot: at the same place when the text
+// there is unchanged, from its beginning otherwise.
+void speech_move_texts(SpeechSynth& speech, const char* const* texts);
 // Once per engine block, whether or not channel 15 sounds.
 void speech_tick(SpeechSynth& speech);
 // Controllers 4 (text select, speed) and 5 (formant scale); others ignored.

@@ -1,6 +1,8 @@
 #include "synth/seed_source.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <x86intrin.h>
@@ -39,4 +41,15 @@ uint32_t seed_source_read(SeedSource& source)
 {
     if (source.fixed == 0) return varying_word();
     return source.next++;
+}
+
+bool seed_source_parse(const char* text, uint32_t& seed)
+{
+    if (text[0] < '0' || text[0] > '9') return false;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    if (errno != 0 || *end != '\0' || value > 0xFFFFFFFFull) return false;
+    seed = static_cast<uint32_t>(value);
+    return true;
 }

@@ -18,3 +18,6 @@ void seed_source_fix(SeedSource& source, uint32_t seed);
 void seed_source_vary(SeedSource& source);
 bool seed_source_is_fixed(const SeedSource& source);
 uint32_t seed_source_read(SeedSource& source);
+// Reads a seed as written by a user (CANTILENA_SEED): decimal digits only,
+// 0..4294967295. Returns false for anything else.
+bool seed_source_parse(const char* text, uint32_t& seed);

@@ -8,9 +8,6 @@ namespace {
 
 constexpr uint32_t kSmpteQuarterMicroseconds = 1000000;      // one quarter a second
 constexpr uint32_t kDropFrameQuarterMicroseconds = 1001000;  // 29.97 frames a second: 30 frames take 1.001 s
-constexpr int kAllSoundOff = 120;
-constexpr int kResetControllers = 121;
-constexpr int kAllNotesOff = 123;     // 123..127 all release every held note
 constexpr uint64_t kMaxFramesPerGap = 0xFFFFFFFEu;
 constexpr uint32_t kSamplesPerSecondOver10000 = 441;  // tempo word x 441 = samples per quarter x 10000
 constexpr uint32_t kTickDivisorScale = 10000;

@@ -39,9 +39,11 @@ void check_programs(const SongDescription& desc, const SongData& song, const std
     }
 }
 
-std::vector<uint8_t> build_bank(const SongDescription& desc)
+// An offset table up to the highest program SONG.yaml maps, or for every
+// program when all_programs is set.
+std::vector<uint8_t> build_bank(const SongDescription& desc, bool all_programs)
 {
-    int highest = 0;
+    int highest = all_programs ? kPrograms - 1 : 0;
     for (const ProgramPatch& p : desc.programs) highest = std::max(highest, p.program);
     std::vector<int> program_patch(static_cast<size_t>(highest) + 1, -1);
     for (const ProgramPatch& p : desc.programs) {
@@ -56,6 +58,24 @@ std::vector<uint8_t> build_bank(const SongDescription& desc)
     return bank;
 }
 
+// The global block, the patch bank and the speech texts.
+void add_sounds(SongData& song, const SongDescription& desc, bool all_programs)
+{
+    song.global_block = desc.global_block;
+    song.patch_bank = build_bank(desc, all_programs);
+    if (desc.has_speech) {
+        song.speech_block = song_build_speech_block(desc.texts);
+        song.speech_size_word = static_cast<uint32_t>(song.speech_block.size());
+    }
+}
+
+void check_compiled(const std::vector<uint8_t>& image, const SongDescription& desc)
+{
+    SongError fault{};
+    if (!song_validate(image.data(), image.size(), fault))
+        throw AuthorError(desc.path, "the compiled image fails the song loader's check at byte " +
+                                         std::to_string(fault.offset) + ": " + fault.message);
+}
 
 [[noreturn]] void cannot(const std::string& name, const std::string& what)
 {
@@ -169,22 +189,23 @@ std::vector<uint8_t> song_compile(const std::string& song_yaml, const FileReader
         warnings.add(desc.midi_file, "the song has no notes");
     check_programs(desc, song, desc.midi_file, warnings);
     if (desc.has_end_tick) song.end_tick = desc.end_tick;
-    song.global_block = desc.global_block;
-    song.patch_bank = build_bank(desc);
-    if (desc.has_speech) {
-        song.speech_block = song_build_speech_block(desc.texts);
-        song.speech_size_word = static_cast<uint32_t>(song.speech_block.size());
-    }
+    add_sounds(song, desc, false);
     std::vector<uint8_t> image;
     try {
         image = song_write_image(song);
     } catch (const AuthorError& e) {
         throw AuthorError(desc.midi_file, e.what_wrong);
     }
-    SongError fault{};
-    if (!song_validate(image.data(), image.size(), fault))
-        throw AuthorError(desc.path, "the compiled image fails the song loader's check at byte " +
-                                         std::to_string(fault.offset) + ": " + fault.message);
+    check_compiled(image, desc);
+    return image;
+}
+
+std::vector<uint8_t> song_compile_sounds(const SongDescription& desc)
+{
+    SongData song;
+    add_sounds(song, desc, true);
+    const std::vector<uint8_t> image = song_write_image(song);
+    check_compiled(image, desc);
     return image;
 }
 

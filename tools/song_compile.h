@@ -14,6 +14,13 @@
 // image is checked by the song loader's validation before it is returned.
 std::vector<uint8_t> song_compile(const std::string& song_yaml, const FileReader& read, Warnings& warnings);
 
+struct SongDescription;
+
+// The sounds of a read SONG.yaml as an image without events: its global block,
+// a patch bank with an entry for every program 0..127 (those SONG.yaml leaves
+// out play the first patch) and its speech texts. Throws AuthorError.
+std::vector<uint8_t> song_compile_sounds(const SongDescription& desc);
+
 struct SourceFile {
     std::string name;  // relative to the output directory ("SONG.yaml", "patches/program_000.yaml")
     std::vector<uint8_t> bytes;
