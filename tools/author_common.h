@@ -45,6 +45,10 @@ std::vector<uint8_t> file_read_all(const std::string& path);
 void file_write_atomically(const std::string& path, const std::vector<uint8_t>& bytes);
 void file_write_atomically(const std::string& path, const std::string& text);
 
+// Creates a directory and its parents (as mkdir -p); AuthorError when one
+// cannot be made or the path is not a directory.
+void make_directories(const std::string& path);
+
 // Directory part of a path ("" for a bare name) and path joining that leaves
 // absolute names alone.
 std::string path_directory(const std::string& path);

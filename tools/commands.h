@@ -8,4 +8,5 @@ void add_events_command(CLI::App& app);
 void add_info_command(CLI::App& app);
 void add_compile_command(CLI::App& app);
 void add_decompile_command(CLI::App& app);
+void add_bank_command(CLI::App& app);
 void add_lyrics_command(CLI::App& app);

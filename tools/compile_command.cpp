@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "tools/commands.h"
+#include "tools/midi_song.h"
 #include "tools/patch_params.h"
 #include "tools/song_compile.h"
 
@@ -24,8 +25,9 @@ void print_warnings(const Warnings& warnings)
 void add_compile_command(CLI::App& app)
 {
     auto args = std::make_shared<CompileArguments>();
-    auto* cmd = app.add_subcommand("compile", "Compile SONG.yaml, its patch files and its MIDI file into a song image");
-    cmd->add_option("SONG.yaml", args->song, "the song description");
+    auto* cmd = app.add_subcommand("compile", "Compile SONG.yaml, its patch files and its MIDI file into a song image, "
+                                              "or a MIDI file alone with the starter bank");
+    cmd->add_option("SONG", args->song, "the song description (SONG.yaml), or a standard MIDI file");
     cmd->add_option("-o,--output", args->output, "the song image to write (written only when everything compiled)");
     cmd->add_flag("-q,--quiet", args->quiet, "print no warnings");
     cmd->add_flag("--parameters", args->parameters, "print every patch and global parameter (Markdown) and exit");
@@ -36,12 +38,15 @@ void add_compile_command(CLI::App& app)
             return;
         }
         if (args->song.empty() || args->output.empty()) {
-            std::fprintf(stderr, "cantilena-tool compile: usage: cantilena-tool compile SONG.yaml -o OUT.img\n");
+            std::fprintf(stderr, "cantilena-tool compile: usage: cantilena-tool compile SONG.yaml|song.mid -o OUT.img\n");
             throw CLI::RuntimeError(2);
         }
         Warnings warnings;
         try {
-            const std::vector<uint8_t> image = song_compile(args->song, file_reader_disk(), warnings);
+            const FileReader read = file_reader_disk();
+            const std::vector<uint8_t> image = is_midi_file(read(args->song))
+                                                   ? song_compile_midi(args->song, read, warnings)
+                                                   : song_compile(args->song, read, warnings);
             if (!args->quiet) print_warnings(warnings);
             file_write_atomically(args->output, image);
         } catch (const AuthorError& e) {

@@ -1,8 +1,5 @@
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <memory>
-#include <sys/stat.h>
 
 #include "tools/commands.h"
 #include "tools/song_compile.h"
@@ -13,23 +10,6 @@ struct DecompileArguments {
     std::string image;
     std::string directory;
 };
-
-// Creates a directory and its parents (as mkdir -p).
-void make_directories(const std::string& path)
-{
-    std::string partial;
-    size_t at = 0;
-    while (at <= path.size()) {
-        const size_t slash = path.find('/', at);
-        partial = path.substr(0, slash == std::string::npos ? path.size() : slash);
-        at = slash == std::string::npos ? path.size() + 1 : slash + 1;
-        if (partial.empty()) continue;
-        if (::mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST)
-            throw AuthorError(partial, std::string("cannot create the directory: ") + std::strerror(errno));
-    }
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) throw AuthorError(path, "not a directory");
-}
 
 }  // namespace
 

@@ -13,6 +13,7 @@ int main(int argc, char** argv)
     add_info_command(app);
     add_compile_command(app);
     add_decompile_command(app);
+    add_bank_command(app);
     add_lyrics_command(app);
     try {
         app.parse(argc, argv);

@@ -330,6 +330,12 @@ std::vector<uint8_t> patch_yaml_parse(const std::string& text, const std::string
     return parse_patch(doc, load_yaml(text, path));
 }
 
+std::vector<uint8_t> globals_yaml_parse(const std::string& text, const std::string& path, Warnings& warnings)
+{
+    const Document doc{path, warnings};
+    return parse_globals(doc, load_yaml(text, path));
+}
+
 std::vector<uint8_t> patch_yaml_read(const std::string& path, const FileReader& read, Warnings& warnings)
 {
     return patch_yaml_parse(text_of(read(path)), path, warnings);

@@ -38,6 +38,8 @@ SongDescription song_yaml_read(const std::string& path, const FileReader& read, 
 // A patch file's bytes (86 + 3 N). Throws AuthorError.
 std::vector<uint8_t> patch_yaml_read(const std::string& path, const FileReader& read, Warnings& warnings);
 std::vector<uint8_t> patch_yaml_parse(const std::string& text, const std::string& path, Warnings& warnings);
+// A globals file's 22 bytes (the form of SONG.yaml's globals:). Throws AuthorError.
+std::vector<uint8_t> globals_yaml_parse(const std::string& text, const std::string& path, Warnings& warnings);
 
 // What decompile writes into SONG.yaml.
 struct SongYamlOutput {

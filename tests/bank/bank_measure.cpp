@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <stdexcept>
 
-#include "tools/author_common.h"
-#include "tools/song_yaml.h"
+#include "tools/starter_bank.h"
 
 namespace bank_measure {
 namespace {
@@ -59,6 +57,7 @@ const std::vector<PatchUse>& patch_uses()
         {"drum-snare", {37, 38, 39}, 38, kHit},
         {"drum-cymbals", {42, 46, 49, 51}, 46, kHit},
         {"drum-toms", {41, 45, 48, 50}, 45, kHit},
+        {"drum-kit", {36, 38, 42, 49}, 38, kHit},
         {"voice", {60}, 60, kPlayed, 15, kSpoken},
     };
     return uses;
@@ -73,15 +72,7 @@ const PatchUse& patch_use(const std::string& name)
     throw std::out_of_range("no bank patch named " + name);
 }
 
-std::vector<uint8_t> bank_patch(const std::string& name)
-{
-    const char* source = std::getenv("CANTILENA_SOURCE_DIR");
-    const std::string path = std::string(source ? source : ".") + "/data/bank/" + name + ".yaml";
-    Warnings warnings;
-    std::vector<uint8_t> patch = patch_yaml_read(path, file_reader_disk(), warnings);
-    if (!warnings.lines.empty()) throw std::runtime_error(warnings.lines.front());
-    return patch;
-}
+std::vector<uint8_t> bank_patch(const std::string& name) { return starter_patch(name); }
 
 Sound play_chord(const std::vector<uint8_t>& patch, const PatchUse& use)
 {

@@ -30,7 +30,7 @@ void PrintTo(const PatchUse& use, std::ostream* out);
 const std::vector<PatchUse>& patch_uses();
 const PatchUse& patch_use(const std::string& name);
 
-// The patch's bytes, read from its source file in data/bank/.
+// The patch's bytes, as the tool carries them.
 std::vector<uint8_t> bank_patch(const std::string& name);
 
 constexpr uint8_t kVelocities[] = {1, 64, 127};

@@ -8,6 +8,8 @@
 
 #include "synth/patch.h"
 #include "tests/bank/bank_measure.h"
+#include "tools/song_yaml.h"
+#include "tools/starter_bank.h"
 
 using namespace bank_measure;
 using sound_measure::Sound;
@@ -99,6 +101,24 @@ TEST_P(EveryBankPatch, FollowsTheCombinedChannelVolumeInProportion)
 }
 
 INSTANTIATE_TEST_SUITE_P(StarterBank, EveryBankPatch, ::testing::ValuesIn(patch_uses()), patch_name);
+
+TEST(StarterBankFiles, EveryFileReadsWithoutAWarningAndEveryPatchIsPlayedHere)
+{
+    size_t patches = 0;
+    for (const BankSourceText& source : starter_sources()) {
+        Warnings warnings;
+        const std::string text(source.text), name(source.name);
+        if (name == std::string(kBankGlobals) + ".yaml") {
+            EXPECT_EQ(globals_yaml_parse(text, name, warnings).size(), static_cast<size_t>(kGlobalParamCount));
+        } else {
+            patch_yaml_parse(text, name, warnings);
+            EXPECT_NO_THROW(patch_use(name.substr(0, name.size() - 5))) << name << " is not measured";
+            ++patches;
+        }
+        for (const std::string& line : warnings.lines) ADD_FAILURE() << line;
+    }
+    EXPECT_EQ(patches, patch_uses().size());
+}
 
 TEST(BankFamilies, ABassKeepsNearlyAllItsEnergyBelow500HzOverItsWholeRange)
 {
