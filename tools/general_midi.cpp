@@ -169,6 +169,20 @@ void split_drums(SongData& song, std::array<ChannelSound, kSongChannels>& sounds
                                " song channels, but only " + std::to_string(targets.size()) + " are free" + merged);
 }
 
+// Reset-all-controllers sets expression back to 127 and the modulation wheel
+// to 0; a controller the file sends at the same tick comes after it.
+void apply_resets(ChannelEvents& channel)
+{
+    auto& resets = channel.controllers[kResetController - 1];
+    for (auto [slot, value] : {std::pair{kExpressionController, kDefaultMidiExpression}, std::pair{kModulationWheel, uint8_t{0}}}) {
+        std::vector<ValueEvent> track;
+        for (const ValueEvent& reset : resets) track.push_back({reset.tick, value, reset.origin});
+        merge_by_tick(track, channel.controllers[slot - 1]);
+        if (!resets.empty()) channel.controllers[slot - 1] = std::move(track);
+    }
+    resets.clear();
+}
+
 // Renumbers program changes to the image's programs, one per distinct patch
 // in order of first use.
 class ProgramTable {
@@ -208,6 +222,7 @@ ImportOptions gm_import_options()
         route.midi_channel = c;
         route.controller_source.fill(-1);
         route.controller_source[kModulationWheel - 1] = kModulationWheel;
+        route.controller_source[kResetController - 1] = kMidiResetControllers;
         route.controller_source[kExpressionController - 1] = kMidiExpression;
         route.controller_source[kVolumeController - 1] = kMidiVolume;
     }
@@ -257,6 +272,7 @@ std::vector<std::vector<uint8_t>> gm_arrange(SongData& song, const GmSettings& s
     for (int c = 0; c < kSongChannels; ++c) {
         ChannelEvents& channel = song.channels[c];
         if (channel.notes.empty()) continue;
+        apply_resets(channel);
         auto& controllers = channel.controllers;
         controllers[kVolumeController - 1] =
             gm_combined_volume(controllers[kVolumeController - 1], controllers[kExpressionController - 1]);

@@ -19,13 +19,15 @@
 constexpr int kModulationWheel = 1;
 constexpr int kMidiVolume = 7;
 constexpr int kMidiExpression = 11;
+constexpr int kMidiResetControllers = 121;  // sets expression back to 127 and the modulation wheel to 0
 constexpr int kVolumeController = 7;      // the song controller that carries the combined volume
 constexpr int kExpressionController = 6;  // where the reading parks expression until it is combined
+constexpr int kResetController = 5;       // where it parks reset-all-controllers until they are applied
 constexpr uint8_t kDefaultMidiVolume = 100;     // a General MIDI channel's volume before any controller 7
 constexpr uint8_t kDefaultMidiExpression = 127;
 
 // MIDI channel c feeds song channel c; the modulation wheel feeds controller
-// 1, expression controller 6 and volume controller 7; nothing else.
+// 1, reset-all-controllers 5, expression 6 and volume 7; nothing else.
 ImportOptions gm_import_options();
 
 struct GmSettings {

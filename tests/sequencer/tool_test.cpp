@@ -185,3 +185,25 @@ TEST_F(ToolTest, UsageErrorsExitWithTwo)
     EXPECT_NE(unknown.err.find("unknown output type"), std::string::npos) << unknown.err;
     EXPECT_EQ(run("render --help").status, 0);
 }
+
+TEST_F(ToolTest, CompilesAMidiFileAloneAndListsOrWritesTheStarterBank)
+{
+    const char* source = std::getenv("CANTILENA_SOURCE_DIR");
+    if (!source) GTEST_SKIP() << "CANTILENA_SOURCE_DIR is not set";
+    const fs::path midi = fs::path(source) / "examples" / "first-song" / "song.mid";
+    const ToolRun compiled = run("compile " + midi.string() + " -o " + (dir_ / "song.img").string());
+    EXPECT_EQ(compiled.status, 0) << compiled.err;
+    EXPECT_NE(run("info " + (dir_ / "song.img").string()).out.find("patch bank"), std::string::npos);
+
+    const ToolRun listed = run("bank --list");
+    EXPECT_EQ(listed.status, 0);
+    for (const char* file : {"piano.yaml", "drum-cymbals.yaml", "voice.yaml", "globals.yaml"})
+        EXPECT_NE(listed.out.find(file), std::string::npos) << file;
+
+    EXPECT_EQ(run("bank --write " + (dir_ / "bank").string()).status, 0);
+    EXPECT_TRUE(fs::exists(dir_ / "bank" / "piano.yaml"));
+    const ToolRun refused = run("bank --write " + dir_.string());
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("not empty"), std::string::npos) << refused.err;
+    EXPECT_EQ(run("bank").status, 2);
+}

@@ -248,7 +248,7 @@ TEST(GeneralMidi, WhenNoChannelIsFreeTheLeastBusyChannelsShareOneAndTheWarningNa
         << joined(c.warnings);
 }
 
-TEST(GeneralMidi, VolumeAndExpressionCombineIntoTheirProductOneValueATick)
+TEST(GeneralMidi, VolumeAndExpressionCombineIntoTheirProductOneValueATickAndResetsRestoreExpression)
 {
     const auto values = [](const std::vector<ValueEvent>& events) {
         std::vector<std::pair<uint32_t, int>> out;
@@ -264,9 +264,17 @@ TEST(GeneralMidi, VolumeAndExpressionCombineIntoTheirProductOneValueATick)
 
     GmFile file;
     file.controller(1, 0, 7, 127).controller(1, 0, 11, 64).note(1, 0, 60).controller(1, kQuarter, 11, 127);
+    file.controller(2, 0, 11, 64).controller(2, 0, 1, 90).note(2, 0, 60).controller(2, kQuarter, 121, 0);
+    file.controller(2, 2 * kQuarter, 121, 0).controller(2, 2 * kQuarter, 11, 32).note(2, 2 * kQuarter, 62);
     const Compiled c = compile(file.bytes());
     EXPECT_EQ(values(c.song.channels[0].controllers[kVolumeController - 1]), (Track{{0, 64}, {kQuarter, 127}}));
-    EXPECT_TRUE(c.song.channels[0].controllers[kExpressionController - 1].empty());
+    EXPECT_EQ(values(c.song.channels[1].controllers[kVolumeController - 1]),
+              (Track{{0, 50}, {kQuarter, 100}, {2 * kQuarter, 25}}))
+        << "reset-all-controllers brings expression back to 127, before what the file sends at its tick";
+    EXPECT_EQ(values(c.song.channels[1].controllers[kModulationWheel - 1]),
+              (Track{{0, 90}, {kQuarter, 0}, {2 * kQuarter, 0}}));
+    for (const ChannelEvents& channel : c.song.channels)
+        for (int slot : {kExpressionController, kResetController}) EXPECT_TRUE(channel.controllers[slot - 1].empty());
 }
 
 TEST(GeneralMidi, PitchBendsAreReportedOnceForEachChannel)
