@@ -1,7 +1,5 @@
 #include "plugin/plugin_song.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <exception>
 
@@ -52,12 +50,7 @@ std::unique_ptr<PluginSong> plugin_song_embedded()
 SongAttempt plugin_song_load(const std::string& song_yaml)
 {
     SongAttempt attempt;
-    const FileReader disk = file_reader_disk();
-    // Stamped before reading: a save between the two shows as a change later.
-    const FileReader watched = [&](const std::string& path) {
-        attempt.files.push_back(file_stamp(path));
-        return disk(path);
-    };
+    const FileReader watched = file_reader_stamping(attempt.files);
     try {
         const SongDescription desc = song_yaml_read(song_yaml, watched, attempt.warnings);
         attempt.song = song_from_image(song_compile_sounds(desc), song_yaml, desc.import);
@@ -66,22 +59,4 @@ SongAttempt plugin_song_load(const std::string& song_yaml)
     }
     if (attempt.files.empty()) attempt.files.push_back(file_stamp(song_yaml));
     return attempt;
-}
-
-FileStamp file_stamp(const std::string& path)
-{
-    FileStamp stamp;
-    stamp.path = path;
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0) return stamp;
-    stamp.exists = true;
-    stamp.modified_ns = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-    stamp.size = static_cast<int64_t>(info.st_size);
-    stamp.inode = static_cast<uint64_t>(info.st_ino);
-    return stamp;
-}
-
-bool files_changed(const std::vector<FileStamp>& files)
-{
-    return std::any_of(files.begin(), files.end(), [](const FileStamp& f) { return !(file_stamp(f.path) == f); });
 }

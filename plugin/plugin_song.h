@@ -13,18 +13,8 @@
 
 #include "sequencer/song.h"
 #include "tools/author_common.h"
+#include "tools/file_stamp.h"
 #include "tools/midi_import.h"
-
-// A file a song was read from, as it stood when it was read.
-struct FileStamp {
-    std::string path;
-    bool exists = false;
-    int64_t modified_ns = 0;
-    int64_t size = 0;
-    uint64_t inode = 0;
-
-    bool operator==(const FileStamp&) const = default;
-};
 
 struct PluginSong {
     std::string path;  // SONG.yaml; empty for the embedded song
@@ -49,6 +39,3 @@ std::unique_ptr<PluginSong> plugin_song_embedded();
 // Reads SONG.yaml and its patch files (the MIDI file it names is not needed).
 SongAttempt plugin_song_load(const std::string& song_yaml);
 
-FileStamp file_stamp(const std::string& path);
-// True when any of the files is no longer as it was stamped.
-bool files_changed(const std::vector<FileStamp>& files);

@@ -15,6 +15,9 @@ int main(int argc, char** argv)
     add_decompile_command(app);
     add_bank_command(app);
     add_lyrics_command(app);
+#ifdef CANTILENA_TOOL_PLAY
+    add_play_command(app);
+#endif
     try {
         app.parse(argc, argv);
     } catch (const CLI::Error& e) {

@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Checks that a recording of the player equals an offline render.
 
-usage: compare_audio.py RECORDING.raw RENDER.wav MIN_SECONDS
+usage: compare_audio.py RECORDING.raw RENDER.wav MIN_SECONDS [RENDER_FROM_SECONDS]
 
 The recording is raw 16-bit little-endian stereo at 44100 Hz; the render a
-16-bit WAV file. The two are aligned at their first non-silent frame; from
-there every sample of the recording up to its last non-silent frame must
-equal the render's, and that stretch must last at least MIN_SECONDS."""
+16-bit WAV file, of which the first RENDER_FROM_SECONDS (0) are dropped. The
+two are aligned at their first non-silent frame; from there every sample of
+the recording up to its last non-silent frame must equal the render's, and
+that stretch must last at least MIN_SECONDS."""
 import array
 import sys
 import wave
@@ -38,6 +39,8 @@ def main():
             sys.exit("render is not 16-bit stereo at 44100 Hz")
         render = array.array("h")
         render.frombytes(w.readframes(w.getnframes()))
+    if len(sys.argv) > 4:
+        render = render[2 * int(round(float(sys.argv[4]) * RATE)):]
     if sys.byteorder != "little":
         recording.byteswap()
         render.byteswap()

@@ -15,6 +15,9 @@
 #   library chatter; a server restarted in time is played on.
 # mute-server: a server that takes the connection and never answers: the
 #   player gives up within 5 s saying what hung; Esc and SIGTERM end the wait.
+# tool-play: `cantilena-tool play` of the example song from 30 s, off a
+#   terminal: it ends by itself at the song's end, and the recording equals
+#   the render from there; on a terminal: the status line, keys, q.
 set -euo pipefail
 
 mode=$1
@@ -46,10 +49,16 @@ failed() { echo "FAIL: $*" >&2; fail=1; }
 
 # run NAME ACTION... : the player in a pseudo-terminal (pty_run.py), its
 # report in $work/NAME.txt, shown on the test's output.
+# Arguments after a "--" go to the program.
 run() {
     local name=$1
     shift
-    CANTILENA_SEED=$seed python3 "$here/pty_run.py" --timeout 60 "$@" -- "$player" >"$work/$name.txt"
+    local actions=() arguments=()
+    while [ $# -gt 0 ] && [ "$1" != -- ]; do actions+=("$1"); shift; done
+    [ $# -gt 0 ] && shift
+    arguments=("$@")
+    CANTILENA_SEED=$seed python3 "$here/pty_run.py" --timeout 60 "${actions[@]}" -- "$player" "${arguments[@]}" \
+        >"$work/$name.txt"
     echo "--- $name"
     cat "$work/$name.txt"
 }
@@ -166,6 +175,35 @@ while True: held.append(s.accept()[0])' "$work/run/native" &
     run mute_term 1:signal:TERM
     expect_status mute_term 0
     expect_prompt_stop mute_term
+    ;;
+tool-play)
+    song=$here/../../examples/first-song/SONG.yaml
+    sound_server_start
+    sound_server_record "$work/recording.raw"
+    start=$(date +%s.%N)
+    status=0
+    timeout 60 "$tool" play "$song" --seed "$seed" --from 30 </dev/null >"$work/out" 2>"$work/err" || status=$?
+    finish=$(date +%s.%N)
+    sleep 1
+    sound_server_stop
+    cat "$work/err" >&2
+    [ "$status" -eq 0 ] || failed "play: exit status $status, expected 0"
+    [ ! -s "$work/out" ] || failed "play: something was printed off a terminal"
+    # The song's last notes fade out a little before 39 s.
+    awk -v t="$(echo "$finish - $start" | bc)" 'BEGIN { exit !(t > 7 && t < 13) }' ||
+        failed "play: took $(echo "$finish - $start" | bc) s from 30 s to the song's end"
+    "$tool" compile "$song" -o "$work/song.img" 2>/dev/null
+    "$tool" render "$work/song.img" -o "$work/render.wav" --seed "$seed" --seconds 45 2>/dev/null
+    python3 "$here/compare_audio.py" "$work/recording.raw" "$work/render.wav" 7 30 || fail=1
+
+    sound_server_start
+    player=$tool
+    run tool_keys 2:key:right 2.5:key:space 3:key:space 3.5:key:left 4:key:home 5:key:q -- play --seed "$seed"
+    expect_status tool_keys 0
+    expect_restored tool_keys
+    expect_prompt_stop tool_keys
+    said tool_keys | grep -q "^playing embedded song" || failed "play: no first line on a terminal"
+    said tool_keys | grep -q "play  .* / 3:18.0 .* bpm .* voices  L\[" || failed "play: no status line"
     ;;
 *)
     echo "unknown mode $mode" >&2
