@@ -1,5 +1,5 @@
-// cantilena-tool play: plays an image file, a SONG.yaml (compiled in memory)
-// or the embedded song through the sound device, with the player's output
+// cantilena-tool play: plays an image file, a SONG.yaml or a MIDI file
+// (compiled in memory) or the embedded song through the sound device, with the player's output
 // ring, worker and device, so it sounds exactly as the player does. On a
 // terminal a status line follows playback and keys steer it; off one it
 // stops at the song's end.
@@ -16,6 +16,7 @@
 #include "sequencer/song_end.h"
 #include "tools/commands.h"
 #include "tools/image_file.h"
+#include "tools/midi_song.h"
 #include "tools/play_session.h"
 #include "tools/play_status.h"
 
@@ -36,7 +37,8 @@ struct PlayCommandOptions {
     bool watch = false;
 };
 
-bool is_song_yaml(const std::string& path)
+// SONG.yaml or a MIDI file: compiled first, and what --watch can watch.
+bool is_song_source(const std::string& path)
 {
     for (const std::string extension : {".yaml", ".yml"}) {
         if (path.size() > extension.size() &&
@@ -44,14 +46,16 @@ bool is_song_yaml(const std::string& path)
             return true;
         }
     }
-    return false;
+    std::vector<uint8_t> bytes;
+    std::string error;
+    return !path.empty() && image_file_read(path, bytes, error) && is_midi_file(bytes);
 }
 
 // The song named on the command line; files gets what a SONG.yaml was
 // compiled from. Returns null after saying what is wrong.
 PlaySongPtr load_song(const PlayCommandOptions& options, std::vector<FileStamp>& files)
 {
-    if (is_song_yaml(options.song)) {
+    if (is_song_source(options.song)) {
         Warnings warnings;
         try {
             PlaySongPtr song = play_song_compile(options.song, files, warnings);
@@ -100,8 +104,8 @@ int64_t clock_ms(void*)
 
 int run_play(const PlayCommandOptions& options)
 {
-    if (options.watch && !is_song_yaml(options.song)) {
-        std::fprintf(stderr, "%s: --watch needs a SONG.yaml to watch\n", kProgram);
+    if (options.watch && !is_song_source(options.song)) {
+        std::fprintf(stderr, "%s: --watch needs a SONG.yaml or a MIDI file to watch\n", kProgram);
         return 2;
     }
     if (!(options.from >= 0.0 && options.from <= kMaxFromSeconds)) {
@@ -178,15 +182,18 @@ void add_play_command(CLI::App& app)
 {
     auto options = std::make_shared<PlayCommandOptions>();
     auto* cmd = app.add_subcommand(
-        "play", "Play a song image, a SONG.yaml or the embedded song through the sound device, as the player does");
-    cmd->add_option("SONG", options->song, "Song image or SONG.yaml (compiled in memory); default: the embedded song");
+        "play", "Play a song image, a SONG.yaml, a MIDI file or the embedded song through the sound device, as the "
+                "player does");
+    cmd->add_option("SONG", options->song,
+                    "Song image, SONG.yaml or MIDI file (compiled in memory, a MIDI file with the starter bank); "
+                    "default: the embedded song");
     cmd->add_option("--from", options->from, "Start this many seconds into the song");
     cmd->add_option("--seed", options->seed,
                     "Fix the engine's random seed, so that playback is the same bits as `render --seed`");
     cmd->add_flag("--loop", options->loop, "Play the song again from the start whenever it ends");
     cmd->add_flag("--watch", options->watch,
-                  "Recompile SONG.yaml whenever it, its MIDI file or a patch file is saved, and go on with the new "
-                  "song from the same place");
+                  "Recompile the song whenever SONG.yaml, its MIDI file or a patch file is saved, and go on with "
+                  "the new song from the same place");
     cmd->footer(
         "Keys on a terminal: Esc or q quits, space pauses, left/right seek 10 s back and forth, Home plays from the "
         "start.\nThe embedded song ends after 198 s as the player's; any other song once its last event has passed "

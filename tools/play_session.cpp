@@ -10,6 +10,7 @@
 
 #include "sequencer/song_end.h"
 #include "synth/seed_source.h"
+#include "tools/midi_song.h"
 #include "tools/song_compile.h"
 
 namespace {
@@ -305,7 +306,9 @@ void play_song_measure(const PlaySongPtr& song, bool in_background)
 PlaySongPtr play_song_compile(const std::string& song_yaml, std::vector<FileStamp>& files, Warnings& warnings)
 {
     try {
-        std::vector<uint8_t> image = song_compile(song_yaml, file_reader_stamping(files), warnings);
+        const FileReader read = file_reader_stamping(files);
+        std::vector<uint8_t> image = is_midi_file(read(song_yaml)) ? song_compile_midi(song_yaml, read, warnings)
+                                                                   : song_compile(song_yaml, read, warnings);
         return play_song_make(std::move(image), song_yaml, kEndUnknown);
     } catch (const AuthorError&) {
         if (files.empty()) files.push_back(file_stamp(song_yaml));

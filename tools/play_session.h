@@ -51,8 +51,9 @@ PlaySongPtr play_song_make(std::vector<uint8_t> image, std::string name, int64_t
 // Measures where the song ends, now or on a low-priority thread of its own
 // (which keeps the song alive while it runs).
 void play_song_measure(const PlaySongPtr& song, bool in_background);
-// Compiles SONG.yaml into a song; files gets the stamp of every file the
-// compile read (for the watch), also when it throws AuthorError.
+// Compiles SONG.yaml (or a MIDI file alone, with the starter bank) into a
+// song; files gets the stamp of every file the compile read (for the
+// watch), also when it throws AuthorError.
 PlaySongPtr play_song_compile(const std::string& song_yaml, std::vector<FileStamp>& files, Warnings& warnings);
 
 struct PlaySeed {
@@ -109,7 +110,7 @@ struct PlayOptions {
     // On a terminal the end waits for a key (Home plays again); off one,
     // playback stops there.
     bool hold_at_end = false;
-    std::string watch_yaml;  // non-empty: recompiled whenever a file it uses is saved
+    std::string watch_yaml;  // SONG.yaml or a MIDI file: recompiled whenever a file it uses is saved
     bool measure_in_background = true;
 };
 

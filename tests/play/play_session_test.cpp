@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "audio/fake_device.h"
+#include "tools/midi_song.h"
 #include "tools/play_session.h"
 #include "tools/song_compile.h"
 
@@ -301,6 +302,19 @@ TEST_F(PlaySessionTest, watch_plays_a_saved_patch_change_from_where_playback_is_
     EXPECT_TRUE(session.message_is_error);
     play(1.0);
     expect_heard_as_marked(after, reload.stream_frame);
+}
+
+TEST_F(PlaySessionTest, a_midi_file_alone_plays_with_the_starter_bank_and_is_watched_too)
+{
+    PlayOptions options{};
+    options.watch_yaml = songs.file("song.mid");
+    start(options, {});
+    ASSERT_FALSE(session.watch.compiled.empty());
+    EXPECT_EQ(session.watch.compiled.front().path, songs.file("song.mid"));
+    play(1.5);
+    Warnings warnings;
+    expect_heard_as_marked(straight_render(song_compile_midi(songs.file("song.mid"), file_reader_disk(), warnings),
+                                           static_cast<uint64_t>(2 * kSecond)));
 }
 
 }  // namespace
