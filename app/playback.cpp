@@ -78,7 +78,7 @@ void playback_report_lost(Playback& playback)
     char error[kAudioErrorBytes];
     audio_device_error(*playback.output, error, sizeof error);
     if (error[0] != '\0') {
-        chatter_report("%s: sound output lost: %s\n", playback.program, error);
+        chatter_report("%s: sound output lost: reopening it failed: %s\n", playback.program, error);
         return;
     }
     const char* step = audio_device_step(*playback.output);
