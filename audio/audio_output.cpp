@@ -6,8 +6,6 @@
 #include <ctime>
 #include <system_error>
 
-#include "synth/units/numeric.h"
-
 namespace {
 
 constexpr long kNanosecondsPerMs = 1000000L;
@@ -93,8 +91,8 @@ void convert_region(const float* samples, std::atomic<uint32_t>* region, uint32_
 {
     const uint32_t frames = bytes / 4;
     for (uint32_t i = 0; i < frames; ++i) {
-        const int16_t left = convert_to_pcm16(samples[2 * i], scale);
-        const int16_t right = convert_to_pcm16(samples[2 * i + 1], scale);
+        const int16_t left = pcm16_from_float(samples[2 * i], scale);
+        const int16_t right = pcm16_from_float(samples[2 * i + 1], scale);
         region[i].store(pack_frame(left, right), std::memory_order_relaxed);
     }
 }
@@ -112,14 +110,6 @@ bool audio_keep_playing(AudioOutput& output)
 }
 
 }  // namespace
-
-int16_t convert_to_pcm16(float sample, float scale)
-{
-    int32_t value = nearest(sample * scale);
-    if (value < -kPcmClamp) value = -kPcmClamp;
-    if (value > kPcmClamp) value = kPcmClamp;
-    return static_cast<int16_t>(value);
-}
 
 int32_t audio_open(AudioOutput& output, const SoundDevice& device, RenderCallback callback,
                    void* callback_context, AudioWorker worker)

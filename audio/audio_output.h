@@ -25,8 +25,6 @@ constexpr uint32_t kFillAlignBytes = 32;            // fills are whole 8-frame s
 constexpr uint32_t kMixFrames = 16384;              // enough for the largest fill, 65504 bytes
 constexpr uint32_t kStaleCursorBytes = 16384;       // a cursor this far past the write offset is not believed
 constexpr int32_t kWorkerTimeoutMs = 21;            // the worker wakes by itself after this long
-constexpr float kPcmFullScale = 32768.0f;
-constexpr int32_t kPcmClamp = 32600;                // not 32767: the output stays a little below full scale
 constexpr int32_t kWaitForever = -1;
 constexpr size_t kAudioErrorBytes = 256;
 
@@ -102,10 +100,6 @@ int32_t audio_played_bytes(AudioOutput& output);
 // One pass of the worker: makes sure the device plays (reopening it after a
 // loss), then refills what the play cursor has passed.
 void audio_fill(AudioOutput& output);
-
-// One float sample to 16 bits: nearest integer of sample * scale, clamped
-// to +-32600; NaN or a product outside the 32-bit range gives -32600.
-int16_t convert_to_pcm16(float sample, float scale);
 
 // The pairing a player's output needs; it must outlive the PlayerOutput.
 struct AudioBinding {

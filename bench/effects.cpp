@@ -9,6 +9,7 @@
 #include "synth/fp_mode.h"
 #include "synth/reverb.h"
 #include "synth/shelf.h"
+#include "tests/support/param_slices.h"
 
 namespace {
 
@@ -25,8 +26,9 @@ void BM_Delay(benchmark::State& state)
     delay.ring_right = rings.data() + ring;
     delay.mask = ring - 1;
     delay_reset(delay);
-    const float settings[7] = {96.0f, 90.0f, 40.0f, 44.0f, 80.0f, 30.0f, 100.0f};
-    delay_setup(delay, settings, RateConstants{});
+    const auto p = values(DelayParams<float>{
+        .mix = 96, .feedback = 90, .left = 40, .right = 44, .rate = 80, .depth = 30, .stereo_phase = 100});
+    delay_setup(delay, p.data(), RateConstants{});
     const std::vector<float> input = bench_block();
     std::vector<float> frames = input;
     time_blocks(state, [&] {
@@ -47,9 +49,14 @@ void BM_Dynamics(benchmark::State& state)
     FpModeGuard mode;
     auto dyn = std::make_unique<DynamicsState>();
     dynamics_init(*dyn);
-    const float q[9] = {static_cast<float>(state.range(0)), state.range(0) == 1 ? 1.0f : 0.0f, 0.0f, 5.0f, 40.0f,
-                        96.0f, 40.0f, 60.0f, 64.0f};
-    dynamics_setup(*dyn, q);
+    const auto p = values(DynamicsParams<float>{.detector = static_cast<float>(state.range(0)),
+                                                .stereo = state.range(0) == 1 ? 1.0f : 0.0f,
+                                                .look_ahead = 5,
+                                                .threshold = 40,
+                                                .ratio = 96,
+                                                .attack = 40,
+                                                .release = 60});
+    dynamics_setup(*dyn, p.data());
     std::vector<float> detector(2 * kBlockSize);
     const std::vector<float> input = bench_block();
     std::vector<float> frames = input;
@@ -65,8 +72,8 @@ void BM_Reverb(benchmark::State& state)
     FpModeGuard mode;
     auto reverb = std::make_unique<ReverbState>();
     reverb_reset(*reverb);
-    const float q[4] = {60.0f, 90.0f, 20.0f, 100.0f};
-    reverb_setup(*reverb, q, 1.0f);
+    const auto p = values(ReverbParams<float>{.decay = 60, .damping = 90, .low_cut = 20, .input = 100});
+    reverb_setup(*reverb, p.data(), 1.0f);
     const std::vector<float> send = bench_block();
     std::vector<float> master(2 * kBlockSize, 0.0f);
     time_blocks(state, [&] { reverb_render(*reverb, send.data(), master.data(), kBlockSize); });

@@ -19,9 +19,9 @@ namespace {
 PatchBuilder voice_heavy_patch()
 {
     PatchBuilder p;
-    p.oscillator(0, {.mode = kOscillatorRamp, .color = 40, .gain = 90})
-        .oscillator(1, {.mode = kOscillatorPulse, .detune = 70, .color = 70, .gain = 80})
-        .oscillator(2, {.mode = kOscillatorNoise, .transpose = 76, .color = 60, .gain = 30})
+    p.oscillator(0, {.mode = kOscillatorRamp, .colour = 40, .gain = 90})
+        .oscillator(1, {.mode = kOscillatorPulse, .detune = 70, .colour = 70, .gain = 80})
+        .oscillator(2, {.mode = kOscillatorNoise, .transpose = 76, .colour = 60, .gain = 30})
         .filter(0, {.mode = kFilterLowPass, .cutoff = 80, .resonance = 60})
         .filter(1, {.mode = kFilterBandPass, .cutoff = 60, .resonance = 40})
         .routing(2)
@@ -31,10 +31,10 @@ PatchBuilder voice_heavy_patch()
         .lfo(0, {.waveform = kLfoSine, .rate = 80, .polarity = 2, .amount = 30})
         .lfo(1, {.waveform = kLfoSampleHold, .key_sync = 1, .rate = 90, .amount = 20})
         .volume(100)
-        .modulate(kModSourceVelocity, 96, kVoiceEnvelope1 + 5)
-        .modulate(kModSourceLfo1, 100, kVoiceFilter1 + 1)
-        .modulate(kModSourceEnvelope2, 90, kVoiceFilter2 + 1)
-        .modulate(kModSourceLfo2, 70, kVoiceOscillator2 + 4)
+        .modulate(kModSourceVelocity, 96, kVoiceEnvelope1 + EnvelopeParam::kGain)
+        .modulate(kModSourceLfo1, 100, kVoiceFilter1 + FilterParam::kCutoff)
+        .modulate(kModSourceEnvelope2, 90, kVoiceFilter2 + FilterParam::kCutoff)
+        .modulate(kModSourceLfo2, 70, kVoiceOscillator2 + OscillatorParam::kColour)
         .modulate(kModSourceController1 + 6, 127, kModDestChannelFirst);
     return p;
 }

@@ -7,6 +7,7 @@
 #include "synth/units/filter.h"
 #include "synth/units/lfo.h"
 #include "synth/units/oscillator.h"
+#include "tests/support/param_slices.h"
 
 namespace {
 
@@ -17,8 +18,9 @@ void BM_OscillatorRender(benchmark::State& state)
     OscillatorState osc{};
     oscillator_reset(osc, 1);
     osc.note = 69.0f;
-    const float p[6] = {static_cast<float>(state.range(0)), 0.0f, 64.0f, 70.0f, 40.0f, 100.0f};
-    oscillator_setup(osc, p, RateConstants{});
+    const auto p = values(
+        OscillatorParams<float>{.mode = static_cast<float>(state.range(0)), .detune = 70, .colour = 40, .gain = 100});
+    oscillator_setup(osc, p.data(), RateConstants{});
     std::vector<float> buffer = bench_block();
     time_blocks(state, [&] { oscillator_render(osc, buffer.data(), kBlockSize); });
 }
@@ -30,8 +32,9 @@ void BM_FilterRender(benchmark::State& state)
     FpModeGuard fp;
     FilterState filter{};
     filter_reset(filter);
-    const float p[3] = {static_cast<float>(state.range(0)), 80.0f, 40.0f};
-    filter_setup(filter, p, RateConstants{});
+    const auto p =
+        values(FilterParams<float>{.mode = static_cast<float>(state.range(0)), .cutoff = 80, .resonance = 40});
+    filter_setup(filter, p.data(), RateConstants{});
     const std::vector<float> in = bench_block();
     std::vector<float> out(in.size());
     time_blocks(state, [&] { filter_render(filter, in.data(), out.data(), kBlockSize); });
@@ -45,8 +48,9 @@ void BM_DistortionRender(benchmark::State& state)
     FpModeGuard fp;
     DistortionUnit unit{};
     distortion_reset(unit);
-    const float p[4] = {static_cast<float>(state.range(0)), 48.0f, 90.0f, 70.0f};
-    distortion_setup(unit, p, RateConstants{});
+    const auto p =
+        values(DistortionParams<float>{.mode = static_cast<float>(state.range(0)), .drive = 48, .a = 90, .b = 70});
+    distortion_setup(unit, p.data(), RateConstants{});
     const std::vector<float> in = bench_block();
     std::vector<float> out(in.size());
     const auto render = state.range(1) ? distortion_render_stereo : distortion_render_mono;
@@ -60,12 +64,13 @@ void BM_EnvelopeTick(benchmark::State& state)
 {
     FpModeGuard fp;
     EnvelopeState env{};
-    const float p[6] = {20.0f, 60.0f, 50.0f, 60.0f, 70.0f, 128.0f};
-    envelope_setup(env, p);
+    const auto p = values(
+        EnvelopeParams<float>{.attack = 20, .decay = 60, .sustain = 50, .slope = 60, .release = 70, .gain = 128});
+    envelope_setup(env, p.data());
     envelope_reset(env);
     int32_t tick = 0;
     time_blocks(state, [&] {
-        envelope_setup(env, p);
+        envelope_setup(env, p.data());
         envelope_tick(env, (tick++ & 1023) < 700);  // attack, decay, sustain and release in turn
         benchmark::DoNotOptimize(env.out);
     });
@@ -78,9 +83,10 @@ void BM_LfoTick(benchmark::State& state)
     FpModeGuard fp;
     LfoState lfo{};
     lfo_reset(lfo, 1);
-    const float p[7] = {static_cast<float>(state.range(0)), 0.0f, 0.0f, 90.0f, 0.0f, 2.0f, 100.0f};
+    const auto p = values(LfoParams<float>{
+        .waveform = static_cast<float>(state.range(0)), .rate = 90, .polarity = kLfoBipolar, .amount = 100});
     time_blocks(state, [&] {
-        lfo_setup(lfo, p);
+        lfo_setup(lfo, p.data());
         lfo_tick(lfo);
         benchmark::DoNotOptimize(lfo.out);
     });

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "synth/engine.h"
+#include "synth/units/numeric.h"
 
 namespace {
 
@@ -62,6 +63,14 @@ int32_t player_load(Player& player, SynthEngine* engine, const uint8_t* image)
 }
 
 }  // namespace
+
+int16_t pcm16_from_float(float sample, float scale)
+{
+    int32_t value = nearest(sample * scale);
+    if (value < -kPcmClamp) value = -kPcmClamp;
+    if (value > kPcmClamp) value = kPcmClamp;
+    return static_cast<int16_t>(value);
+}
 
 int32_t player_init(Player& player, SynthEngine& engine, const uint8_t* image, const PlayerOutput* output)
 {

@@ -30,6 +30,13 @@ struct PlayerOutput {
 };
 
 constexpr uint32_t kOutputBytesPerSecond = 176400;
+constexpr float kPcmFullScale = 32768.0f;  // the 16-bit scale at gain 1
+constexpr int32_t kPcmClamp = 32600;       // not 32767: the output stays a little below full scale
+
+// One float sample to 16 bits, as the player's output and the file writers
+// store it: the nearest integer of sample x scale, clamped to +-kPcmClamp;
+// NaN or a product outside the 32-bit range gives -kPcmClamp.
+int16_t pcm16_from_float(float sample, float scale = kPcmFullScale);
 
 struct Player {
     SequencerState seq;

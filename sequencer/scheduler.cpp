@@ -1,6 +1,7 @@
 #include "sequencer/scheduler.h"
 
 #include "synth/engine.h"
+#include "synth/units/numeric.h"
 
 namespace {
 
@@ -17,24 +18,14 @@ uint8_t column(const TrackCursor& cursor, uint32_t count, uint32_t j)
     return cursor.data[static_cast<size_t>(j) * count];
 }
 
-// The 24-bit time delta of the event at the cursor.
 uint32_t cursor_time(const TrackCursor& cursor, uint32_t count)
 {
-    return static_cast<uint32_t>(column(cursor, count, 0)) | (static_cast<uint32_t>(column(cursor, count, 1)) << 8) |
-           (static_cast<uint32_t>(column(cursor, count, 2)) << 16);
+    return song_time_delta(cursor.data, count);
 }
 
 uint32_t global_time(const GlobalCursor& cursor, uint32_t count, uint32_t i)
 {
-    const uint8_t* t = cursor.data + i;
-    return static_cast<uint32_t>(t[0]) | (static_cast<uint32_t>(t[count]) << 8) |
-           (static_cast<uint32_t>(t[2 * static_cast<size_t>(count)]) << 16);
-}
-
-uint32_t read_word(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    return song_time_delta(cursor.data + i, count);
 }
 
 void cursor_rewind(TrackCursor& cursor, const TrackRef& track, uint32_t now, uint32_t& next_event_tick)
@@ -124,9 +115,9 @@ void seq_reset(SequencerState& seq)
     }
 
     seq.tempo = kDefaultTempo;
-    seq.numerator = 4;
-    seq.denominator = 4;
-    seq.subdivision = 8;
+    seq.numerator = kDefaultNumerator;
+    seq.denominator = kDefaultDenominator;
+    seq.subdivision = kDefaultSubdivision;
     seq.fraction = 0;
 
     if (seq.engine) {
@@ -152,10 +143,11 @@ void seq_emit_events(SequencerState& seq)
         if (global.next_tick == now) {
             const uint32_t i = global.index;
             const uint8_t* track = global.data;
-            seq.tempo = read_word(track + 3 * static_cast<size_t>(global_count) + 4 * static_cast<size_t>(i)) * 441u;
-            seq.numerator = track[7 * static_cast<size_t>(global_count) + i];
-            seq.denominator = track[8 * static_cast<size_t>(global_count) + i];
-            seq.subdivision = track[9 * static_cast<size_t>(global_count) + i];
+            const size_t count = global_count;
+            seq.tempo = word_from_bytes(track + kGlobalTempoColumn * count + 4 * static_cast<size_t>(i)) * kTempoScale;
+            seq.numerator = track[kGlobalNumeratorColumn * count + i];
+            seq.denominator = track[kGlobalDenominatorColumn * count + i];
+            seq.subdivision = track[kGlobalSubdivisionColumn * count + i];
             global.index = i + 1;
             if (global.index < global_count) {
                 const uint32_t delta = global_time(global, global_count, global.index);
@@ -174,7 +166,8 @@ void seq_emit_events(SequencerState& seq)
         TrackCursor& program = cursors.program;
         const uint32_t program_count = tracks.programs.count;
         if (program.index < program_count && program.next_tick == now) {
-            program.running[0] = static_cast<uint8_t>(program.running[0] + column(program, program_count, 3));
+            program.running[0] =
+                static_cast<uint8_t>(program.running[0] + column(program, program_count, kTimeColumns));
             writer.message(kStatusProgram | channel, program.running, 1);
             cursor_advance(program, program_count, now);
         }
@@ -184,7 +177,8 @@ void seq_emit_events(SequencerState& seq)
             TrackCursor& controller = cursors.controllers[k];
             const uint32_t count = tracks.controllers[k].count;
             if (controller.index < count && controller.next_tick == now) {
-                controller.running[0] = static_cast<uint8_t>(controller.running[0] + column(controller, count, 3));
+                controller.running[0] =
+                    static_cast<uint8_t>(controller.running[0] + column(controller, count, kTimeColumns));
                 const uint8_t data[2] = {static_cast<uint8_t>(k + 1), controller.running[0]};
                 writer.message(kStatusController | channel, data, 2);
                 cursor_advance(controller, count, now);
@@ -195,8 +189,8 @@ void seq_emit_events(SequencerState& seq)
         TrackCursor& bend = cursors.pitch_bend;
         const uint32_t bend_count = tracks.pitch_bends.count;
         if (bend.index < bend_count && bend.next_tick == now) {
-            bend.running[0] = static_cast<uint8_t>(bend.running[0] + column(bend, bend_count, 3));
-            bend.running[1] = static_cast<uint8_t>(bend.running[1] + column(bend, bend_count, 4));
+            bend.running[0] = static_cast<uint8_t>(bend.running[0] + column(bend, bend_count, kTimeColumns));
+            bend.running[1] = static_cast<uint8_t>(bend.running[1] + column(bend, bend_count, kTimeColumns + 1));
             writer.message(kStatusPitchBend | channel, bend.running, 2);
             cursor_advance(bend, bend_count, now);
         }
@@ -206,8 +200,8 @@ void seq_emit_events(SequencerState& seq)
         TrackCursor& notes = cursors.notes;
         const uint32_t note_count = tracks.notes.count;
         while (notes.index < note_count && notes.next_tick == now) {
-            notes.running[0] = static_cast<uint8_t>(notes.running[0] + column(notes, note_count, 3));
-            notes.running[1] = static_cast<uint8_t>(notes.running[1] + column(notes, note_count, 4));
+            notes.running[0] = static_cast<uint8_t>(notes.running[0] + column(notes, note_count, kTimeColumns));
+            notes.running[1] = static_cast<uint8_t>(notes.running[1] + column(notes, note_count, kTimeColumns + 1));
             writer.message(kStatusNoteOn | channel, notes.running, 2);
             cursor_advance(notes, note_count, now);
         }

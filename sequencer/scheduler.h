@@ -1,6 +1,6 @@
 // The event scheduler: keeps a cursor per track, and whenever the renderer
 // reaches the next due tick writes every event due at it into a MIDI-style
-// EventStream (running status, end byte 0xFD) and hands it to the engine.
+// EventStream (running status, end byte kStreamEnd) and hands it to the engine.
 #pragma once
 
 #include <cstddef>
@@ -11,9 +11,8 @@
 struct SynthEngine;
 
 constexpr size_t kStreamBufferBytes = 4096;  // end byte included
-constexpr uint8_t kStreamEnd = 0xFD;
 constexpr uint32_t kNoEventTick = 0xFFFFFFFFu;
-constexpr uint32_t kDefaultTempo = 220500000u;  // 120 quarters a minute: us per quarter * 441
+constexpr uint32_t kDefaultTempo = kDefaultTempoWord * kTempoScale;
 
 struct TrackCursor {
     const uint8_t* data;   // column 0 of the current event
@@ -44,7 +43,7 @@ struct SequencerState {
     uint32_t current_tick;
     uint32_t next_event_tick; // kNoEventTick when none is left
     GlobalCursor global;
-    uint32_t tempo;           // samples per quarter at 44100 Hz, times 10000
+    uint32_t tempo;  // samples per quarter at 44100 Hz, times kTickDivisorScale
     uint32_t numerator;
     uint32_t denominator;
     uint32_t subdivision;

@@ -7,13 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "sequencer/song_format.h"
 #include "synth/constants.h"
-
-constexpr int kControllerTracks = 7;
-constexpr int kSpeechTableSize = 256;
-constexpr uint32_t kMaxGlobalBlockBytes = 16384;
-constexpr uint32_t kMaxPatchBankBytes = 1048576;
-constexpr uint32_t kMaxSpeechBlockBytes = 8192;  // a block is present when 0 < T < 8192
 
 struct TrackRef {
     uint32_t count;
@@ -31,7 +26,7 @@ struct SongTables {
     const uint8_t* patch_bank;
     const uint8_t* global_block;
     uint32_t ticks_per_quarter;  // Q
-    uint32_t tick_divisor;       // Q * 10000
+    uint32_t tick_divisor;       // Q x kTickDivisorScale
     uint32_t end_tick;
     const uint8_t* global_track;
     uint32_t global_count;       // G

@@ -6,25 +6,12 @@
 #include "sequencer/scheduler.h"
 #include "sequencer/song.h"
 #include "synth/patch.h"
+#include "synth/units/numeric.h"
 
 namespace {
 
-constexpr uint32_t kMaxTempoWord = 9739154;       // us per quarter; x 441 must fit 32 bits
-constexpr uint32_t kMaxTicksPerQuarter = 429496;  // Q x 10000 must fit 32 bits
-constexpr uint64_t kLastUsableTick = 0xFFFFFFFEu;  // 0xFFFFFFFF means "no event left"
-constexpr uint64_t kMaxFramesPerGap = 0xFFFFFFFEu;  // the countdown to the next event is 32 bits
-constexpr uint32_t kHeaderBytes = 12;
-constexpr uint32_t kGlobalEventBytes = 10;
-constexpr int kProgramCount = 128;
-
 const char* const kControllerTrackNames[kControllerTracks] = {
     "controller 1", "controller 2", "controller 3", "controller 4", "controller 5", "controller 6", "controller 7"};
-
-uint32_t read_word(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 struct Checker {
     const uint8_t* image;
@@ -51,15 +38,13 @@ struct Checker {
     bool word_at(size_t at, const char* what, uint32_t& value)
     {
         if (remaining(at) < 4) return fail(at, "the image ends inside %s (%zu bytes, 4 needed)", what, remaining(at));
-        value = read_word(image + at);
+        value = word_from_bytes(image + at);
         return true;
     }
 
     uint32_t time_of(size_t track, uint32_t count, uint32_t i) const
     {
-        const uint8_t* t = image + track + i;
-        return static_cast<uint32_t>(t[0]) | (static_cast<uint32_t>(t[count]) << 8) |
-               (static_cast<uint32_t>(t[2 * static_cast<size_t>(count)]) << 16);
+        return song_time_delta(image + track + i, count);
     }
 
     // An event gap may not outlast the 32-bit countdown, even at the slowest tempo.
@@ -75,40 +60,39 @@ struct Checker {
 
     bool check_header(size_t& at)
     {
-        if (size < kHeaderBytes)
-            return fail(size, "the image is %zu bytes, shorter than its 12-byte header", size);
-        const uint32_t q = read_word(image);
+        if (size < kSongHeaderBytes) return fail(size, "the image is %zu bytes, shorter than its 12-byte header", size);
+        const uint32_t q = word_from_bytes(image);
         if (q == 0) return fail(0, "ticks per quarter note is 0");
         if (q > kMaxTicksPerQuarter)
             return fail(0, "ticks per quarter note is %u; at most %u keeps the tick divisor (Q x 10000) in 32 bits", q,
                         kMaxTicksPerQuarter);
-        divisor = q * 10000u;
+        divisor = q * kTickDivisorScale;
 
-        const uint32_t count = read_word(image + 8);
+        const uint32_t count = word_from_bytes(image + 8);
         const uint64_t bytes = static_cast<uint64_t>(kGlobalEventBytes) * count;
-        if (bytes > remaining(kHeaderBytes))
+        if (bytes > remaining(kSongHeaderBytes))
             return fail(8, "the global track has %u events (%llu bytes) but only %zu bytes follow", count,
-                        static_cast<unsigned long long>(bytes), remaining(kHeaderBytes));
-        const size_t track = kHeaderBytes;
-        const size_t tempos = track + 3 * static_cast<size_t>(count);
+                        static_cast<unsigned long long>(bytes), remaining(kSongHeaderBytes));
+        const size_t track = kSongHeaderBytes;
+        const size_t tempos = track + kGlobalTempoColumn * static_cast<size_t>(count);
         for (uint32_t i = 0; i < count; ++i) {
-            const uint32_t tempo = read_word(image + tempos + 4 * static_cast<size_t>(i));
+            const uint32_t tempo = word_from_bytes(image + tempos + 4 * static_cast<size_t>(i));
             if (tempo == 0 || tempo > kMaxTempoWord)
                 return fail(tempos + 4 * static_cast<size_t>(i),
                             "global event %u has tempo %u us per quarter; the format allows 1 to %u", i, tempo,
                             kMaxTempoWord);
-            slowest_tempo = std::max<uint64_t>(slowest_tempo, static_cast<uint64_t>(tempo) * 441u);
+            slowest_tempo = std::max<uint64_t>(slowest_tempo, static_cast<uint64_t>(tempo) * kTempoScale);
         }
         uint64_t tick = 0;
         for (uint32_t i = 0; i < count; ++i) {
             const uint32_t delta = time_of(track, count, i);
             tick += delta;
-            if (tick > kLastUsableTick)
+            if (tick > kLastSongTick)
                 return fail(track + i, "global event %u falls at tick %llu, past the last usable tick %llu", i,
-                            static_cast<unsigned long long>(tick), static_cast<unsigned long long>(kLastUsableTick));
+                            static_cast<unsigned long long>(tick), static_cast<unsigned long long>(kLastSongTick));
             if (!check_gap(delta, track + i, "global", -1)) return false;
         }
-        at = tempos + 4 * static_cast<size_t>(count) + 3 * static_cast<size_t>(count);
+        at = track + kGlobalEventBytes * static_cast<size_t>(count);
         return true;
     }
 
@@ -128,10 +112,10 @@ struct Checker {
         for (uint32_t i = 0; i < count; ++i) {
             const uint32_t delta = time_of(track, count, i);
             tick += delta;
-            if (tick > kLastUsableTick)
+            if (tick > kLastSongTick)
                 return fail(track + i, "channel %d's %s event %u falls at tick %llu, past the last usable tick %llu",
                             channel, name, i, static_cast<unsigned long long>(tick),
-                            static_cast<unsigned long long>(kLastUsableTick));
+                            static_cast<unsigned long long>(kLastSongTick));
             if (!check_gap(delta, track + i, name, channel)) return false;
         }
         at = track + static_cast<size_t>(bytes);
@@ -142,24 +126,24 @@ struct Checker {
     {
         for (int c = 0; c < kChannelCount; ++c) {
             uint32_t notes = 0;
-            if (!check_track(at, c, "note", 5, notes)) return false;
+            if (!check_track(at, c, "note", kNoteEventBytes, notes)) return false;
             if (notes == 0) continue;
 
             const size_t programs_at = at;
             uint32_t programs = 0;
-            if (!check_track(at, c, "program", 4, programs)) return false;
+            if (!check_track(at, c, "program", kValueEventBytes, programs)) return false;
             uint8_t running = 0;
             for (uint32_t i = 0; i < programs; ++i) {
-                const size_t value = programs_at + 4 + 3 * static_cast<size_t>(programs) + i;
+                const size_t value = programs_at + 4 + kTimeColumns * static_cast<size_t>(programs) + i;
                 running = static_cast<uint8_t>(running + image[value]);
                 const int program = running & 0x7F;  // the engine takes the low seven bits
                 if (program_use_offset[program] == 0) program_use_offset[program] = value + 1;
             }
 
             uint32_t count = 0;
-            if (!check_track(at, c, "pitch-bend", 5, count)) return false;
+            if (!check_track(at, c, "pitch-bend", kBendEventBytes, count)) return false;
             for (int k = 0; k < kControllerTracks; ++k)
-                if (!check_track(at, c, kControllerTrackNames[k], 4, count)) return false;
+                if (!check_track(at, c, kControllerTrackNames[k], kValueEventBytes, count)) return false;
         }
         return true;
     }
@@ -186,7 +170,7 @@ struct Checker {
         const uint32_t programs = song_bank_program_count(image + bank, bank_size);
         for (uint32_t p = 0; p < programs; ++p) {
             const size_t entry = bank + 4 * static_cast<size_t>(p);
-            const uint32_t offset = read_word(image + entry);
+            const uint32_t offset = word_from_bytes(image + entry);
             if (offset < 4 * static_cast<uint64_t>(programs))
                 return fail(entry, "program %u's patch offset %u points into the %u-entry offset table", p, offset,
                             programs);
@@ -213,21 +197,21 @@ struct Checker {
         uint32_t block_size = 0;
         if (!word_at(at, "the speech text block size word", block_size)) return false;
         size_t end = at + 4;
-        if (block_size != 0 && block_size < kMaxSpeechBlockBytes) {
+        if (block_size != 0 && block_size < kSpeechBlockLimit) {
             const size_t block = at + 4;
             if (block_size > remaining(block))
                 return fail(at, "the speech text block is %u bytes but only %zu bytes follow", block_size,
                             remaining(block));
             if (block_size < 4)
                 return fail(at, "the speech text block is %u bytes, too small for its text count", block_size);
-            const uint32_t texts = read_word(image + block);
+            const uint32_t texts = word_from_bytes(image + block);
             const uint32_t taken = std::min<uint32_t>(texts, kSpeechTableSize);
             if (4 + 4 * static_cast<uint64_t>(taken) > block_size)
                 return fail(block, "the speech text block holds %u texts but its %u bytes cannot hold their offsets",
                             texts, block_size);
             for (uint32_t i = 0; i < taken; ++i) {
                 const size_t entry = block + 4 + 4 * static_cast<size_t>(i);
-                const uint32_t offset = read_word(image + entry);
+                const uint32_t offset = word_from_bytes(image + entry);
                 if (offset >= block_size)
                     return fail(entry, "speech text %u starts at offset %u, outside the %u-byte text block", i, offset,
                                 block_size);
@@ -272,7 +256,7 @@ uint32_t song_bank_program_count(const uint8_t* bank, size_t size)
     uint64_t table_end = size;  // the smallest patch offset seen so far, or the bank's end
     uint32_t count = 0;
     while (4 * (static_cast<uint64_t>(count) + 1) <= table_end) {
-        const uint32_t offset = read_word(bank + 4 * static_cast<size_t>(count));
+        const uint32_t offset = word_from_bytes(bank + 4 * static_cast<size_t>(count));
         table_end = std::min<uint64_t>(table_end, offset);
         ++count;
     }

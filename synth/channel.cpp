@@ -5,8 +5,8 @@
 
 void channel_convert_params(SynthEngine& engine, int c)
 {
-    ChannelState& channel = engine.channels[c];
-    const float* p = engine.channel_params[c];
+    ChannelState& channel = engine.state.channels[c];
+    const float* p = engine.state.channel_params[c];
     const RateConstants& rates = engine.rates;
 
     channel.volume = (p[kChannelVolume] / 128.0f) * kChannelGainScale;
@@ -22,7 +22,7 @@ void channel_convert_params(SynthEngine& engine, int c)
 
 void channel_reset(SynthEngine& engine, int c)
 {
-    ChannelState& channel = engine.channels[c];
+    ChannelState& channel = engine.state.channels[c];
     distortion_reset(channel.distortion);
     delay_reset(channel.delay);
     dynamics_init(channel.dynamics);
@@ -41,7 +41,7 @@ void add_send(float* send, const float* frames, float gain, int32_t n)
 
 void channel_render(SynthEngine& engine, int c, int32_t n)
 {
-    ChannelState& channel = engine.channels[c];
+    ChannelState& channel = engine.state.channels[c];
     SynthBuffers& buffers = engine.buffers;
     float* frames = buffers.channel;
 

@@ -7,22 +7,11 @@
 
 #include "synth/delay.h"
 #include "synth/dynamics.h"
+#include "synth/param_layout.h"
 #include "synth/shelf.h"
 #include "synth/units/distortion.h"
 
 struct SynthEngine;
-
-// Channel parameter indices (patch bytes 59..83; destination = 59 + index).
-enum ChannelParam : int32_t {
-    kChannelVolume = 0,
-    kChannelReverbSend = 1,
-    kChannelDelaySend = 2,
-    kChannelEffectOrder = 3,
-    kChannelShelf = 4,
-    kChannelDistortion = 5,  // 4
-    kChannelDelay = 9,       // 7
-    kChannelDynamics = 16,   // 9
-};
 
 constexpr float kChannelGainScale = 0.6f;  // 0.6000000238418579
 

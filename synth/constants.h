@@ -7,9 +7,8 @@
 constexpr int kVoiceCount = 32;
 constexpr int kChannelCount = 16;
 constexpr int kSpeechChannel = 15;
-constexpr int kVoiceParamCount = 59;    // patch bytes 0..58
-constexpr int kChannelParamCount = 25;  // patch bytes 59..83
-constexpr int kGlobalParamCount = 22;
+constexpr int kControllerCount = 7;  // a channel's controllers 1..7
+constexpr uint8_t kStreamEnd = 0xFD;  // ends a stream of messages to the engine
 constexpr int kMaxBlockSize = 280;  // frames every work buffer holds
 constexpr int32_t kSampleRate = 44100;
 constexpr int kBlockSize = 128;  // frames per engine block at 44100 Hz

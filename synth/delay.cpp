@@ -132,20 +132,20 @@ void delay_reset(DelayState& delay)
 
 void delay_setup(DelayState& delay, const float* p, const RateConstants& rates)
 {
-    delay.wet = (p[0] - 64.0f) / 64.0f;
+    delay.wet = (p[DelayParam::kMix] - 64.0f) / 64.0f;
     delay.dry = 1.0f - std::fabs(delay.wet);
-    delay.feedback = (p[1] - 64.0f) / 64.0f;
+    delay.feedback = (p[DelayParam::kFeedback] - 64.0f) / 64.0f;
 
     // Frames per parameter step: 8 on the channel rings, 248 on the global rings.
     const float frames_per_step = static_cast<float>((delay.mask - 1023) / 128);
-    delay.delay_left = nearest(p[2] * frames_per_step);
-    delay.delay_right = nearest(p[3] * frames_per_step);
+    delay.delay_left = nearest(p[DelayParam::kLeft] * frames_per_step);
+    delay.delay_right = nearest(p[DelayParam::kRight] * frames_per_step);
 
     delay.modulation_step = static_cast<uint32_t>(
-        nearest((pow2_span10(p[4] / 128.0f) * kModulationStepScale) * rates.rate_ratio));
-    delay.modulation_depth = nearest((p[5] / 128.0f) * kDepthScale);
+        nearest((pow2_span10(p[DelayParam::kRate] / 128.0f) * kModulationStepScale) * rates.rate_ratio));
+    delay.modulation_depth = nearest((p[DelayParam::kDepth] / 128.0f) * kDepthScale);
     delay.right_phase_offset =
-        2u * static_cast<uint32_t>(nearest(((p[6] - 64.0f) / 128.0f) * kHalfCycle));
+        2u * static_cast<uint32_t>(nearest(((p[DelayParam::kStereoPhase] - 64.0f) / 128.0f) * kHalfCycle));
 }
 
 void delay_render_insert(DelayState& delay, float* frames, int32_t n)

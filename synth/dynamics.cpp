@@ -140,11 +140,11 @@ void dynamics_init(DynamicsState& dyn)
     dyn.mode = 2;
 }
 
-void dynamics_setup(DynamicsState& dyn, const float* q)
+void dynamics_setup(DynamicsState& dyn, const float* p)
 {
-    // Two's complement throughout: q0 = 0 gives (-1 AND 5) = 5, off.
-    const uint32_t detector_type = (static_cast<uint32_t>(nearest(q[0])) - 1u) & 5u;
-    const uint32_t stereo = 2u * static_cast<uint32_t>(nearest(q[1]));
+    // Two's complement throughout: detector 0 gives (-1 AND 5) = 5, off.
+    const uint32_t detector_type = (static_cast<uint32_t>(nearest(p[DynamicsParam::kDetector])) - 1u) & 5u;
+    const uint32_t stereo = 2u * static_cast<uint32_t>(nearest(p[DynamicsParam::kStereo]));
     const int32_t mode = static_cast<int32_t>(detector_type + stereo);
     dyn.mode = mode;
     if (mode != dyn.previous_mode) {
@@ -159,18 +159,18 @@ void dynamics_setup(DynamicsState& dyn, const float* q)
     }
 
     // The line holds L + 1 frames; a NaN or negative look-ahead reads as 0.
-    int32_t look_ahead = nearest(q[3] * kFramesPerMillisecond);
+    int32_t look_ahead = nearest(p[DynamicsParam::kLookAhead] * kFramesPerMillisecond);
     if (look_ahead < 0) look_ahead = 0;
     if (look_ahead > kDynamicsMaxLookAhead) look_ahead = kDynamicsMaxLookAhead;
     dyn.look_ahead = look_ahead;
 
-    const float threshold = 8.0f * pow2_span10(q[4] / 128.0f);
+    const float threshold = 8.0f * pow2_span10(p[DynamicsParam::kThreshold] / 128.0f);
     dyn.input_gain = 1.0f / threshold;
-    dyn.ratio = q[5] / 128.0f;
-    dyn.attack = pow2((-12.0f * q[6]) / 128.0f);
-    dyn.release = pow2((-16.0f * q[7]) / 128.0f);
-    const float compensation = nearest(q[2]) != 0 ? 1.0f : threshold;
-    dyn.output_gain = compensation * pow2((q[8] - 64.0f) / 16.0f);
+    dyn.ratio = p[DynamicsParam::kRatio] / 128.0f;
+    dyn.attack = pow2((-12.0f * p[DynamicsParam::kAttack]) / 128.0f);
+    dyn.release = pow2((-16.0f * p[DynamicsParam::kRelease]) / 128.0f);
+    const float compensation = nearest(p[DynamicsParam::kCompensationOff]) != 0 ? 1.0f : threshold;
+    dyn.output_gain = compensation * pow2((p[DynamicsParam::kOutput] - 64.0f) / 16.0f);
 }
 
 void dynamics_render(DynamicsState& dyn, float* frames, int32_t n, float* detector)

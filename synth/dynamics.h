@@ -15,6 +15,20 @@ constexpr int32_t kDynamicsRms = 1;        // else peak
 constexpr int32_t kDynamicsPerSide = 2;    // else linked on the mean of both sides
 constexpr int32_t kDynamicsOff = 4;
 
+// A compressor's parameters, in the order of its slice of the patch or global block.
+struct DynamicsParam {
+    static constexpr int32_t kDetector = 0;         // 0 off, 1 peak, 2 RMS
+    static constexpr int32_t kStereo = 1;           // 0 linked, 1 per side
+    static constexpr int32_t kCompensationOff = 2;  // 1: the output is not scaled by the threshold
+    static constexpr int32_t kLookAhead = 3;        // milliseconds
+    static constexpr int32_t kThreshold = 4;        // 8 x 2^(10 value/128 - 10)
+    static constexpr int32_t kRatio = 5;            // value / 128
+    static constexpr int32_t kAttack = 6;           // gain fall per frame 2^(-12 value/128)
+    static constexpr int32_t kRelease = 7;          // gain rise per frame 2^(-16 value/128)
+    static constexpr int32_t kOutput = 8;           // output level 2^((value - 64)/16)
+    static constexpr int32_t kCount = 9;
+};
+
 struct DynamicsState {
     int32_t mode;
     int32_t previous_mode;   // a change restarts the detector
@@ -38,8 +52,7 @@ struct DynamicsState {
 
 // Mode 2 as a placeholder until the first set-up.
 void dynamics_init(DynamicsState& dyn);
-// q[0..8]: detector, stereo detection, threshold compensation off,
-// look-ahead (ms), threshold, ratio, attack, release, output level.
-void dynamics_setup(DynamicsState& dyn, const float* q);
+// p: a DynamicsParam slice on the 0..128 scale.
+void dynamics_setup(DynamicsState& dyn, const float* p);
 // In place on n interleaved stereo frames; detector is n stereo frames of scratch.
 void dynamics_render(DynamicsState& dyn, float* frames, int32_t n, float* detector);

@@ -3,7 +3,6 @@
 // capacities, no allocation; every work buffer and ring lives in the record.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 #include "speech/speech.h"
@@ -16,9 +15,10 @@
 #include "synth/seed_source.h"
 #include "synth/voice.h"
 
-// Program and controllers 1..7 of a channel (bytes 1..7 are modulation sources).
+// A channel's program and its controllers 1..7 (modulation sources 1..7).
 struct ChannelControls {
-    uint8_t bytes[8];
+    uint8_t program;
+    uint8_t controllers[kControllerCount];  // controller n at n - 1
 };
 
 // Master low-cut and high-cut, one pole each per side.
@@ -43,12 +43,10 @@ struct SynthBuffers {
     float channel_delay_rings[kChannelCount][kChannelDelayFrames * 2];  // left, then right
 };
 
-struct SynthEngine {
-    // Zeroed by synth_init, from here through master_cut.
-    const uint8_t* patch_bank;
+// Everything synth_init returns to zero before it sets what starts otherwise.
+struct SynthState {
     int32_t running_status;  // low 8 bits; 0 = none yet
     uint32_t note_counter;   // stamp of the next voice assignment
-    int32_t sample_rate;
     int32_t voice_channel[kVoiceCount];  // -1 = free
     uint32_t voice_stamp[kVoiceCount];
     ChannelControls channel_controls[kChannelCount];
@@ -62,15 +60,17 @@ struct SynthEngine {
     DelayState global_delay;
     DynamicsState master_dynamics;
     MasterCutFilter master_cut;
+};
 
-    // Beside the zeroed part.
+struct SynthEngine {
+    const uint8_t* patch_bank;
+    int32_t sample_rate;
     SeedSource seeds;  // kept through synth_init: a fixed seed counts on across re-initialisations
     RateConstants rates;
+    SynthState state;
     SynthBuffers buffers;
     SpeechSynth speech;
 };
-
-constexpr size_t kSynthZeroedBytes = offsetof(SynthEngine, seeds);
 
 // (Re)initialises the whole engine on a patch bank (not owned; must outlive
 // the engine), reading five seeds a voice from the engine's seed source.
@@ -79,7 +79,7 @@ constexpr size_t kSynthZeroedBytes = offsetof(SynthEngine, seeds);
 bool synth_init(SynthEngine& engine, const uint8_t* patch_bank, int32_t sample_rate);
 // Converts the 22-byte global parameter block.
 void synth_set_globals(SynthEngine& engine, const uint8_t* block);
-// Applies one stream of messages, up to its end byte 0xFD.
+// Applies one stream of messages, up to its end byte kStreamEnd.
 void synth_process_stream(SynthEngine& engine, const uint8_t* stream);
 // Delivers count frames: interleaved into out when out_right is null, else
 // left into out and right into out_right, added when add is non-zero.

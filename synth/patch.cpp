@@ -1,14 +1,9 @@
 #include "synth/patch.h"
 
 #include "synth/engine.h"
+#include "synth/units/numeric.h"
 
 namespace {
-
-uint32_t read_u32_le(const uint8_t* bytes)
-{
-    return static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
-           (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
-}
 
 // Modulated parameters stay on the 0..128 scale; NaN reads as the top, and a
 // negative zero becomes +0 so later bit-pattern tests see "off".
@@ -29,19 +24,19 @@ float scale_by_amount(float source, uint8_t amount)
 
 const uint8_t* patch_of_channel(const SynthEngine& engine, int c)
 {
-    const uint32_t program = engine.channel_controls[c].bytes[0];
-    return engine.patch_bank + read_u32_le(engine.patch_bank + 4 * program);
+    const uint32_t program = engine.state.channel_controls[c].program;
+    return engine.patch_bank + word_from_bytes(engine.patch_bank + 4 * program);
 }
 
 void voice_update_params(SynthEngine& engine, int v)
 {
-    const int32_t c = engine.voice_channel[v];
+    const int32_t c = engine.state.voice_channel[v];
     if (c < 0) return;
     const uint8_t* patch = patch_of_channel(engine, c);
-    float* p = engine.voice_params[v];
+    float* p = engine.state.voice_params[v];
     for (int i = 0; i < kVoiceParamCount; ++i) p[i] = static_cast<float>(patch[kPatchVoiceOffset + i]);
 
-    const VoiceState& voice = engine.voices[v];
+    const VoiceState& voice = engine.state.voices[v];
     const int count = patch[kPatchModCountOffset];
     const uint8_t* entry = patch + kPatchModOffset;
     for (int e = 0; e < count; ++e, entry += kModEntryBytes) {
@@ -52,7 +47,7 @@ void voice_update_params(SynthEngine& engine, int v)
         if (source == kModSourceVelocity) {
             s = voice.velocity;
         } else if (source < kModSourceEnvelope1) {
-            s = static_cast<float>(engine.channel_controls[c].bytes[source]);
+            s = static_cast<float>(engine.state.channel_controls[c].controllers[source - kModSourceController1]);
         } else if (source == kModSourceEnvelope1) {
             s = voice.envelopes[0].out;
         } else if (source == kModSourceEnvelope2) {
@@ -74,7 +69,7 @@ void voice_update_params(SynthEngine& engine, int v)
 void channel_update_params(SynthEngine& engine, int c)
 {
     const uint8_t* patch = patch_of_channel(engine, c);
-    float* p = engine.channel_params[c];
+    float* p = engine.state.channel_params[c];
     for (int i = 0; i < kChannelParamCount; ++i) p[i] = static_cast<float>(patch[kPatchChannelOffset + i]);
 
     const int count = patch[kPatchModCountOffset];
@@ -83,11 +78,13 @@ void channel_update_params(SynthEngine& engine, int c)
         const uint8_t source = entry[0];
         const uint8_t amount = entry[1];
         const uint8_t destination = entry[2];
-        if (destination < kModDestChannelFirst || destination > kModDestLast) continue;
+        if (destination < kModDestChannelFirst || destination >= kModDestinationCount) continue;
         if (source >= kModSourceEnvelope1) continue;
         // A channel has no velocity: source 0 reads 0 here.
         float s = 0.0f;
-        if (source != kModSourceVelocity) s = static_cast<float>(engine.channel_controls[c].bytes[source]);
+        if (source != kModSourceVelocity) {
+            s = static_cast<float>(engine.state.channel_controls[c].controllers[source - kModSourceController1]);
+        }
         s = scale_by_amount(s, amount);
         float& x = p[destination - kModDestChannelFirst];
         x = clamp_parameter(x + s);

@@ -49,14 +49,14 @@ float cut_coefficient(float p)
 void start_block(SynthEngine& engine)
 {
     for (int v = 0; v < kVoiceCount; ++v) {
-        if (engine.voice_channel[v] < 0) continue;
+        if (engine.state.voice_channel[v] < 0) continue;
         voice_update_params(engine, v);
         voice_tick(engine, v);
-        if (engine.voices[v].envelopes[0].state == kEnvelopeOff) engine.voice_channel[v] = -1;
+        if (engine.state.voices[v].envelopes[0].state == kEnvelopeOff) engine.state.voice_channel[v] = -1;
     }
     for (int c = 0; c < kChannelCount; ++c) channel_update_params(engine, c);
     speech_tick(engine.speech);
-    engine.frames_left = engine.rates.block_size;
+    engine.state.frames_left = engine.rates.block_size;
     block_mix(engine, engine.rates.block_size);
 }
 
@@ -72,33 +72,33 @@ void block_mix(SynthEngine& engine, int32_t n)
 
     for (int c = 0; c < kChannelCount; ++c) {
         bool busy = false;
-        for (int v = 0; v < kVoiceCount && !busy; ++v) busy = engine.voice_channel[v] == c;
+        for (int v = 0; v < kVoiceCount && !busy; ++v) busy = engine.state.voice_channel[v] == c;
         // A silent channel costs nothing and its effect tails stand still.
         if (!busy) continue;
         std::memset(buffers.channel, 0, frame_bytes);
         for (int v = 0; v < kVoiceCount; ++v) {
-            if (engine.voice_channel[v] == c) voice_render(engine, v, n);
+            if (engine.state.voice_channel[v] == c) voice_render(engine, v, n);
         }
         if (c == kSpeechChannel) speech_render(engine.speech, buffers.channel, static_cast<uint32_t>(n));
         channel_render(engine, c, n);
     }
 
-    reverb_render(engine.reverb, buffers.reverb_send, buffers.master, n);
-    delay_render_send(engine.global_delay, buffers.delay_send, buffers.master, n);
-    master_cut_render(engine.master_cut, buffers.master, n);
-    dynamics_render(engine.master_dynamics, buffers.master, n, buffers.detector);
+    reverb_render(engine.state.reverb, buffers.reverb_send, buffers.master, n);
+    delay_render_send(engine.state.global_delay, buffers.delay_send, buffers.master, n);
+    master_cut_render(engine.state.master_cut, buffers.master, n);
+    dynamics_render(engine.state.master_dynamics, buffers.master, n, buffers.detector);
 }
 
 void synth_set_globals(SynthEngine& engine, const uint8_t* block)
 {
     FpModeGuard mode;
-    float* p = engine.global_params;
+    float* p = engine.state.global_params;
     for (int i = 0; i < kGlobalParamCount; ++i) p[i] = static_cast<float>(block[i]);
-    reverb_setup(engine.reverb, p, engine.rates.rate_ratio);
-    delay_setup(engine.global_delay, p + 4, engine.rates);
-    dynamics_setup(engine.master_dynamics, p + 13);
-    engine.master_cut.low_coefficient = cut_coefficient(p[11]);
-    engine.master_cut.high_coefficient = cut_coefficient(p[12]);
+    reverb_setup(engine.state.reverb, p + kGlobalReverb, engine.rates.rate_ratio);
+    delay_setup(engine.state.global_delay, p + kGlobalDelay, engine.rates);
+    dynamics_setup(engine.state.master_dynamics, p + kGlobalDynamics);
+    engine.state.master_cut.low_coefficient = cut_coefficient(p[kGlobalLowCut]);
+    engine.state.master_cut.high_coefficient = cut_coefficient(p[kGlobalHighCut]);
 }
 
 void synth_render(SynthEngine& engine, float* out, int32_t count, float* out_right, int32_t add)
@@ -106,9 +106,9 @@ void synth_render(SynthEngine& engine, float* out, int32_t count, float* out_rig
     FpModeGuard mode;
     const int32_t block = engine.rates.block_size;
     while (count > 0) {
-        if (engine.frames_left <= 0) start_block(engine);
-        const int32_t k = count < engine.frames_left ? count : engine.frames_left;
-        const float* source = engine.buffers.master + 2 * (block - engine.frames_left);
+        if (engine.state.frames_left <= 0) start_block(engine);
+        const int32_t k = count < engine.state.frames_left ? count : engine.state.frames_left;
+        const float* source = engine.buffers.master + 2 * (block - engine.state.frames_left);
         if (out_right == nullptr) {
             std::memcpy(out, source, sizeof(float) * 2 * static_cast<size_t>(k));
             out += 2 * k;
@@ -128,6 +128,6 @@ void synth_render(SynthEngine& engine, float* out, int32_t count, float* out_rig
             out_right += k;
         }
         count -= k;
-        engine.frames_left -= k;
+        engine.state.frames_left -= k;
     }
 }

@@ -116,15 +116,15 @@ void reverb_reset(ReverbState& reverb)
     std::memset(&reverb, 0, sizeof reverb);
 }
 
-void reverb_setup(ReverbState& reverb, const float* q, float rate_ratio)
+void reverb_setup(ReverbState& reverb, const float* p, float rate_ratio)
 {
-    const float decay = (q[0] + 1.0f) / 64.0f;
+    const float decay = (p[ReverbParam::kDecay] + 1.0f) / 64.0f;
     const float e = (decay * decay) * rate_ratio;
     for (int i = 0; i < 6; ++i) reverb.gains[i] = power(kReverbBases[i], e);
-    reverb.damping = (q[1] / 128.0f) * rate_ratio;
-    const float t = q[2] / 128.0f;
+    reverb.damping = (p[ReverbParam::kDamping] / 128.0f) * rate_ratio;
+    const float t = p[ReverbParam::kLowCut] / 128.0f;
     reverb.output_lowcut = (((t * t) * t) * t) * rate_ratio;
-    reverb.input_gain = q[3] / 128.0f;
+    reverb.input_gain = p[ReverbParam::kInput] / 128.0f;
 }
 
 void reverb_render(ReverbState& reverb, const float* send, float* master, int32_t n)

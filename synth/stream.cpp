@@ -5,7 +5,6 @@
 
 namespace {
 
-constexpr uint8_t kStreamEnd = 0xFD;
 constexpr uint8_t kStatusReset = 0xFF;
 
 constexpr int kControllerAllSoundOff = 120;
@@ -28,12 +27,12 @@ int data_byte_count(int32_t status)
 
 bool voice_busy(const SynthEngine& engine, int v)
 {
-    return engine.voice_channel[v] >= 0;
+    return engine.state.voice_channel[v] >= 0;
 }
 
 bool voice_released(const SynthEngine& engine, int v)
 {
-    return voice_busy(engine, v) && engine.voices[v].gate == 0;
+    return voice_busy(engine, v) && engine.state.voices[v].gate == 0;
 }
 
 // The candidate with the smallest stamp, the lower voice number on a tie; -1
@@ -44,18 +43,18 @@ template <typename Candidate>
 int oldest_voice(const SynthEngine& engine, Candidate candidate)
 {
     int best = -1;
-    uint32_t best_stamp = engine.note_counter;
+    uint32_t best_stamp = engine.state.note_counter;
     for (int v = 0; v < kVoiceCount; ++v) {
-        if (candidate(v) && engine.voice_stamp[v] < best_stamp) {
+        if (candidate(v) && engine.state.voice_stamp[v] < best_stamp) {
             best = v;
-            best_stamp = engine.voice_stamp[v];
+            best_stamp = engine.state.voice_stamp[v];
         }
     }
     if (best >= 0) return best;
     for (int v = 0; v < kVoiceCount; ++v) {
-        if (candidate(v) && (best < 0 || engine.voice_stamp[v] < best_stamp)) {
+        if (candidate(v) && (best < 0 || engine.state.voice_stamp[v] < best_stamp)) {
             best = v;
-            best_stamp = engine.voice_stamp[v];
+            best_stamp = engine.state.voice_stamp[v];
         }
     }
     return best;
@@ -65,7 +64,7 @@ int choose_voice(const SynthEngine& engine, int c, int32_t limit)
 {
     int32_t held_by_channel = 0;
     for (int v = 0; v < kVoiceCount; ++v) {
-        if (engine.voice_channel[v] == c) ++held_by_channel;
+        if (engine.state.voice_channel[v] == c) ++held_by_channel;
     }
     if (held_by_channel < limit) {
         for (int v = 0; v < kVoiceCount; ++v) {
@@ -77,16 +76,17 @@ int choose_voice(const SynthEngine& engine, int c, int32_t limit)
         return oldest_voice(engine, [](int) { return true; });
     }
     const int released = oldest_voice(
-        engine, [&](int v) { return engine.voice_channel[v] == c && engine.voices[v].gate == 0; });
+        engine, [&](int v) { return engine.state.voice_channel[v] == c && engine.state.voices[v].gate == 0; });
     if (released >= 0) return released;
-    return oldest_voice(engine, [&](int v) { return engine.voice_channel[v] == c; });
+    return oldest_voice(engine, [&](int v) { return engine.state.voice_channel[v] == c; });
 }
 
 void stream_note_off(SynthEngine& engine, int c, int32_t note)
 {
     if (c == kSpeechChannel) speech_release_note_off_hold(engine.speech);
     for (int v = 0; v < kVoiceCount; ++v) {
-        if (engine.voice_channel[v] == c && engine.voices[v].note == note && engine.voices[v].gate == 1) {
+        if (engine.state.voice_channel[v] == c && engine.state.voices[v].note == note &&
+            engine.state.voices[v].gate == 1) {
             voice_note_off(engine, v);
             return;
         }
@@ -101,9 +101,9 @@ void stream_note_on(SynthEngine& engine, int c, int32_t note, int32_t velocity)
     if (limit == 0) return;
     const int v = choose_voice(engine, c, limit);
     if (v < 0) return;
-    engine.voice_channel[v] = c;
-    engine.voice_stamp[v] = engine.note_counter;
-    engine.note_counter += 1u;
+    engine.state.voice_channel[v] = c;
+    engine.state.voice_stamp[v] = engine.state.note_counter;
+    engine.state.note_counter += 1u;
     // Rebuilt while the previous note and velocity are still stored.
     voice_update_params(engine, v);
     voice_note_on(engine, v, note, velocity);
@@ -111,21 +111,21 @@ void stream_note_on(SynthEngine& engine, int c, int32_t note, int32_t velocity)
 
 void stream_controller(SynthEngine& engine, int c, int number, uint8_t value)
 {
-    if (number >= 1 && number <= 7) {
-        engine.channel_controls[c].bytes[number] = value;
+    if (number >= 1 && number <= kControllerCount) {
+        engine.state.channel_controls[c].controllers[number - 1] = value;
         if (c == kSpeechChannel) {
             speech_control(engine.speech, static_cast<uint32_t>(number), value);
         }
     } else if (number == kControllerAllSoundOff) {
         for (int v = 0; v < kVoiceCount; ++v) {
-            if (engine.voice_channel[v] != c) continue;
+            if (engine.state.voice_channel[v] != c) continue;
             voice_reset(engine, v);
-            engine.voice_channel[v] = -1;
+            engine.state.voice_channel[v] = -1;
         }
     } else if (number >= kControllerAllNotesOffFirst && number <= kControllerLast) {
         if (c == kSpeechChannel) speech_release_note_off_hold(engine.speech);
         for (int v = 0; v < kVoiceCount; ++v) {
-            if (engine.voice_channel[v] == c) voice_note_off(engine, v);
+            if (engine.state.voice_channel[v] == c) voice_note_off(engine, v);
         }
     }
 }
@@ -133,14 +133,15 @@ void stream_controller(SynthEngine& engine, int c, int number, uint8_t value)
 void stream_program_change(SynthEngine& engine, int c, uint8_t program)
 {
     program &= 0x7F;
-    ChannelControls& controls = engine.channel_controls[c];
-    if (program != controls.bytes[0]) {
-        controls.bytes[0] = program;
+    ChannelControls& controls = engine.state.channel_controls[c];
+    if (program != controls.program) {
+        controls.program = program;
         for (int v = 0; v < kVoiceCount; ++v) {
-            if (engine.voice_channel[v] == c) engine.voice_channel[v] = -1;
+            if (engine.state.voice_channel[v] == c) engine.state.voice_channel[v] = -1;
         }
     }
-    for (int i = 1; i <= 6; ++i) controls.bytes[i] = 0;
+    // Controllers 1..6 return to 0; controller 7 keeps its value.
+    for (int i = 0; i < kControllerCount - 1; ++i) controls.controllers[i] = 0;
 }
 
 }  // namespace
@@ -154,10 +155,10 @@ void synth_process_stream(SynthEngine& engine, const uint8_t* stream)
         const bool status_read = b >= 0x80;
         if (status_read) {
             if (b == kStreamEnd) return;
-            engine.running_status = b;
+            engine.state.running_status = b;
             ++p;
         }
-        const int32_t status = engine.running_status & 0xFF;
+        const int32_t status = engine.state.running_status & 0xFF;
         if (status < 0x80) return;
 
         // A status byte inside a message cuts it short: the partial message

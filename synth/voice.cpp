@@ -8,8 +8,8 @@
 
 void voice_convert_params(SynthEngine& engine, int v)
 {
-    VoiceState& voice = engine.voices[v];
-    const float* p = engine.voice_params[v];
+    VoiceState& voice = engine.state.voices[v];
+    const float* p = engine.state.voice_params[v];
     const RateConstants& rates = engine.rates;
 
     voice.transpose = p[kVoiceTranspose] - 64.0f;
@@ -48,7 +48,7 @@ void voice_convert_params(SynthEngine& engine, int v)
 
 void voice_note_on(SynthEngine& engine, int v, int32_t note, int32_t velocity)
 {
-    VoiceState& voice = engine.voices[v];
+    VoiceState& voice = engine.state.voices[v];
     voice.note = note;
     const float pitch = static_cast<float>(note) + voice.transpose;
     for (OscillatorState& osc : voice.oscillators) osc.note = pitch;
@@ -67,12 +67,12 @@ void voice_note_on(SynthEngine& engine, int v, int32_t note, int32_t velocity)
 
 void voice_note_off(SynthEngine& engine, int v)
 {
-    engine.voices[v].gate = 0;
+    engine.state.voices[v].gate = 0;
 }
 
 void voice_reset(SynthEngine& engine, int v)
 {
-    VoiceState& voice = engine.voices[v];
+    VoiceState& voice = engine.state.voices[v];
     SeedSource& seeds = engine.seeds;
     // Five reads a voice, in this order: the three oscillators, the two LFOs.
     oscillator_reset(voice.oscillators[0], seed_source_read(seeds));
@@ -89,7 +89,7 @@ void voice_reset(SynthEngine& engine, int v)
 
 void voice_tick(SynthEngine& engine, int v)
 {
-    VoiceState& voice = engine.voices[v];
+    VoiceState& voice = engine.state.voices[v];
     envelope_tick(voice.envelopes[0], voice.gate);
     envelope_tick(voice.envelopes[1], voice.gate);
     lfo_tick(voice.lfos[0]);
@@ -100,7 +100,7 @@ void voice_tick(SynthEngine& engine, int v)
 
 void voice_render(SynthEngine& engine, int v, int32_t n)
 {
-    VoiceState& voice = engine.voices[v];
+    VoiceState& voice = engine.state.voices[v];
     float* work = engine.buffers.voice_work;
     float* second = engine.buffers.second_filter;
     float* out = engine.buffers.channel;

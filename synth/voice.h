@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "synth/param_layout.h"
 #include "synth/units/distortion.h"
 #include "synth/units/envelope.h"
 #include "synth/units/filter.h"
@@ -12,25 +13,6 @@
 #include "synth/units/oscillator.h"
 
 struct SynthEngine;
-
-// Voice parameter indices (patch bytes 0..58), also modulation destinations.
-enum VoiceParam : int32_t {
-    kVoicePan = 0,
-    kVoiceTranspose = 1,
-    kVoiceOscillator1 = 2,  // 6 each
-    kVoiceOscillator2 = 8,
-    kVoiceOscillator3 = 14,
-    kVoiceFilter1 = 20,     // 3 each
-    kVoiceFilter2 = 23,
-    kVoiceRouting = 26,
-    kVoiceBalance = 27,
-    kVoiceDistortion = 28,  // 4
-    kVoiceEnvelope1 = 32,   // 6 each
-    kVoiceEnvelope2 = 38,
-    kVoiceLfo1 = 44,        // 7 each
-    kVoiceLfo2 = 51,
-    kVoicePhaseReset = 58,
-};
 
 enum FilterRouting : int32_t {
     kRoutingFilter1 = 0,

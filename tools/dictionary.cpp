@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "data/dictionary/english_table.h"
+#include "synth/units/numeric.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ struct Reader {
     uint32_t u32()
     {
         need(4);
-        const uint32_t v = p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+        const uint32_t v = word_from_bytes(p);
         p += 4;
         return v;
     }

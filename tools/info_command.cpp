@@ -9,16 +9,11 @@
 #include "sequencer/scheduler.h"
 #include "sequencer/song.h"
 #include "sequencer/song_end.h"
+#include "synth/units/numeric.h"
 #include "tools/commands.h"
 #include "tools/image_file.h"
 
 namespace {
-
-uint32_t read_word(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // Printable form of a speech text: C-style escapes for anything unusual.
 std::string quoted(const char* text)
@@ -47,11 +42,11 @@ void print_tempo_events(const SongTables& tables)
     std::printf("tempo events: %" PRIu32 "%s\n", count, count ? "" : " (120 quarters a minute, 4/4 throughout)");
     uint32_t tick = 0;
     for (uint32_t i = 0; i < count; ++i) {
-        tick += static_cast<uint32_t>(track[i]) | (static_cast<uint32_t>(track[count + i]) << 8) |
-                (static_cast<uint32_t>(track[2 * count + i]) << 16);
-        const uint32_t us = read_word(track + 3 * static_cast<size_t>(count) + 4 * static_cast<size_t>(i));
+        tick += song_time_delta(track + i, count);
+        const uint32_t us = word_from_bytes(track + kGlobalTempoColumn * count + 4 * static_cast<size_t>(i));
         std::printf("  tick %" PRIu32 ": %" PRIu32 " us per quarter (%.2f quarters a minute), %u/%u, subdivision %u\n",
-                    tick, us, 60000000.0 / us, track[7 * count + i], track[8 * count + i], track[9 * count + i]);
+                    tick, us, 60000000.0 / us, track[kGlobalNumeratorColumn * count + i],
+                    track[kGlobalDenominatorColumn * count + i], track[kGlobalSubdivisionColumn * count + i]);
     }
 }
 
@@ -91,15 +86,16 @@ int run_info(const std::string& path)
     print_tempo_events(*tables);
     print_channels(*tables);
 
-    const uint32_t global_size = read_word(tables->global_block - 4);
-    const uint32_t bank_size = read_word(tables->patch_bank - 4);
+    const uint32_t global_size = word_from_bytes(tables->global_block - 4);
+    const uint32_t bank_size = word_from_bytes(tables->patch_bank - 4);
     std::printf("global parameter block: %" PRIu32 " bytes\n", global_size);
     std::printf("patch bank: %" PRIu32 " bytes, %" PRIu32 " programs\n", bank_size,
                 song_bank_program_count(tables->patch_bank, bank_size));
     if (tables->speech_block) {
-        const uint32_t texts = read_word(tables->speech_block);
+        const uint32_t texts = word_from_bytes(tables->speech_block);
         std::printf("speech texts: %" PRIu32 " in a %" PRIu32 "-byte block%s\n", texts,
-                    read_word(tables->speech_block - 4), texts > kSpeechTableSize ? " (the first 256 are used)" : "");
+                    word_from_bytes(tables->speech_block - 4),
+                    texts > kSpeechTableSize ? " (the first 256 are used)" : "");
         for (int i = 0; i < kSpeechTableSize && tables->speech_texts[i]; ++i)
             std::printf("  text %d: %s\n", i, quoted(tables->speech_texts[i]).c_str());
     } else {

@@ -8,9 +8,6 @@ namespace {
 
 constexpr uint32_t kSmpteQuarterMicroseconds = 1000000;      // one quarter a second
 constexpr uint32_t kDropFrameQuarterMicroseconds = 1001000;  // 29.97 frames a second: 30 frames take 1.001 s
-constexpr uint64_t kMaxFramesPerGap = 0xFFFFFFFEu;
-constexpr uint32_t kSamplesPerSecondOver10000 = 441;  // tempo word x 441 = samples per quarter x 10000
-constexpr uint32_t kTickDivisorScale = 10000;
 constexpr uint8_t kMaxDenominatorLog2 = 7;  // 2^7 = 128, the largest note value a byte holds
 
 // One event of the file with its track, in the merged order of all tracks.
@@ -540,10 +537,10 @@ SongData midi_import(const MidiFile& file, const ImportOptions& options, const s
             warnings.add(name, "MIDI channel " + std::to_string(m + 1) + " holds " + std::to_string(midi_notes[m]) +
                                    " notes but feeds no song channel; they are left out");
 
-    GapLimit limit{static_cast<uint64_t>(kDefaultTempoWord) * kSamplesPerSecondOver10000,
+    GapLimit limit{static_cast<uint64_t>(kDefaultTempoWord) * kTempoScale,
                    static_cast<uint64_t>(song.ticks_per_quarter) * kTickDivisorScale};
     for (const GlobalEvent& event : song.globals)
-        limit.slowest_tempo = std::max<uint64_t>(limit.slowest_tempo, static_cast<uint64_t>(event.tempo) * kSamplesPerSecondOver10000);
+        limit.slowest_tempo = std::max<uint64_t>(limit.slowest_tempo, static_cast<uint64_t>(event.tempo) * kTempoScale);
     check_track(song.globals, "the tempo map", limit, context);
     for (int c = 0; c < kSongChannels; ++c) {
         const ChannelEvents& channel = song.channels[c];

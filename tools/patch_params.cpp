@@ -2,30 +2,52 @@
 
 #include <iterator>
 
+#include "synth/param_layout.h"
+#include "synth/voice.h"
+
 namespace {
 
 constexpr ParamSymbol kFlag[] = {{"off", 0}, {"on", 1}};
-constexpr ParamSymbol kOscillatorMode[] = {{"off", 0},  {"ramp", 1},  {"pulse", 2},
-                                           {"sine", 3}, {"noise", 4}, {"phase_mod", 5}};
-constexpr ParamSymbol kFilterResponse[] = {{"off", 0},      {"lowpass", 1}, {"bandpass", 2},
-                                           {"highpass", 3}, {"notch", 4},   {"peak", 5}};
-constexpr ParamSymbol kRouting[] = {{"single", 0}, {"serial", 1}, {"parallel", 2}};
-constexpr ParamSymbol kDistortionMode[] = {{"off", 0},     {"overdrive", 1}, {"clip", 2},     {"crush", 3},
-                                           {"reduce", 4},  {"lowpass", 5},   {"bandpass", 6}, {"highpass", 7},
-                                           {"notch", 8},   {"peak", 9}};
-constexpr ParamSymbol kLfoWaveform[] = {{"saw", 0}, {"triangle", 1}, {"square", 2}, {"sine", 3}, {"sample_hold", 4}};
-constexpr ParamSymbol kLfoPolarity[] = {{"positive", 0}, {"negative", 1}, {"bipolar", 2}};
+constexpr ParamSymbol kOscillatorMode[] = {{"off", kOscillatorSilent},  {"ramp", kOscillatorRamp},
+                                           {"pulse", kOscillatorPulse}, {"sine", kOscillatorSine},
+                                           {"noise", kOscillatorNoise}, {"phase_mod", kOscillatorPhaseMod}};
+constexpr ParamSymbol kFilterResponse[] = {{"off", kFilterBypass},        {"lowpass", kFilterLowPass},
+                                           {"bandpass", kFilterBandPass}, {"highpass", kFilterHighPass},
+                                           {"notch", kFilterNotch},       {"peak", kFilterAll}};
+constexpr ParamSymbol kRouting[] = {
+    {"single", kRoutingFilter1}, {"serial", kRoutingSerial}, {"parallel", kRoutingParallel}};
+constexpr ParamSymbol kDistortionMode[] = {
+    {"off", kDistortionOff},           {"overdrive", kDistortionOverdrive}, {"clip", kDistortionClip},
+    {"crush", kDistortionBitCrusher},  {"reduce", kDistortionRateReducer},  {"lowpass", kDistortionLowPass},
+    {"bandpass", kDistortionBandPass}, {"highpass", kDistortionHighPass},   {"notch", kDistortionNotch},
+    {"peak", kDistortionAllPass}};
+constexpr ParamSymbol kLfoWaveform[] = {{"saw", kLfoSaw},
+                                        {"triangle", kLfoTriangle},
+                                        {"square", kLfoSquare},
+                                        {"sine", kLfoSine},
+                                        {"sample_hold", kLfoSampleHold}};
+constexpr ParamSymbol kLfoPolarity[] = {
+    {"positive", kLfoPositive}, {"negative", kLfoNegative}, {"bipolar", kLfoBipolar}};
 constexpr ParamSymbol kEffectOrder[] = {{"distortion_first", 0}, {"delay_first", 1}};
 constexpr ParamSymbol kDetector[] = {{"off", 0}, {"peak", 1}, {"rms", 2}};
 constexpr ParamSymbol kStereoDetection[] = {{"linked", 0}, {"per_side", 1}};
-constexpr ParamSymbol kModSources[] = {
-    {"velocity", 0},    {"controller1", 1}, {"controller2", 2}, {"controller3", 3}, {"controller4", 4},
-    {"controller5", 5}, {"controller6", 6}, {"controller7", 7}, {"envelope1", 8},   {"envelope2", 9},
-    {"lfo1", 10},       {"lfo2", 11},       {"key", 12}};
+constexpr ParamSymbol kModSources[] = {{"velocity", kModSourceVelocity},
+                                       {"controller1", kModSourceController1},
+                                       {"controller2", kModSourceController1 + 1},
+                                       {"controller3", kModSourceController1 + 2},
+                                       {"controller4", kModSourceController1 + 3},
+                                       {"controller5", kModSourceController1 + 4},
+                                       {"controller6", kModSourceController1 + 5},
+                                       {"controller7", kModSourceController1 + 6},
+                                       {"envelope1", kModSourceEnvelope1},
+                                       {"envelope2", kModSourceEnvelope2},
+                                       {"lfo1", kModSourceLfo1},
+                                       {"lfo2", kModSourceLfo2},
+                                       {"key", kModSourceKey}};
 
 constexpr std::span<const ParamSymbol> kNone{};
 
-constexpr const char* kColor =
+constexpr const char* kColour =
     "ramp: peak position (0 falling saw, 64 triangle, 127 rising saw); pulse: width (64 square); "
     "noise: filter damping 1 - sqrt(value/128)";
 constexpr const char* kDistortionA =
@@ -34,96 +56,129 @@ constexpr const char* kDistortionA =
 constexpr const char* kDistortionB =
     "overdrive, clip: bias (64 none); crush: bits flipped (value x 512); filter modes: resonance";
 
-#define OSCILLATOR(group, base, mode)                                                                              \
-    {group, "mode", base, mode, kOscillatorMode, "waveform"},                                                      \
-        {group, "ring", base + 1, 0, kFlag, "on: multiply what the oscillators before it made, instead of adding"}, \
-        {group, "transpose", base + 2, 64, kNone, "semitones: value - 64"},                                         \
-        {group, "detune", base + 3, 64, kNone, "fraction of a semitone: (value - 64)/128"},                         \
-        {group, "color", base + 4, 64, kNone, kColor}, {group, "gain", base + 5, 64, kNone, "level: value/128"}
+// One row per byte of a unit's slice, at base + the unit's own offset. The
+// columns: group, key, byte, default, symbols, meaning.
+// clang-format off
+#define OSCILLATOR(group, base, mode)                                                                                \
+    {group, "mode", base + OscillatorParam::kMode, mode, kOscillatorMode, "waveform"},                               \
+    {group, "ring", base + OscillatorParam::kRing, 0, kFlag,                                                         \
+     "on: multiply what the oscillators before it made, instead of adding"},                                         \
+    {group, "transpose", base + OscillatorParam::kTranspose, 64, kNone, "semitones: value - 64"},                    \
+    {group, "detune", base + OscillatorParam::kDetune, 64, kNone, "fraction of a semitone: (value - 64)/128"},        \
+    {group, "color", base + OscillatorParam::kColour, 64, kNone, kColour},                                           \
+    {group, "gain", base + OscillatorParam::kGain, 64, kNone, "level: value/128"}
 
-#define FILTER(group, base)                                                                                      \
-    {group, "response", base, 0, kFilterResponse, "off passes the sound unchanged"},                              \
-        {group, "cutoff", base + 1, 128, kNone, "2^(10 value/128 - 10) of the highest setting, 128 the highest"}, \
-        {group, "resonance", base + 2, 0, kNone, "damping 1 - value/128; 128 rings on without end"}
+#define FILTER(group, base)                                                                                          \
+    {group, "response", base + FilterParam::kMode, 0, kFilterResponse, "off passes the sound unchanged"},            \
+    {group, "cutoff", base + FilterParam::kCutoff, 128, kNone,                                                       \
+     "2^(10 value/128 - 10) of the highest setting, 128 the highest"},                                               \
+    {group, "resonance", base + FilterParam::kResonance, 0, kNone,                                                   \
+     "damping 1 - value/128; 128 rings on without end"}
 
-#define DISTORTION(group, base)                                                                  \
-    {group, "mode", base, 0, kDistortionMode, "the effect"},                                      \
-        {group, "drive", base + 1, 32, kNone, "input gain 2^((value - 32)/16): 1 at 32, 64 at 128"}, \
-        {group, "a", base + 2, 128, kNone, kDistortionA}, {group, "b", base + 3, 64, kNone, kDistortionB}
+#define DISTORTION(group, base)                                                                                      \
+    {group, "mode", base + DistortionParam::kMode, 0, kDistortionMode, "the effect"},                                \
+    {group, "drive", base + DistortionParam::kDrive, 32, kNone,                                                      \
+     "input gain 2^((value - 32)/16): 1 at 32, 64 at 128"},                                                          \
+    {group, "a", base + DistortionParam::kA, 128, kNone, kDistortionA},                                              \
+    {group, "b", base + DistortionParam::kB, 64, kNone, kDistortionB}
 
-#define ENVELOPE(group, base)                                                                                      \
-    {group, "attack", base, 0, kNone, "rise time: 0 at once, 128 about 12 s"},                                      \
-        {group, "decay", base + 1, 64, kNone, "fall to the sustain level: 0 at once, 128 slowest"},                 \
-        {group, "sustain", base + 2, 128, kNone, "level held while the key is down, 0..128"},                       \
-        {group, "slope", base + 3, 64, kNone, "sustain drift: 64 flat, lower sinks, higher rises"},                 \
-        {group, "release", base + 4, 48, kNone, "fall after the key is released: 0 at once, 128 slowest"},          \
-        {group, "gain", base + 5, 128, kNone, "output scale value/128"}
+#define ENVELOPE(group, base)                                                                                        \
+    {group, "attack", base + EnvelopeParam::kAttack, 0, kNone, "rise time: 0 at once, 128 about 12 s"},              \
+    {group, "decay", base + EnvelopeParam::kDecay, 64, kNone,                                                        \
+     "fall to the sustain level: 0 at once, 128 slowest"},                                                           \
+    {group, "sustain", base + EnvelopeParam::kSustain, 128, kNone, "level held while the key is down, 0..128"},      \
+    {group, "slope", base + EnvelopeParam::kSlope, 64, kNone,                                                        \
+     "sustain drift: 64 flat, lower sinks, higher rises"},                                                           \
+    {group, "release", base + EnvelopeParam::kRelease, 48, kNone,                                                    \
+     "fall after the key is released: 0 at once, 128 slowest"},                                                      \
+    {group, "gain", base + EnvelopeParam::kGain, 128, kNone, "output scale value/128"}
 
-#define LFO(group, base)                                                                                            \
-    {group, "waveform", base, 3, kLfoWaveform, "shape"},                                                             \
-        {group, "key_sync", base + 1, 0, kFlag, "on: every note-on restarts it at its start phase"},                 \
-        {group, "one_shot", base + 2, 0, kFlag, "on: it stops at the end of its first cycle"},                       \
-        {group, "rate", base + 3, 64, kNone, "one cycle in 4096 blocks (11.9 s) at 0 to 4 blocks (12 ms) at 128"},    \
-        {group, "phase", base + 4, 0, kNone, "start phase for key sync, 128 = one cycle"},                           \
-        {group, "polarity", base + 5, 2, kLfoPolarity, "positive 0..amount, negative 0..-amount, bipolar +-amount/2"}, \
-        {group, "amount", base + 6, 0, kNone, "output size, 0..128"}
+#define LFO(group, base)                                                                                             \
+    {group, "waveform", base + LfoParam::kWaveform, 3, kLfoWaveform, "shape"},                                       \
+    {group, "key_sync", base + LfoParam::kKeySync, 0, kFlag, "on: every note-on restarts it at its start phase"},    \
+    {group, "one_shot", base + LfoParam::kOneShot, 0, kFlag, "on: it stops at the end of its first cycle"},          \
+    {group, "rate", base + LfoParam::kRate, 64, kNone,                                                               \
+     "one cycle in 4096 blocks (11.9 s) at 0 to 4 blocks (12 ms) at 128"},                                           \
+    {group, "phase", base + LfoParam::kStartPhase, 0, kNone, "start phase for key sync, 128 = one cycle"},           \
+    {group, "polarity", base + LfoParam::kPolarity, 2, kLfoPolarity,                                                 \
+     "positive 0..amount, negative 0..-amount, bipolar +-amount/2"},                                                 \
+    {group, "amount", base + LfoParam::kAmount, 0, kNone, "output size, 0..128"}
 
-#define DELAY(group, base, left, right, mix, feedback, step)                                                     \
-    {group, "mix", base, mix, kNone, "echo level (value - 64)/64: 64 off, 128 echo only, 0 inverted"},            \
-        {group, "feedback", base + 1, feedback, kNone, "(value - 64)/64 of the echo fed back: 64 none"},           \
-        {group, "left", base + 2, left, kNone, "left delay, " step " frames a step"},                              \
-        {group, "right", base + 3, right, kNone, "right delay, " step " frames a step"},                           \
-        {group, "rate", base + 4, 0, kNone, "modulation rate, 0.02 Hz at 0 to 20 Hz at 128"},                      \
-        {group, "depth", base + 5, 0, kNone, "modulation depth, up to 1023 frames at 128"},                        \
-        {group, "stereo_phase", base + 6, 64, kNone, "right side's modulation phase: 64 same, 0 or 128 opposite"}
+#define DELAY(group, base, left, right, mix, feedback, step)                                                         \
+    {group, "mix", base + DelayParam::kMix, mix, kNone,                                                              \
+     "echo level (value - 64)/64: 64 off, 128 echo only, 0 inverted"},                                               \
+    {group, "feedback", base + DelayParam::kFeedback, feedback, kNone,                                               \
+     "(value - 64)/64 of the echo fed back: 64 none"},                                                               \
+    {group, "left", base + DelayParam::kLeft, left, kNone, "left delay, " step " frames a step"},                     \
+    {group, "right", base + DelayParam::kRight, right, kNone, "right delay, " step " frames a step"},                 \
+    {group, "rate", base + DelayParam::kRate, 0, kNone, "modulation rate, 0.02 Hz at 0 to 20 Hz at 128"},             \
+    {group, "depth", base + DelayParam::kDepth, 0, kNone, "modulation depth, up to 1023 frames at 128"},              \
+    {group, "stereo_phase", base + DelayParam::kStereoPhase, 64, kNone,                                              \
+     "right side's modulation phase: 64 same, 0 or 128 opposite"}
 
 #define DYNAMICS(group, base)                                                                                        \
-    {group, "detector", base, 0, kDetector, "off leaves the sound untouched and undelayed"},                          \
-        {group, "stereo", base + 1, 0, kStereoDetection, "one detector for both sides or one per side"},              \
-        {group, "compensation_off", base + 2, 0, kFlag, "on: the output level is not scaled by the threshold"},       \
-        {group, "lookahead", base + 3, 0, kNone, "milliseconds (value x 44.1 frames)"},                               \
-        {group, "threshold", base + 4, 64, kNone, "8 x 2^(10 value/128 - 10): 0.0078 at 0, 0.25 at 64, 8 at 128"},    \
-        {group, "ratio", base + 5, 64, kNone, "compression above the threshold: 0 none, 128 strongest"},              \
-        {group, "attack", base + 6, 16, kNone, "gain fall per frame 2^(-12 value/128): 0 at once"},                   \
-        {group, "release", base + 7, 64, kNone, "gain rise per frame 2^(-16 value/128)"},                             \
-        {group, "output", base + 8, 64, kNone, "output level 2^((value - 64)/16)"}
+    {group, "detector", base + DynamicsParam::kDetector, 0, kDetector,                                               \
+     "off leaves the sound untouched and undelayed"},                                                                \
+    {group, "stereo", base + DynamicsParam::kStereo, 0, kStereoDetection,                                            \
+     "one detector for both sides or one per side"},                                                                 \
+    {group, "compensation_off", base + DynamicsParam::kCompensationOff, 0, kFlag,                                    \
+     "on: the output level is not scaled by the threshold"},                                                         \
+    {group, "lookahead", base + DynamicsParam::kLookAhead, 0, kNone, "milliseconds (value x 44.1 frames)"},          \
+    {group, "threshold", base + DynamicsParam::kThreshold, 64, kNone,                                                \
+     "8 x 2^(10 value/128 - 10): 0.0078 at 0, 0.25 at 64, 8 at 128"},                                                \
+    {group, "ratio", base + DynamicsParam::kRatio, 64, kNone,                                                        \
+     "compression above the threshold: 0 none, 128 strongest"},                                                      \
+    {group, "attack", base + DynamicsParam::kAttack, 16, kNone, "gain fall per frame 2^(-12 value/128): 0 at once"}, \
+    {group, "release", base + DynamicsParam::kRelease, 64, kNone, "gain rise per frame 2^(-16 value/128)"},          \
+    {group, "output", base + DynamicsParam::kOutput, 64, kNone, "output level 2^((value - 64)/16)"}
+// clang-format on
+
+constexpr int kVoice = kPatchVoiceOffset;
+constexpr int kChannel = kPatchChannelOffset;
 
 constexpr ParamInfo kPatchParams[] = {
-    {"voice", "pan", 0, 64, kNone, "0 left, 64 centre, 128 right (equal power)"},
-    {"voice", "transpose", 1, 64, kNone, "semitones: value - 64"},
-    {"voice", "phase_reset", 58, 0, kFlag, "on: every note-on restarts the oscillators at phase 0"},
-    OSCILLATOR("osc1", 2, 1),
-    OSCILLATOR("osc2", 8, 0),
-    OSCILLATOR("osc3", 14, 0),
-    FILTER("filter1", 20),
-    FILTER("filter2", 23),
-    {"filters", "routing", 26, 0, kRouting, "single: filter 1 only; serial: 1 then 2; parallel: both mixed"},
-    {"filters", "balance", 27, 64, kNone, "parallel mix: 0 filter 1 only, 64 both in full, 127 mostly filter 2"},
-    DISTORTION("distortion", 28),
-    ENVELOPE("envelope1", 32),
-    ENVELOPE("envelope2", 38),
-    LFO("lfo1", 44),
-    LFO("lfo2", 51),
-    {"channel", "volume", 59, 100, kNone, "channel gain value/128 x 0.6"},
-    {"channel", "reverb_send", 60, 0, kNone, "level into the reverb, value/128 x 0.6 x volume"},
-    {"channel", "delay_send", 61, 0, kNone, "level into the global delay, value/128 x 0.6 x volume"},
-    {"channel", "effect_order", 62, 0, kEffectOrder, "order of the channel distortion and delay"},
-    {"channel", "low_shelf", 63, 0, kNone, "boost below 150 Hz: 0 off, 128 +12 dB"},
-    DISTORTION("channel_distortion", 64),
-    DELAY("channel_delay", 68, 64, 64, 64, 64, "8"),
-    DYNAMICS("channel_dynamics", 75),
-    {"", "polyphony", 84, 8, kNone, "most voices the channel may hold at once (the engine has 32)"},
+    {"voice", "pan", kVoice + kVoicePan, 64, kNone, "0 left, 64 centre, 128 right (equal power)"},
+    {"voice", "transpose", kVoice + kVoiceTranspose, 64, kNone, "semitones: value - 64"},
+    {"voice", "phase_reset", kVoice + kVoicePhaseReset, 0, kFlag,
+     "on: every note-on restarts the oscillators at phase 0"},
+    OSCILLATOR("osc1", kVoice + kVoiceOscillator1, kOscillatorRamp),
+    OSCILLATOR("osc2", kVoice + kVoiceOscillator2, kOscillatorSilent),
+    OSCILLATOR("osc3", kVoice + kVoiceOscillator3, kOscillatorSilent),
+    FILTER("filter1", kVoice + kVoiceFilter1),
+    FILTER("filter2", kVoice + kVoiceFilter2),
+    {"filters", "routing", kVoice + kVoiceRouting, kRoutingFilter1, kRouting,
+     "single: filter 1 only; serial: 1 then 2; parallel: both mixed"},
+    {"filters", "balance", kVoice + kVoiceBalance, 64, kNone,
+     "parallel mix: 0 filter 1 only, 64 both in full, 127 mostly filter 2"},
+    DISTORTION("distortion", kVoice + kVoiceDistortion),
+    ENVELOPE("envelope1", kVoice + kVoiceEnvelope1),
+    ENVELOPE("envelope2", kVoice + kVoiceEnvelope2),
+    LFO("lfo1", kVoice + kVoiceLfo1),
+    LFO("lfo2", kVoice + kVoiceLfo2),
+    {"channel", "volume", kChannel + kChannelVolume, 100, kNone, "channel gain value/128 x 0.6"},
+    {"channel", "reverb_send", kChannel + kChannelReverbSend, 0, kNone,
+     "level into the reverb, value/128 x 0.6 x volume"},
+    {"channel", "delay_send", kChannel + kChannelDelaySend, 0, kNone,
+     "level into the global delay, value/128 x 0.6 x volume"},
+    {"channel", "effect_order", kChannel + kChannelEffectOrder, 0, kEffectOrder,
+     "order of the channel distortion and delay"},
+    {"channel", "low_shelf", kChannel + kChannelShelf, 0, kNone, "boost below 150 Hz: 0 off, 128 +12 dB"},
+    DISTORTION("channel_distortion", kChannel + kChannelDistortion),
+    DELAY("channel_delay", kChannel + kChannelDelay, 64, 64, 64, 64, "8"),
+    DYNAMICS("channel_dynamics", kChannel + kChannelDynamics),
+    {"", "polyphony", kPatchPolyphonyOffset, 8, kNone, "most voices the channel may hold at once (the engine has 32)"},
 };
 
 constexpr ParamInfo kGlobalParams[] = {
-    {"reverb", "decay", 0, 64, kNone, "tail length: 0 longest, 127 shortest"},
-    {"reverb", "damping", 1, 32, kNone, "loss of highs inside the tail"},
-    {"reverb", "low_cut", 2, 16, kNone, "low cut at the reverb's output, (value/128)^4"},
-    {"reverb", "level", 3, 64, kNone, "input level value/128; 0 silences the reverb"},
-    DELAY("delay", 4, 32, 48, 96, 80, "248"),
-    {"master", "low_cut", 11, 0, kNone, "coefficient ((value + 1)/128)^2: 0 removes only DC"},
-    {"master", "high_cut", 12, 127, kNone, "coefficient ((value + 1)/128)^2: 127 off, lower values darken"},
-    DYNAMICS("dynamics", 13),
+    {"reverb", "decay", kGlobalReverb + ReverbParam::kDecay, 64, kNone, "tail length: 0 longest, 127 shortest"},
+    {"reverb", "damping", kGlobalReverb + ReverbParam::kDamping, 32, kNone, "loss of highs inside the tail"},
+    {"reverb", "low_cut", kGlobalReverb + ReverbParam::kLowCut, 16, kNone,
+     "low cut at the reverb's output, (value/128)^4"},
+    {"reverb", "level", kGlobalReverb + ReverbParam::kInput, 64, kNone, "input level value/128; 0 silences the reverb"},
+    DELAY("delay", kGlobalDelay, 32, 48, 96, 80, "248"),
+    {"master", "low_cut", kGlobalLowCut, 0, kNone, "coefficient ((value + 1)/128)^2: 0 removes only DC"},
+    {"master", "high_cut", kGlobalHighCut, 127, kNone, "coefficient ((value + 1)/128)^2: 127 off, lower values darken"},
+    DYNAMICS("dynamics", kGlobalDynamics),
 };
 
 #undef OSCILLATOR
@@ -134,8 +189,22 @@ constexpr ParamInfo kGlobalParams[] = {
 #undef DELAY
 #undef DYNAMICS
 
-static_assert(std::size(kPatchParams) == kPatchParamBytes);
-static_assert(std::size(kGlobalParams) == kGlobalBlockBytes);
+// Every byte of a block has exactly one row: a unit that gains a parameter
+// fails here until its row is written.
+constexpr bool covers_each_byte_once(std::span<const ParamInfo> params, int bytes)
+{
+    if (params.size() != static_cast<size_t>(bytes)) return false;
+    for (int index = 0; index < bytes; ++index) {
+        int rows = 0;
+        for (const ParamInfo& param : params)
+            if (param.index == index) ++rows;
+        if (rows != 1) return false;
+    }
+    return true;
+}
+
+static_assert(covers_each_byte_once(kPatchParams, kPatchParamBytes));
+static_assert(covers_each_byte_once(kGlobalParams, kGlobalParamCount));
 
 const ParamInfo* patch_param_at(int index)
 {
@@ -256,11 +325,12 @@ std::string params_reference_markdown()
     append_table(out, kGlobalParams);
     out += "\n### Modulation sources\n\n| name | value | what |\n|---|---|---|\n";
     for (const ParamSymbol& symbol : kModSources) {
-        const char* what = symbol.value == 0    ? "the note's velocity, 0..127"
-                           : symbol.value <= 7  ? "the channel's controller value, 0..127"
-                           : symbol.value <= 9  ? "the envelope's output"
-                           : symbol.value <= 11 ? "the LFO's output"
-                                                : "the key: (note - 48) x 2";
+        const int source = symbol.value;
+        const char* what = source == kModSourceVelocity   ? "the note's velocity, 0..127"
+                           : source < kModSourceEnvelope1 ? "the channel's controller value, 0..127"
+                           : source < kModSourceLfo1      ? "the envelope's output"
+                           : source < kModSourceKey       ? "the LFO's output"
+                                                          : "the key: (note - 48) x 2";
         out += "| `" + std::string(symbol.name) + "` | " + std::to_string(symbol.value) + " | " + what + " |\n";
     }
     return out;

@@ -9,6 +9,8 @@
 #include <span>
 #include <string>
 
+#include "synth/param_layout.h"
+
 struct ParamSymbol {
     const char* name;
     uint8_t value;
@@ -17,18 +19,14 @@ struct ParamSymbol {
 struct ParamInfo {
     const char* group;      // YAML group ("osc1"); "" for a top-level key (polyphony)
     const char* name;       // YAML key inside the group
-    uint16_t index;         // byte in the patch (0..84) or in the global block (0..21)
+    uint16_t index;         // byte in the patch (below kPatchParamBytes) or in the global block
     uint8_t fallback;       // the value a missing key takes
     std::span<const ParamSymbol> symbols;  // empty: a plain number
     const char* meaning;    // one line for the documentation
 };
 
-constexpr int kPatchParamBytes = 85;   // 59 voice, 25 channel, polyphony
-constexpr int kGlobalBlockBytes = 22;
-constexpr int kModDestinationCount = 84;  // 0..83; 84 and above do nothing
-
 // Patch parameters in YAML order: groups in the order of the patch layout
-// (the voice group also holds the phase-reset byte 58), then polyphony.
+// (the voice group also holds the phase-reset byte), then polyphony.
 std::span<const ParamInfo> patch_params();
 // Global block parameters in YAML order (the layout order).
 std::span<const ParamInfo> global_params();
@@ -44,7 +42,7 @@ const ParamSymbol* param_symbol_find(std::span<const ParamSymbol> symbols, const
 std::string param_symbol_list(std::span<const ParamSymbol> symbols);
 
 // Modulation destinations by name: "group.name" of the patch parameter with
-// that index (0..83).
+// that index (below kModDestinationCount).
 std::string mod_destination_name(uint8_t destination);
 bool mod_destination_find(const std::string& name, uint8_t& destination);
 const char* mod_source_name(uint8_t source);

@@ -8,7 +8,6 @@
 namespace {
 
 constexpr double kMicrosecondsPerMinute = 60000000.0;
-constexpr double kTempoScale = 441.0;  // the sequencer's tempo is microseconds per quarter times 441
 
 std::string meter(char side, float peak)
 {

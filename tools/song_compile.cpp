@@ -14,14 +14,13 @@
 
 namespace {
 
-constexpr int kPrograms = 128;
 constexpr uint16_t kLargestMidiDivision = 0x7FFF;
 constexpr uint16_t kNominalDivision = 480;  // written when Q is too large for a MIDI file
 
 // Every program a channel selects needs a patch of its own in SONG.yaml.
 void check_programs(const SongDescription& desc, const SongData& song, const std::string& midi_name, Warnings& warnings)
 {
-    std::array<bool, kPrograms> mapped{};
+    std::array<bool, kProgramCount> mapped{};
     for (const ProgramPatch& p : desc.programs) mapped[p.program] = true;
     for (int c = 0; c < kSongChannels; ++c) {
         const ChannelEvents& channel = song.channels[c];
@@ -43,7 +42,7 @@ void check_programs(const SongDescription& desc, const SongData& song, const std
 // program when all_programs is set.
 std::vector<uint8_t> build_bank(const SongDescription& desc, bool all_programs)
 {
-    int highest = all_programs ? kPrograms - 1 : 0;
+    int highest = all_programs ? kProgramCount - 1 : 0;
     for (const ProgramPatch& p : desc.programs) highest = std::max(highest, p.program);
     std::vector<int> program_patch(static_cast<size_t>(highest) + 1, -1);
     for (const ProgramPatch& p : desc.programs) {
@@ -220,9 +219,9 @@ std::vector<SourceFile> song_decompile(const std::vector<uint8_t>& image, const 
         if (log2_exact(g.denominator) < 0)
             cannot(name, "the time signature at tick " + std::to_string(g.tick) + " has denominator " +
                              std::to_string(g.denominator) + ", which a MIDI file cannot hold (powers of two 1..128)");
-    if (song.global_block.size() != static_cast<size_t>(kGlobalBlockBytes))
+    if (song.global_block.size() != static_cast<size_t>(kGlobalParamCount))
         cannot(name, "the global parameter block is " + std::to_string(song.global_block.size()) + " bytes, not " +
-                         std::to_string(kGlobalBlockBytes));
+                         std::to_string(kGlobalParamCount));
 
     SongYamlOutput yaml;
     yaml.midi_file = kSongMidiName;
@@ -244,7 +243,7 @@ std::vector<SourceFile> song_decompile(const std::vector<uint8_t>& image, const 
     // left out, except the lowest one, the last one (which sets the table's
     // length) and those the song selects (compile wants a patch for each).
     const size_t programs = bank.program_offsets.size();
-    if (programs > kPrograms)
+    if (programs > kProgramCount)
         cannot(name, "its patch bank's offset table has " + std::to_string(programs) +
                          " entries; SONG.yaml gives patches to programs 0..127 only");
     std::vector<bool> selected(programs, false);

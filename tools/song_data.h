@@ -9,17 +9,10 @@
 #include <cstdint>
 #include <vector>
 
-constexpr int kSongChannels = 16;
-constexpr int kSongControllers = 7;  // controllers 1..7
-constexpr uint32_t kMaxEventDelta = 0xFFFFFF;    // a time delta is 24 bits
-constexpr uint32_t kLastSongTick = 0xFFFFFFFE;   // 0xFFFFFFFF means "no event" to the scheduler
-constexpr uint32_t kMaxTempoWord = 9739154;      // us per quarter; x 441 must fit 32 bits
-constexpr uint32_t kMaxTicksPerQuarter = 429496; // Q x 10000 must fit 32 bits
-constexpr uint32_t kDefaultTempoWord = 500000;   // the scheduler's default, 120 quarters a minute
-constexpr uint8_t kDefaultNumerator = 4;
-constexpr uint8_t kDefaultDenominator = 4;
-constexpr uint8_t kDefaultSubdivision = 8;
-constexpr uint32_t kSpeechBlockLimit = 8192;     // a text block is present when 0 < size < 8192
+#include "sequencer/song_format.h"
+
+constexpr int kSongChannels = kChannelCount;
+constexpr int kSongControllers = kControllerTracks;  // controllers 1..7
 
 struct EventOrigin {
     int32_t track = -1;   // MIDI track, -1 when unknown

@@ -5,6 +5,7 @@
 
 #include "sequencer/song.h"
 #include "synth/patch.h"
+#include "synth/units/numeric.h"
 #include "tools/author_common.h"
 
 namespace {
@@ -27,8 +28,7 @@ struct ImageCursor {
     uint32_t word(const std::string& what)
     {
         need(4, what);
-        uint32_t value = 0;
-        for (int i = 0; i < 4; ++i) value |= static_cast<uint32_t>(image[at + i]) << (8 * i);
+        const uint32_t value = word_from_bytes(image + at);
         at += 4;
         return value;
     }
@@ -41,13 +41,11 @@ struct ImageCursor {
         std::vector<uint32_t> ticks(count);
         uint64_t tick = 0;
         for (uint32_t i = 0; i < count; ++i) {
-            const uint32_t delta = image[at + i] | (image[at + count + i] << 8) |
-                                   (static_cast<uint32_t>(image[at + 2 * static_cast<size_t>(count) + i]) << 16);
-            tick += delta;
+            tick += song_time_delta(image + at + i, count);
             if (tick > kLastSongTick) fail(at + i, what + ": event " + std::to_string(i) + " falls past the last tick");
             ticks[i] = static_cast<uint32_t>(tick);
         }
-        at += 3 * static_cast<size_t>(count);
+        at += kTimeColumns * static_cast<size_t>(count);
         return ticks;
     }
 
@@ -66,7 +64,7 @@ struct ImageCursor {
     std::vector<ValueEvent> value_track(const std::string& what)
     {
         const uint32_t count = word(what + " count");
-        std::vector<uint32_t> ticks = times(count, 4, what);
+        std::vector<uint32_t> ticks = times(count, kValueEventBytes, what);
         std::vector<uint8_t> values = running_column(count);
         std::vector<ValueEvent> events(count);
         for (uint32_t i = 0; i < count; ++i) events[i] = {ticks[i], values[i], {}};
@@ -86,15 +84,9 @@ struct ImageCursor {
     }
 };
 
-uint32_t le_word_at(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-
 uint32_t le_word(const std::vector<uint8_t>& bytes, size_t at)
 {
-    return le_word_at(bytes.data() + at);
+    return word_from_bytes(bytes.data() + at);
 }
 
 }  // namespace
@@ -107,12 +99,12 @@ SongData song_read_image(const uint8_t* image, size_t size, const std::string& n
     song.end_tick = in.word("the header");
     const uint32_t global_count = in.word("the header");
     {
-        std::vector<uint32_t> ticks = in.times(global_count, 10, "the global track");
+        std::vector<uint32_t> ticks = in.times(global_count, kGlobalEventBytes, "the global track");
         song.globals.resize(global_count);
         for (uint32_t i = 0; i < global_count; ++i) {
             GlobalEvent& event = song.globals[i];
             event.tick = ticks[i];
-            event.tempo = le_word_at(image + in.at + 4 * static_cast<size_t>(i));
+            event.tempo = word_from_bytes(image + in.at + 4 * static_cast<size_t>(i));
         }
         in.at += 4 * static_cast<size_t>(global_count);
         for (uint32_t i = 0; i < global_count; ++i) song.globals[i].numerator = image[in.at + i];
@@ -126,14 +118,14 @@ SongData song_read_image(const uint8_t* image, size_t size, const std::string& n
         ChannelEvents& channel = song.channels[c];
         const uint32_t notes = in.word(label + "note count");
         if (notes == 0) continue;
-        std::vector<uint32_t> ticks = in.times(notes, 5, label + "note track");
+        std::vector<uint32_t> ticks = in.times(notes, kNoteEventBytes, label + "note track");
         std::vector<uint8_t> keys = in.running_column(notes);
         std::vector<uint8_t> velocities = in.running_column(notes);
         channel.notes.resize(notes);
         for (uint32_t i = 0; i < notes; ++i) channel.notes[i] = {ticks[i], keys[i], velocities[i], {}};
         channel.programs = in.value_track(label + "program track");
         const uint32_t bends = in.word(label + "pitch-bend count");
-        ticks = in.times(bends, 5, label + "pitch-bend track");
+        ticks = in.times(bends, kBendEventBytes, label + "pitch-bend track");
         std::vector<uint8_t> first = in.running_column(bends);
         std::vector<uint8_t> second = in.running_column(bends);
         channel.bends.resize(bends);

@@ -253,7 +253,7 @@ std::vector<uint8_t> parse_patch(const Document& doc, const YAML::Node& root)
 
 std::vector<uint8_t> parse_globals(const Document& doc, const YAML::Node& root)
 {
-    std::vector<uint8_t> bytes = default_bytes(global_params(), kGlobalBlockBytes);
+    std::vector<uint8_t> bytes = default_bytes(global_params(), kGlobalParamCount);
     parse_groups(doc, root, global_params(), bytes, "", [](const YAML::Node&, const std::string&, const YAML::Node&) {
         return false;
     });
@@ -346,7 +346,7 @@ SongDescription song_yaml_read(const std::string& path, const FileReader& read, 
     SongDescription desc;
     desc.path = path;
     desc.import = midi_import_default_options();
-    desc.global_block = default_bytes(global_params(), kGlobalBlockBytes);
+    desc.global_block = default_bytes(global_params(), kGlobalParamCount);
     const std::string directory = path_directory(path);
     const Document doc{path, warnings};
     const YAML::Node root = load_yaml(text_of(read(path)), path);

@@ -2,17 +2,14 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 
-#include "synth/units/numeric.h"
+#include "sequencer/player.h"
 
 namespace {
 
-constexpr float kPcmScale = 32768.0f;  // gain 1
-constexpr int32_t kPcmLimit = 32600;
 constexpr int kChannels = 2;
 
 std::string lower_extension(const std::string& path)
@@ -26,12 +23,6 @@ std::string lower_extension(const std::string& path)
 }
 
 }  // namespace
-
-int16_t pcm16_from_float(float sample)
-{
-    const int32_t value = nearest(sample * kPcmScale);
-    return static_cast<int16_t>(std::clamp(value, -kPcmLimit, kPcmLimit));
-}
 
 bool wav_writer_open(WavWriter& writer, const std::string& path, SampleFormat format, int32_t rate,
                      std::string& error)

@@ -22,10 +22,6 @@ struct WavWriter {
     std::vector<int16_t> samples;
 };
 
-// The output stage's conversion: x 32768, nearest (ties to even), clamped to
-// -32600..32600.
-int16_t pcm16_from_float(float sample);
-
 bool wav_writer_open(WavWriter& writer, const std::string& path, SampleFormat format, int32_t rate,
                      std::string& error);
 bool wav_writer_write(WavWriter& writer, const float* frames, size_t count, std::string& error);

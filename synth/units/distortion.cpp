@@ -84,35 +84,41 @@ void distortion_reset(DistortionUnit& unit)
 
 void distortion_setup(DistortionUnit& unit, const float* p, const RateConstants& rates)
 {
-    unit.mode = nearest(p[0]);
+    unit.mode = nearest(p[DistortionParam::kMode]);
     // 0.25 at 0, 1 at 32, 64 at 128.
-    unit.drive = pow2((p[1] - 32.0f) * 0.0625f);
+    unit.drive = pow2((p[DistortionParam::kDrive] - 32.0f) * 0.0625f);
     const float drive = unit.drive;
+    const float a = p[DistortionParam::kA];
+    const float b = p[DistortionParam::kB];
     switch (unit.mode) {
         case kDistortionOverdrive:
-            unit.output_gain = (p[2] / 128.0f) / static_cast<float>(std::atan(static_cast<double>(drive)));
-            unit.bias = (drive * (p[3] - 64.0f)) / 64.0f;
+            unit.output_gain = (a / 128.0f) / static_cast<float>(std::atan(static_cast<double>(drive)));
+            unit.bias = (drive * (b - 64.0f)) / 64.0f;
             break;
         case kDistortionClip:
-            unit.output_gain = p[2] / 128.0f;
-            unit.bias = (drive * (p[3] - 64.0f)) / 64.0f;
+            unit.output_gain = a / 128.0f;
+            unit.bias = (drive * (b - 64.0f)) / 64.0f;
             break;
         case kDistortionBitCrusher:
-            unit.crush_step = nearest((256.0f * p[2]) + 1.0f);
-            unit.crush_scale = (drive * 32768.0f) / ((256.0f * p[2]) + 1.0f);
+            unit.crush_step = nearest((256.0f * a) + 1.0f);
+            unit.crush_scale = (drive * 32768.0f) / ((256.0f * a) + 1.0f);
             // Shifted as unsigned: a wild parameter cannot overflow.
-            unit.crush_mask = static_cast<int32_t>(static_cast<uint32_t>(nearest(p[3])) << 9);
+            unit.crush_mask = static_cast<int32_t>(static_cast<uint32_t>(nearest(b)) << 9);
             break;
         case kDistortionRateReducer:
             // Doubled as unsigned: 128 gives 2^31 read unsigned, doubled to 0 (hold forever).
-            unit.hold_step = 2u * static_cast<uint32_t>(nearest(pow2_span10(p[2] / 128.0f) * kPhaseScale));
+            unit.hold_step = 2u * static_cast<uint32_t>(nearest(pow2_span10(a / 128.0f) * kPhaseScale));
             break;
         case kDistortionLowPass:
         case kDistortionBandPass:
         case kDistortionHighPass:
         case kDistortionNotch:
         case kDistortionAllPass: {
-            const float slice[3] = {static_cast<float>(unit.mode - 4), p[2], p[3]};
+            // The filter modes run the filter unit, its responses in the same order.
+            float slice[FilterParam::kCount];
+            slice[FilterParam::kMode] = static_cast<float>((unit.mode - kDistortionLowPass) + kFilterLowPass);
+            slice[FilterParam::kCutoff] = a;
+            slice[FilterParam::kResonance] = b;
             filter_setup(unit.filter_a, slice, rates);
             filter_setup(unit.filter_b, slice, rates);
             break;

@@ -21,6 +21,15 @@ enum DistortionMode : int32_t {
     kDistortionAllPass = 9,  // high + band + low
 };
 
+// A distortion unit's parameters, in the order of its slice of the patch.
+struct DistortionParam {
+    static constexpr int32_t kMode = 0;   // DistortionMode
+    static constexpr int32_t kDrive = 1;  // input gain 2^((value - 32)/16)
+    static constexpr int32_t kA = 2;      // output level, coarseness, hold rate or cut-off, by mode
+    static constexpr int32_t kB = 3;      // bias, flipped bits or resonance, by mode
+    static constexpr int32_t kCount = 4;
+};
+
 struct DistortionUnit {
     int32_t mode;
     float drive;          // input gain (modes 1..3)
@@ -38,7 +47,7 @@ struct DistortionUnit {
 };
 
 void distortion_reset(DistortionUnit& unit);
-// p[0..3]: mode, drive, parameter A, parameter B.
+// p: a DistortionParam slice on the 0..128 scale.
 void distortion_setup(DistortionUnit& unit, const float* p, const RateConstants& rates);
 // n >= 1 samples; in and out may be the same buffer.
 void distortion_render_mono(DistortionUnit& unit, const float* in, float* out, int32_t n);

@@ -54,14 +54,14 @@ void envelope_reset(EnvelopeState& env)
 void envelope_setup(EnvelopeState& env, const float* p)
 {
     // Attack: 128 per tick at 0 down to 1/32 per tick (4096 ticks) at 128.
-    env.attack_step = pow2(7.0f - (0.09375f * p[0]));
+    env.attack_step = pow2(7.0f - (0.09375f * p[EnvelopeParam::kAttack]));
     // Decay and release: 1 - 2^(-11 p/128), from 0 (instant) to 1 - 2^-11.
-    env.decay_factor = 1.0f - pow2_span11(1.0f - (p[1] / 128.0f));
-    env.sustain_level = p[2];
+    env.decay_factor = 1.0f - pow2_span11(1.0f - (p[EnvelopeParam::kDecay] / 128.0f));
+    env.sustain_level = p[EnvelopeParam::kSustain];
     // Sustain slope: 64 is flat, above rises, below sinks.
-    env.sustain_factor = pow2((p[3] - 64.0f) * kSustainSlopePerStep);
-    env.release_factor = 1.0f - pow2_span11(1.0f - (p[4] / 128.0f));
-    env.gain = p[5] / 128.0f;
+    env.sustain_factor = pow2((p[EnvelopeParam::kSlope] - 64.0f) * kSustainSlopePerStep);
+    env.release_factor = 1.0f - pow2_span11(1.0f - (p[EnvelopeParam::kRelease] / 128.0f));
+    env.gain = p[EnvelopeParam::kGain] / 128.0f;
 }
 
 void envelope_tick(EnvelopeState& env, int32_t gate)

@@ -55,10 +55,10 @@ void filter_reset(FilterState& filter)
 
 void filter_setup(FilterState& filter, const float* p, const RateConstants& rates)
 {
-    filter.mode = nearest(p[0]);
+    filter.mode = nearest(p[FilterParam::kMode]);
     // 2^-10 at 0 to 1 at 128 (at 44100 Hz).
-    filter.cutoff = pow2_span10(p[1] / 128.0f) * rates.rate_ratio;
-    filter.damping = 1.0f - (p[2] / 128.0f);
+    filter.cutoff = pow2_span10(p[FilterParam::kCutoff] / 128.0f) * rates.rate_ratio;
+    filter.damping = 1.0f - (p[FilterParam::kResonance] / 128.0f);
 }
 
 void filter_render(FilterState& filter, const float* in, float* out, int32_t n)

@@ -16,6 +16,14 @@ enum FilterMode : int32_t {
     kFilterAll = 5,    // high + band + low
 };
 
+// A filter's parameters, in the order of its slice of the patch.
+struct FilterParam {
+    static constexpr int32_t kMode = 0;       // FilterMode
+    static constexpr int32_t kCutoff = 1;     // 2^(10 value/128 - 10) at 44100 Hz
+    static constexpr int32_t kResonance = 2;  // damping 1 - value/128
+    static constexpr int32_t kCount = 3;
+};
+
 struct FilterState {
     int32_t mode;
     float cutoff;   // frequency coefficient f
@@ -27,7 +35,7 @@ struct FilterState {
 
 // States 0, stride 1; mode and coefficients kept.
 void filter_reset(FilterState& filter);
-// p[0..2]: mode, cut-off, resonance.
+// p: a FilterParam slice on the 0..128 scale.
 void filter_setup(FilterState& filter, const float* p, const RateConstants& rates);
 // n >= 1 samples; in and out advance by the stride and may be the same buffer.
 void filter_render(FilterState& filter, const float* in, float* out, int32_t n);

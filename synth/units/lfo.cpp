@@ -8,12 +8,6 @@ constexpr float kRateScale = 1073741824.0f;   // 2^30: the fastest rate, a cycle
 constexpr float kPhaseScale = 2147483648.0f;  // 2^31
 constexpr uint32_t kPhaseEnd = 0xFFFFFFFFu;   // where a one-shot LFO stops
 
-enum LfoPolarity : int32_t {
-    kLfoPositive = 0,
-    kLfoNegative = 1,
-    kLfoBipolar = 2,
-};
-
 // The waveform value in [0, 1) at the current phase.
 float waveform_value(LfoState& lfo)
 {
@@ -51,14 +45,14 @@ void lfo_reset(LfoState& lfo, uint32_t random)
 
 void lfo_setup(LfoState& lfo, const float* p)
 {
-    lfo.waveform = nearest(p[0]);
-    lfo.key_sync = nearest(p[1]);
-    lfo.one_shot = nearest(p[2]);
+    lfo.waveform = nearest(p[LfoParam::kWaveform]);
+    lfo.key_sync = nearest(p[LfoParam::kKeySync]);
+    lfo.one_shot = nearest(p[LfoParam::kOneShot]);
     // 2^20 per tick (4096 ticks a cycle) at 0 to 2^30 (4 ticks) at 128.
-    lfo.rate = static_cast<uint32_t>(nearest(pow2_span10(p[3] / 128.0f) * kRateScale));
-    lfo.start_phase = 2u * static_cast<uint32_t>(nearest((p[4] / 128.0f) * kPhaseScale));
-    const float amount = p[6];
-    switch (nearest(p[5])) {
+    lfo.rate = static_cast<uint32_t>(nearest(pow2_span10(p[LfoParam::kRate] / 128.0f) * kRateScale));
+    lfo.start_phase = 2u * static_cast<uint32_t>(nearest((p[LfoParam::kStartPhase] / 128.0f) * kPhaseScale));
+    const float amount = p[LfoParam::kAmount];
+    switch (nearest(p[LfoParam::kPolarity])) {
         case kLfoNegative:
             lfo.amplitude = -amount;
             lfo.offset = 0.0f;

@@ -62,6 +62,14 @@ float fast_sine(float x);
 // Rational arctangent curve; does not saturate above 2 but folds back to 0.
 float atan_shaper(float v);
 
+// The little-endian 32-bit word at p, the form of every word in a patch bank
+// and a song image.
+inline uint32_t word_from_bytes(const uint8_t* p)
+{
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
+}
+
 // state * 196314165 + 907633515, modulo 2^32.
 inline uint32_t random_step(uint32_t state)
 {

@@ -217,14 +217,14 @@ void oscillator_reset(OscillatorState& osc, uint32_t noise_seed)
 
 void oscillator_setup(OscillatorState& osc, const float* p, const RateConstants& rates)
 {
-    osc.mode = nearest(p[0]);
-    osc.ring = nearest(p[1]);
-    osc.pitch_offset = (p[2] - 64.0f) + ((p[3] - 64.0f) / 128.0f);
-    const float k = p[4] / 128.0f;
+    osc.mode = nearest(p[OscillatorParam::kMode]);
+    osc.ring = nearest(p[OscillatorParam::kRing]);
+    osc.pitch_offset = (p[OscillatorParam::kTranspose] - 64.0f) + ((p[OscillatorParam::kDetune] - 64.0f) / 128.0f);
+    const float k = p[OscillatorParam::kColour] / 128.0f;
     // Doubling in unsigned arithmetic: k = 1 gives 2^31 read unsigned, doubled to 0.
     osc.threshold = 2u * static_cast<uint32_t>(nearest(k * kPhaseScale));
     osc.noise_damping = 1.0f - static_cast<float>(std::sqrt(static_cast<double>(k)));
-    osc.gain = p[5] / 128.0f;
+    osc.gain = p[OscillatorParam::kGain] / 128.0f;
     oscillator_update_pitch(osc, rates);
 }
 

@@ -18,6 +18,17 @@ enum OscillatorMode : int32_t {
     kOscillatorPhaseMod = 5,
 };
 
+// An oscillator's parameters, in the order of its slice of the patch.
+struct OscillatorParam {
+    static constexpr int32_t kMode = 0;       // OscillatorMode
+    static constexpr int32_t kRing = 1;       // 1: multiply instead of add
+    static constexpr int32_t kTranspose = 2;  // semitones + 64
+    static constexpr int32_t kDetune = 3;     // (value - 64) / 128 semitones
+    static constexpr int32_t kColour = 4;     // ramp peak, pulse width, noise damping
+    static constexpr int32_t kGain = 5;       // value / 128
+    static constexpr int32_t kCount = 6;
+};
+
 struct OscillatorState {
     int32_t mode;           // only the low 3 bits are used
     int32_t ring;           // bit 0: multiply into the buffer instead of adding
@@ -27,7 +38,7 @@ struct OscillatorState {
     float noise_cutoff;     // noise filter frequency coefficient
     float noise_damping;    // noise filter damping
     uint32_t noise_seed;
-    float gain;             // p[5] / 128
+    float gain;  // 0..1
     float noise_low;
     float noise_band;
     float note;             // voice note + voice transpose (semitones)
@@ -36,7 +47,7 @@ struct OscillatorState {
 
 // Phase and noise states to 0; the noise generator starts from noise_seed.
 void oscillator_reset(OscillatorState& osc, uint32_t noise_seed);
-// p[0..5]: mode, ring, transpose, detune, colour, gain on the 0..128 scale.
+// p: an OscillatorParam slice on the 0..128 scale.
 void oscillator_setup(OscillatorState& osc, const float* p, const RateConstants& rates);
 // Recomputes the phase step and noise cut-off from note and pitch offset.
 void oscillator_update_pitch(OscillatorState& osc, const RateConstants& rates);

@@ -150,15 +150,15 @@ void add_oscillator_scenes(std::vector<Scene>& scenes)
                                                      {"phase_mod", kOscillatorPhaseMod}};
     for (const auto& [name, mode] : modes) {
         // Three of a kind at different colours, transposes and detunes.
-        PatchBuilder plain = voice_with({.mode = mode, .color = 0, .gain = 60});
-        plain.oscillator(1, {.mode = mode, .transpose = 76, .detune = 70, .color = 64, .gain = 40})
-            .oscillator(2, {.mode = mode, .transpose = 52, .detune = 50, .color = 127, .gain = 40});
+        PatchBuilder plain = voice_with({.mode = mode, .colour = 0, .gain = 60});
+        plain.oscillator(1, {.mode = mode, .transpose = 76, .detune = 70, .colour = 64, .gain = 40})
+            .oscillator(2, {.mode = mode, .transpose = 52, .detune = 50, .colour = 127, .gain = 40});
         scenes.push_back({std::string("oscillator_") + name, 2.0, one_channel(plain, phrase(kMelody))});
 
         // Multiplied into a saw (ring), then pushing a phase-modulated sine.
-        PatchBuilder ring = voice_with({.mode = kOscillatorRamp, .color = 20, .gain = 90});
-        ring.oscillator(1, {.mode = mode, .ring = 1, .transpose = 71, .color = 90, .gain = 128})
-            .oscillator(2, {.mode = kOscillatorPhaseMod, .transpose = 64, .detune = 66, .color = 30, .gain = 100});
+        PatchBuilder ring = voice_with({.mode = kOscillatorRamp, .colour = 20, .gain = 90});
+        ring.oscillator(1, {.mode = mode, .ring = 1, .transpose = 71, .colour = 90, .gain = 128})
+            .oscillator(2, {.mode = kOscillatorPhaseMod, .transpose = 64, .detune = 66, .colour = 30, .gain = 100});
         scenes.push_back({std::string("oscillator_") + name + "_ring_into_phase_mod", 2.0,
                           one_channel(ring, phrase(kMelody))});
     }
@@ -167,10 +167,10 @@ void add_oscillator_scenes(std::vector<Scene>& scenes)
 // A bright saw and noise with filter 1's cut-off swept by envelope 2.
 PatchBuilder filter_source()
 {
-    return voice_with({.mode = kOscillatorRamp, .color = 10, .gain = 70})
-        .oscillator(1, {.mode = kOscillatorNoise, .color = 40, .gain = 20})
+    return voice_with({.mode = kOscillatorRamp, .colour = 10, .gain = 70})
+        .oscillator(1, {.mode = kOscillatorNoise, .colour = 40, .gain = 20})
         .envelope(1, {.attack = 10, .decay = 70, .sustain = 20, .release = 40, .gain = 100})
-        .modulate(kModSourceEnvelope2, 100, kVoiceFilter1 + 1);
+        .modulate(kModSourceEnvelope2, 100, kVoiceFilter1 + FilterParam::kCutoff);
 }
 
 void add_filter_scenes(std::vector<Scene>& scenes)
@@ -214,10 +214,10 @@ void add_distortion_scenes(std::vector<Scene>& scenes)
         {"peak", {.mode = kDistortionAllPass, .drive = 40, .a = 85, .b = 70}},
     };
     for (const auto& [name, slice] : modes) {
-        PatchBuilder mono = voice_with({.mode = kOscillatorRamp, .color = 30, .gain = 90}).distortion(slice);
+        PatchBuilder mono = voice_with({.mode = kOscillatorRamp, .colour = 30, .gain = 90}).distortion(slice);
         scenes.push_back({std::string("distortion_mono_") + name, 1.5, one_channel(mono, phrase({48, 60, 67}))});
         // Stereo: a voice panned left and a voice panned right share the channel's unit.
-        PatchBuilder stereo = voice_with({.mode = kOscillatorPulse, .color = 40, .gain = 90})
+        PatchBuilder stereo = voice_with({.mode = kOscillatorPulse, .colour = 40, .gain = 90})
                                   .channel_distortion(slice)
                                   .modulate(kModSourceKey, 100, kVoicePan);
         scenes.push_back({std::string("distortion_stereo_") + name, 1.5,
@@ -229,16 +229,15 @@ void add_envelope_scenes(std::vector<Scene>& scenes)
 {
     // Slow attack, sinking sustain, long release; envelope 2 on the pitch and
     // the level of oscillator 2; notes that re-use voices mid-release.
-    PatchBuilder patch = PatchBuilder()
-                             .oscillator(0, {.mode = kOscillatorPulse, .color = 50, .gain = 70})
-                             .oscillator(1, {.mode = kOscillatorSine, .transpose = 76, .gain = 60})
-                             .envelope(0, {.attack = 40, .decay = 50, .sustain = 80, .slope = 40, .release = 60,
-                                           .gain = 110})
-                             .envelope(1, {.attack = 0, .decay = 30, .sustain = 40, .slope = 90, .release = 20,
-                                           .gain = 128})
-                             .modulate(kModSourceEnvelope2, 90, kVoiceOscillator2 + 3)
-                             .modulate(kModSourceEnvelope2, 110, kVoiceOscillator2 + 5)
-                             .polyphony(2);
+    PatchBuilder patch =
+        PatchBuilder()
+            .oscillator(0, {.mode = kOscillatorPulse, .colour = 50, .gain = 70})
+            .oscillator(1, {.mode = kOscillatorSine, .transpose = 76, .gain = 60})
+            .envelope(0, {.attack = 40, .decay = 50, .sustain = 80, .slope = 40, .release = 60, .gain = 110})
+            .envelope(1, {.attack = 0, .decay = 30, .sustain = 40, .slope = 90, .release = 20, .gain = 128})
+            .modulate(kModSourceEnvelope2, 90, kVoiceOscillator2 + OscillatorParam::kDetune)
+            .modulate(kModSourceEnvelope2, 110, kVoiceOscillator2 + OscillatorParam::kGain)
+            .polyphony(2);
     std::vector<NoteEvent> notes = {{0, 60, 120},   {200, 60, 0},  {230, 64, 60}, {260, 67, 127},
                                     {300, 64, 0},   {420, 67, 0},  {440, 72, 90}, {445, 72, 0},
                                     {460, 55, 100}, {700, 55, 0}};
@@ -256,14 +255,18 @@ void add_lfo_scenes(std::vector<Scene>& scenes)
     for (const auto& [wave_name, wave] : waves) {
         for (const auto& [polarity_name, polarity] : polarities) {
             // LFO 1 free-running on the pitch; LFO 2 key-synced, one-shot on the cut-off.
-            PatchBuilder patch =
-                voice_with({.mode = kOscillatorRamp, .color = 10, .gain = 90})
-                    .filter(0, {.mode = kFilterLowPass, .cutoff = 70, .resonance = 50})
-                    .lfo(0, {.waveform = wave, .rate = 100, .polarity = polarity, .amount = 40})
-                    .lfo(1, {.waveform = wave, .key_sync = 1, .one_shot = 1, .rate = 90, .start_phase = 32,
-                             .polarity = polarity, .amount = 90})
-                    .modulate(kModSourceLfo1, 127, kVoiceOscillator1 + 3)
-                    .modulate(kModSourceLfo2, 120, kVoiceFilter1 + 1);
+            PatchBuilder patch = voice_with({.mode = kOscillatorRamp, .colour = 10, .gain = 90})
+                                     .filter(0, {.mode = kFilterLowPass, .cutoff = 70, .resonance = 50})
+                                     .lfo(0, {.waveform = wave, .rate = 100, .polarity = polarity, .amount = 40})
+                                     .lfo(1, {.waveform = wave,
+                                              .key_sync = 1,
+                                              .one_shot = 1,
+                                              .rate = 90,
+                                              .start_phase = 32,
+                                              .polarity = polarity,
+                                              .amount = 90})
+                                     .modulate(kModSourceLfo1, 127, kVoiceOscillator1 + OscillatorParam::kDetune)
+                                     .modulate(kModSourceLfo2, 120, kVoiceFilter1 + FilterParam::kCutoff);
             scenes.push_back({std::string("lfo_") + wave_name + "_" + polarity_name, 1.5,
                               one_channel(patch, phrase({52, 64, 71}))});
         }
@@ -273,7 +276,7 @@ void add_lfo_scenes(std::vector<Scene>& scenes)
 void add_modulation_scene(std::vector<Scene>& scenes)
 {
     // Every source onto voice and channel destinations, controllers moving.
-    PatchBuilder patch = voice_with({.mode = kOscillatorPulse, .color = 64, .gain = 80})
+    PatchBuilder patch = voice_with({.mode = kOscillatorPulse, .colour = 64, .gain = 80})
                              .oscillator(1, {.mode = kOscillatorRamp, .transpose = 64, .detune = 64, .gain = 50})
                              .filter(0, {.mode = kFilterLowPass, .cutoff = 60, .resonance = 40})
                              .envelope(1, {.attack = 20, .decay = 40, .sustain = 60, .release = 30})
@@ -281,22 +284,22 @@ void add_modulation_scene(std::vector<Scene>& scenes)
                              .lfo(1, {.waveform = kLfoSampleHold, .rate = 110, .polarity = 0, .amount = 50})
                              .volume(40)
                              .reverb_send(0)
-                             .modulate(kModSourceVelocity, 100, kVoiceEnvelope1 + 5)
-                             .modulate(kModSourceController1, 90, kVoiceLfo1 + 6)
-                             .modulate(kModSourceController1 + 1, 40, kVoiceFilter1 + 1)
+                             .modulate(kModSourceVelocity, 100, kVoiceEnvelope1 + EnvelopeParam::kGain)
+                             .modulate(kModSourceController1, 90, kVoiceLfo1 + LfoParam::kAmount)
+                             .modulate(kModSourceController1 + 1, 40, kVoiceFilter1 + FilterParam::kCutoff)
                              .modulate(kModSourceController1 + 2, 100, kVoicePan)
-                             .modulate(kModSourceController1 + 3, 80, kVoiceOscillator1 + 4)
+                             .modulate(kModSourceController1 + 3, 80, kVoiceOscillator1 + OscillatorParam::kColour)
                              .modulate(kModSourceController1 + 4, 70, kModDestChannelFirst + kChannelShelf)
                              .modulate(kModSourceController1 + 5, 90, kModDestChannelFirst + kChannelReverbSend)
                              .modulate(kModSourceController1 + 6, 127, kModDestChannelFirst + kChannelVolume)
                              .modulate(kModSourceVelocity, 127, kModDestChannelFirst + kChannelDelaySend)
-                             .modulate(kModSourceEnvelope1, 80, kVoiceOscillator2 + 5)
-                             .modulate(kModSourceEnvelope2, 30, kVoiceFilter1 + 1)
-                             .modulate(kModSourceLfo1, 110, kVoiceOscillator2 + 3)
-                             .modulate(kModSourceLfo2, 90, kVoiceFilter1 + 2)
-                             .modulate(kModSourceKey, 80, kVoiceFilter1 + 1)
-                             .modulate(kModSourceKey + 5, 60, kVoiceOscillator1 + 4)
-                             .modulate(kModSourceLfo1, 70, 84)
+                             .modulate(kModSourceEnvelope1, 80, kVoiceOscillator2 + OscillatorParam::kGain)
+                             .modulate(kModSourceEnvelope2, 30, kVoiceFilter1 + FilterParam::kCutoff)
+                             .modulate(kModSourceLfo1, 110, kVoiceOscillator2 + OscillatorParam::kDetune)
+                             .modulate(kModSourceLfo2, 90, kVoiceFilter1 + FilterParam::kResonance)
+                             .modulate(kModSourceKey, 80, kVoiceFilter1 + FilterParam::kCutoff)
+                             .modulate(kModSourceKey + 5, 60, kVoiceOscillator1 + OscillatorParam::kColour)
+                             .modulate(kModSourceLfo1, 70, kModDestinationCount)  // changes nothing
                              .modulate(kModSourceEnvelope1, 100, kModDestChannelFirst + kChannelVolume);
     SongPlan plan = one_channel(patch, phrase({40, 52, 59, 64, 76, 83}, 90),
                                 GlobalsBuilder().reverb({.decay = 60, .damping = 30, .low_cut = 10, .input = 90}));
@@ -310,13 +313,13 @@ void add_modulation_scene(std::vector<Scene>& scenes)
 
 PatchBuilder chain_patch(uint8_t order)
 {
-    return voice_with({.mode = kOscillatorRamp, .color = 0, .gain = 80})
+    return voice_with({.mode = kOscillatorRamp, .colour = 0, .gain = 80})
         .pan(30)
         .shelf(90)
         .effect_order(order)
         .channel_distortion({.mode = kDistortionOverdrive, .drive = 60, .a = 90, .b = 70})
-        .channel_delay({.dry_wet = 96, .feedback = 90, .left = 20, .right = 31, .rate = 40, .depth = 30,
-                        .stereo_phase = 100});
+        .channel_delay(
+            {.mix = 96, .feedback = 90, .left = 20, .right = 31, .rate = 40, .depth = 30, .stereo_phase = 100});
 }
 
 void add_channel_scenes(std::vector<Scene>& scenes)
@@ -334,13 +337,13 @@ void add_channel_scenes(std::vector<Scene>& scenes)
                           .release = 80}},
     };
     for (const auto& [name, slice] : settings) {
-        PatchBuilder channel = voice_with({.mode = kOscillatorPulse, .color = 30, .gain = 128})
+        PatchBuilder channel = voice_with({.mode = kOscillatorPulse, .colour = 30, .gain = 128})
                                    .modulate(kModSourceKey, 120, kVoicePan)
                                    .channel_dynamics(slice);
         scenes.push_back({std::string("channel_dynamics_") + name, 2.0,
                           one_channel(channel, phrase({36, 84, 60, 48}, 127))});
-        PatchBuilder loud = voice_with({.mode = kOscillatorRamp, .color = 60, .gain = 128})
-                                .modulate(kModSourceKey, 120, kVoicePan);
+        PatchBuilder loud =
+            voice_with({.mode = kOscillatorRamp, .colour = 60, .gain = 128}).modulate(kModSourceKey, 120, kVoicePan);
         scenes.push_back({std::string("master_dynamics_") + name, 2.0,
                           one_channel(loud, phrase({36, 84, 60, 48}, 127), GlobalsBuilder().dynamics(slice))});
     }
@@ -348,7 +351,7 @@ void add_channel_scenes(std::vector<Scene>& scenes)
 
 void add_master_scenes(std::vector<Scene>& scenes)
 {
-    PatchBuilder sent = voice_with({.mode = kOscillatorPulse, .color = 50, .gain = 80})
+    PatchBuilder sent = voice_with({.mode = kOscillatorPulse, .colour = 50, .gain = 80})
                             .envelope(0, {.decay = 40, .sustain = 0, .release = 10})
                             .reverb_send(110)
                             .delay_send(100);
@@ -360,13 +363,14 @@ void add_master_scenes(std::vector<Scene>& scenes)
                                   GlobalsBuilder().reverb({.decay = 0, .damping = 10, .low_cut = 0, .input = 128}))});
     scenes.push_back(
         {"global_delay", 3.0,
-         one_channel(sent.reverb_send(0).delay_send(110), phrase({60, 67, 72}),
-                     GlobalsBuilder().delay({.dry_wet = 110, .feedback = 100, .left = 12, .right = 19, .rate = 30,
-                                             .depth = 20, .stereo_phase = 0}))});
+         one_channel(
+             sent.reverb_send(0).delay_send(110), phrase({60, 67, 72}),
+             GlobalsBuilder().delay(
+                 {.mix = 110, .feedback = 100, .left = 12, .right = 19, .rate = 30, .depth = 20, .stereo_phase = 0}))});
     for (uint8_t low : {0, 40}) {
         for (uint8_t high : {127, 60}) {
             scenes.push_back({"master_cut_low_" + std::to_string(low) + "_high_" + std::to_string(high), 1.5,
-                              one_channel(voice_with({.mode = kOscillatorRamp, .color = 0, .gain = 100}),
+                              one_channel(voice_with({.mode = kOscillatorRamp, .colour = 0, .gain = 100}),
                                           phrase({36, 72}), GlobalsBuilder().low_cut(low).high_cut(high))});
         }
     }
@@ -378,7 +382,7 @@ void add_speech_scene(std::vector<Scene>& scenes)
     // marker after digits, unmatched characters, a trailing pause. Text 1 is
     // spoken without holds; controller 4 picks texts and the speed,
     // controller 5 the formant scale.
-    SongPlan plan = one_channel(voice_with({.mode = kOscillatorRamp, .color = 20, .gain = 100}), {});
+    SongPlan plan = one_channel(voice_with({.mode = kOscillatorRamp, .colour = 20, .gain = 100}), {});
     plan.texts = {"!hEH_ !lOW_ !th2ng_ w3ER-LD 4!x_ !DHzhCH IAeaUA_ 3", "sil sh ay oy aw ow 12s ll wh el rx q j 2"};
     std::vector<NoteEvent>& notes = plan.channels[kSpeechChannel].notes;
     uint32_t tick = 0;
@@ -399,9 +403,9 @@ void add_sequencing_scenes(std::vector<Scene>& scenes)
 {
     // Tempo changes, a program change between two patches, and a note off
     // after a tempo change.
-    SongPlan tempos = one_channel(voice_with({.mode = kOscillatorPulse, .color = 64, .gain = 80}), {});
+    SongPlan tempos = one_channel(voice_with({.mode = kOscillatorPulse, .colour = 64, .gain = 80}), {});
     tempos.patch_bank = BankBuilder()
-                            .add(voice_with({.mode = kOscillatorPulse, .color = 64, .gain = 80}))
+                            .add(voice_with({.mode = kOscillatorPulse, .colour = 64, .gain = 80}))
                             .add(voice_with({.mode = kOscillatorSine, .gain = 110}))
                             .bytes();
     tempos.tempos = {{0, 500000}, {256, 300000, 3, 4, 8}, {512, 900000, 6, 8, 4}, {640, 250000}};
@@ -416,7 +420,7 @@ void add_sequencing_scenes(std::vector<Scene>& scenes)
     // voices are stolen under the polyphony limits.
     SongPlan crowd;
     crowd.patch_bank = BankBuilder()
-                           .add(voice_with({.mode = kOscillatorRamp, .color = 40, .gain = 40}).polyphony(6))
+                           .add(voice_with({.mode = kOscillatorRamp, .colour = 40, .gain = 40}).polyphony(6))
                            .add(voice_with({.mode = kOscillatorSine, .gain = 50}).polyphony(16))
                            .bytes();
     const auto quiet = GlobalsBuilder().bytes();

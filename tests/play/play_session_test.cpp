@@ -72,7 +72,7 @@ std::vector<int16_t> straight_render(const std::vector<uint8_t>& image, uint64_t
         play_track_render(*track, floats.data() + 2 * done, static_cast<uint32_t>(std::min<uint64_t>(kStepFrames, frames - done)));
     }
     std::vector<int16_t> samples(floats.size());
-    for (size_t i = 0; i < floats.size(); ++i) samples[i] = convert_to_pcm16(floats[i], kPcmFullScale);
+    for (size_t i = 0; i < floats.size(); ++i) samples[i] = pcm16_from_float(floats[i]);
     return samples;
 }
 

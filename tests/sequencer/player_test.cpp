@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 
 #include "tests/sequencer/sequencer_test_support.h"
 
@@ -32,7 +33,8 @@ std::vector<uint8_t> seedless_bank()
     BankBuilder bank;
     for (uint8_t mode : {1, 2, 3, 1}) {
         PatchBuilder patch = basic_patch();
-        patch.oscillator(0, {.mode = mode, .color = 40, .gain = 90}).envelope(0, {.decay = 40, .sustain = 90, .release = 50});
+        patch.oscillator(0, {.mode = mode, .colour = 40, .gain = 90})
+            .envelope(0, {.decay = 40, .sustain = 90, .release = 50});
         bank.add(patch);
     }
     return bank.bytes();
@@ -269,4 +271,25 @@ TEST(Player, ASongThatDoesNotLoadIsNeverPlayed)
     Frames frames(2 * 1000, 1.0f);
     player_render(player.get(), frames.data(), 1000);
     EXPECT_TRUE(silent(frames));
+}
+
+TEST(Pcm16, RoundsToNearestEvenClampsTo32600AndGivesTheNegativeLimitForNanOrBeyond32Bits)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    for (const auto& [sample, pcm] : {std::pair{1.0f, 32600},
+                                      {-1.0f, -32600},
+                                      {0.5f, 16384},
+                                      {32600.4f / 32768.0f, 32600},
+                                      {-32599.0f / 32768.0f, -32599},
+                                      {0.5f / 32768.0f, 0},
+                                      {1.5f / 32768.0f, 2},
+                                      {-2.5f / 32768.0f, -2},
+                                      {60000.0f, 32600},  // inside the 32-bit range
+                                      {nan, -32600},
+                                      {1.0e10f, -32600},
+                                      {65536.0f, -32600} /* exactly 2^31 */,
+                                      {inf, -32600},
+                                      {-1.0e10f, -32600}})
+        EXPECT_EQ(pcm16_from_float(sample), pcm) << sample;
+    EXPECT_EQ(pcm16_from_float(0.5f, kPcmFullScale / 2), 8192);  // gain 0.5
 }

@@ -93,14 +93,6 @@ SoundFile read_sound(const fs::path& path)
 
 }  // namespace
 
-TEST(Pcm16, ConvertsAsTheOutputStageDoes)
-{
-    // Ties go to even; out of the integer range reads as the most negative.
-    for (const auto& [sample, pcm] : {std::pair{0.5f, 16384}, {1.0f, 32600}, {-1.0f, -32600}, {1.5f / 32768.0f, 2},
-                                      {2.5f / 32768.0f, 2}, {1e10f, -32600}})
-        EXPECT_EQ(pcm16_from_float(sample), pcm) << sample;
-}
-
 TEST_F(ToolTest, RenderWritesTheSameSamplesThePlayerMakesToWavFlacOrStandardOutput)
 {
     const auto image = build_song_image(busy_song(1));

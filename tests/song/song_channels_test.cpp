@@ -31,7 +31,7 @@ void check_voice(VoiceLog& log, uint32_t tick, const uint8_t* stream, size_t len
 {
     const SpeechState& speech = engine.speech.state;
     uint8_t status = 0;
-    for (size_t i = 0; i < length && stream[i] != 0xFD;) {
+    for (size_t i = 0; i < length && stream[i] != kStreamEnd;) {
         if (stream[i] & 0x80) status = stream[i++];
         const int kind = status & 0xF0;
         if ((status & 0x0F) == kSpeechChannel && (kind == 0x80 || kind == 0x90)) {

@@ -10,6 +10,8 @@
 
 #include "sequencer/song.h"
 #include "synth/constants.h"
+#include "synth/param_layout.h"
+#include "synth/voice.h"
 #include "tests/song/song_test_support.h"
 #include "tools/song_compile.h"
 #include "tools/song_reader.h"
@@ -108,24 +110,38 @@ TEST(EmbeddedSong, ItsPatchesUseEveryOscillatorModeFilterRoutingModulationSource
     const SongData song = song_read_image(image.data(), image.size(), "embedded song");
     std::set<int> modes, routings, sources;
     bool ring = false, shelf = false, dynamics = false, distortion = false, chorus = false, delay = false;
-    for (const std::vector<uint8_t>& p : selected_patches(song)) {
-        for (int osc : {2, 8, 14}) {
-            if (p[osc] != 0) modes.insert(p[osc]);
-            ring = ring || (p[osc] != 0 && p[osc + 1] != 0);
+    for (const std::vector<uint8_t>& patch : selected_patches(song)) {
+        const uint8_t* voice = patch.data() + kPatchVoiceOffset;
+        const uint8_t* channel = patch.data() + kPatchChannelOffset;
+        for (int osc : {kVoiceOscillator1, kVoiceOscillator2, kVoiceOscillator3}) {
+            const uint8_t mode = voice[osc + OscillatorParam::kMode];
+            if (mode != kOscillatorSilent) modes.insert(mode);
+            ring = ring || (mode != kOscillatorSilent && voice[osc + OscillatorParam::kRing] != 0);
         }
-        if (p[20] != 0 && p[23] != 0) routings.insert(p[26]);
-        // Sources by kind: 0 velocity, 1 a controller, 8 an envelope, 10 an LFO, 12 the key.
-        for (size_t e = 86; e + 2 < p.size(); e += 3)
-            sources.insert(p[e] == 0 ? 0 : p[e] <= 7 ? 1 : p[e] <= 9 ? 8 : p[e] <= 11 ? 10 : 12);
-        shelf = shelf || p[63] != 0;
-        distortion = distortion || p[64] != 0;
-        dynamics = dynamics || p[75] != 0;
-        if (p[68] != 64) (p[73] != 0 ? chorus : delay) = true;
+        if (voice[kVoiceFilter1] != kFilterBypass && voice[kVoiceFilter2] != kFilterBypass)
+            routings.insert(voice[kVoiceRouting]);
+        // Sources by kind: the first source of each kind stands for it.
+        for (size_t e = kPatchModOffset; e + kModEntryBytes <= patch.size(); e += kModEntryBytes) {
+            const int s = patch[e];
+            sources.insert(s < kModSourceController1 ? kModSourceVelocity
+                           : s < kModSourceEnvelope1 ? kModSourceController1
+                           : s < kModSourceLfo1      ? kModSourceEnvelope1
+                           : s < kModSourceKey       ? kModSourceLfo1
+                                                     : kModSourceKey);
+        }
+        shelf = shelf || channel[kChannelShelf] != 0;
+        distortion = distortion || channel[kChannelDistortion + DistortionParam::kMode] != kDistortionOff;
+        dynamics = dynamics || channel[kChannelDynamics + DynamicsParam::kDetector] != 0;
+        const uint8_t* delay_params = channel + kChannelDelay;
+        if (delay_params[DelayParam::kMix] != 64) (delay_params[DelayParam::kDepth] != 0 ? chorus : delay) = true;
     }
-    EXPECT_EQ(modes, (std::set<int>{1, 2, 3, 4, 5})) << "ramp, pulse, sine, noise, phase modulation";
+    EXPECT_EQ(modes, (std::set<int>{kOscillatorRamp, kOscillatorPulse, kOscillatorSine, kOscillatorNoise,
+                                    kOscillatorPhaseMod}));
     EXPECT_TRUE(ring);
-    EXPECT_EQ(routings, (std::set<int>{1, 2})) << "both filters, in series and side by side";
-    for (int kind : {0, 1, 8, 10}) EXPECT_EQ(sources.count(kind), 1u) << "modulation source kind " << kind;
+    EXPECT_EQ(routings, (std::set<int>{kRoutingSerial, kRoutingParallel}))
+        << "both filters, in series and side by side";
+    for (int kind : {kModSourceVelocity, kModSourceController1, kModSourceEnvelope1, kModSourceLfo1})
+        EXPECT_EQ(sources.count(kind), 1u) << "modulation source kind " << kind;
     EXPECT_TRUE(shelf);
     EXPECT_TRUE(distortion);
     EXPECT_TRUE(dynamics);
@@ -133,12 +149,12 @@ TEST(EmbeddedSong, ItsPatchesUseEveryOscillatorModeFilterRoutingModulationSource
     EXPECT_TRUE(delay) << "a plain channel delay";
 
     const std::vector<uint8_t>& g = song.global_block;
-    ASSERT_EQ(g.size(), 22u);
-    EXPECT_GT(g[3], 0) << "reverb level";
-    EXPECT_NE(g[4], 64) << "global delay mix";
-    EXPECT_GT(g[11], 0) << "master low cut";
-    EXPECT_LT(g[12], 127) << "master high cut";
-    EXPECT_NE(g[13], 0) << "master dynamics";
+    ASSERT_EQ(g.size(), static_cast<size_t>(kGlobalParamCount));
+    EXPECT_GT(g[kGlobalReverb + ReverbParam::kInput], 0) << "reverb level";
+    EXPECT_NE(g[kGlobalDelay + DelayParam::kMix], 64) << "global delay mix";
+    EXPECT_GT(g[kGlobalLowCut], 0) << "master low cut";
+    EXPECT_LT(g[kGlobalHighCut], 127) << "master high cut";
+    EXPECT_NE(g[kGlobalDynamics + DynamicsParam::kDetector], 0) << "master dynamics";
 }
 
 TEST(SongScore, WritesTheSameMidiFileOnEveryRunAndTheEmbeddedImageIsCompiledFromIt)

@@ -47,7 +47,7 @@ protected:
         const uint64_t first_note = static_cast<uint64_t>(s.first_note() * kFrameRate);
         s.render = render_song(s.image, kPlayerStop, {}, [&s, first_note](const SynthEngine& engine, uint64_t frames) {
             // A cleared reverb has all twelve line positions back at 0 at once.
-            const int32_t* at = engine.reverb.indices;
+            const int32_t* at = engine.state.reverb.indices;
             if (frames > first_note && std::all_of(at, at + 12, [](int32_t i) { return i == 0; }))
                 s.reverb_drops.push_back(static_cast<double>(frames) / kFrameRate);
         });

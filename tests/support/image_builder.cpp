@@ -9,8 +9,9 @@ namespace {
 constexpr uint32_t kMaxDelta = 0xFFFFFF;
 
 // Destinations used here (patch byte offsets).
-constexpr uint8_t kOsc1Detune = kVoiceOscillator1 + 3, kFilter1Cutoff = kVoiceFilter1 + 1;
-constexpr uint8_t kEnv1Gain = kVoiceEnvelope1 + 5, kLfo1Amount = kVoiceLfo1 + 6;
+constexpr uint8_t kOsc1Detune = kVoiceOscillator1 + OscillatorParam::kDetune,
+                  kFilter1Cutoff = kVoiceFilter1 + FilterParam::kCutoff;
+constexpr uint8_t kEnv1Gain = kVoiceEnvelope1 + EnvelopeParam::kGain, kLfo1Amount = kVoiceLfo1 + LfoParam::kAmount;
 
 // 0 a plucked saw lead with vibrato on controller 1, 1 a soft pad, 2 a
 // filtered noise drum, 3 a sine bass; all with the velocity on their level.
@@ -30,7 +31,7 @@ PatchBuilder test_patch(int program)
             .modulate(kModSourceController1, 80, kLfo1Amount);
         break;
     case 1:
-        p.oscillator(1, {.mode = kOscillatorRamp, .detune = 68, .color = 0, .gain = 60})
+        p.oscillator(1, {.mode = kOscillatorRamp, .detune = 68, .colour = 0, .gain = 60})
             .filter(0, {.mode = kFilterLowPass, .cutoff = 80, .resonance = 20})
             .envelope(0, {.attack = 70, .decay = 30, .sustain = 100, .release = 90, .gain = 60})
             .lfo(1, {.waveform = kLfoSampleHold, .rate = 70, .polarity = 2, .amount = 20})
@@ -38,10 +39,12 @@ PatchBuilder test_patch(int program)
             .modulate(kModSourceLfo2, 80, kFilter1Cutoff);
         break;
     case 2:
-        p.oscillator(0, {.mode = kOscillatorNoise, .color = 60, .gain = 110})
+        p.oscillator(0, {.mode = kOscillatorNoise, .colour = 60, .gain = 110})
             .filter(0, {.mode = kFilterBandPass, .cutoff = 100, .resonance = 60})
             .envelope(0, {.decay = 50, .sustain = 0, .slope = 40, .release = 30, .gain = 80})
-            .reverb_send(20).delay_send(40).polyphony(4);
+            .reverb_send(20)
+            .delay_send(40)
+            .polyphony(4);
         break;
     default:
         p.oscillator(0, {.mode = kOscillatorSine, .transpose = 52, .gain = 110})
@@ -108,7 +111,7 @@ void append_word(std::vector<uint8_t>& bytes, uint32_t value)
 PatchBuilder basic_patch()
 {
     return PatchBuilder()
-        .oscillator(0, {.mode = kOscillatorRamp, .color = 0, .gain = 100})
+        .oscillator(0, {.mode = kOscillatorRamp, .colour = 0, .gain = 100})
         .volume(0)
         .modulate(kModSourceController1 + 6, 127, kModDestChannelFirst + kChannelVolume);
 }
@@ -122,7 +125,7 @@ std::vector<uint8_t> test_global_block()
 {
     const auto block = GlobalsBuilder()
                            .reverb({.decay = 40, .damping = 40, .low_cut = 20, .input = 60})
-                           .delay({.dry_wet = 80, .feedback = 72, .left = 40, .right = 50, .rate = 10, .depth = 10})
+                           .delay({.mix = 80, .feedback = 72, .left = 40, .right = 50, .rate = 10, .depth = 10})
                            .bytes();
     return std::vector<uint8_t>(block.begin(), block.end());
 }

@@ -8,10 +8,10 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 template <size_t N>
-void put(std::array<uint8_t, N>& block, int offset, const Bytes& values)
+void put(std::array<uint8_t, N>& block, int offset, const Bytes& bytes)
 {
-    if (offset < 0 || offset + values.size() > N) throw std::out_of_range("slice outside the block");
-    std::copy(values.begin(), values.end(), block.begin() + offset);
+    if (offset < 0 || offset + bytes.size() > N) throw std::out_of_range("slice outside the block");
+    std::copy(bytes.begin(), bytes.end(), block.begin() + offset);
 }
 
 // The offset of unit `which` of `count` units of `stride` bytes from `first`.
@@ -19,13 +19,6 @@ int unit(int which, int count, int first, int stride)
 {
     if (which < 0 || which >= count) throw std::out_of_range("unit index");
     return first + stride * which;
-}
-
-Bytes bytes_of(const DistortionSlice& s) { return {s.mode, s.drive, s.a, s.b}; }
-Bytes bytes_of(const DelaySlice& s) { return {s.dry_wet, s.feedback, s.left, s.right, s.rate, s.depth, s.stereo_phase}; }
-Bytes bytes_of(const DynamicsSlice& s)
-{
-    return {s.detector, s.stereo, s.compensation_off, s.look_ahead, s.threshold, s.ratio, s.attack, s.release, s.output};
 }
 
 }  // namespace
@@ -41,50 +34,55 @@ PatchBuilder::PatchBuilder()
     polyphony(16);
 }
 
-PatchBuilder& PatchBuilder::set(int offset, const std::vector<uint8_t>& values)
+PatchBuilder& PatchBuilder::set(int offset, const std::vector<uint8_t>& bytes)
 {
-    put(fixed_, offset, values);
+    put(fixed_, offset, bytes);
     return *this;
 }
 
 PatchBuilder& PatchBuilder::oscillator(int which, const OscillatorSlice& s)
 {
-    return set(unit(which, 3, kVoiceOscillator1, 6), {s.mode, s.ring, s.transpose, s.detune, s.color, s.gain});
+    return set(unit(which, 3, kPatchVoiceOffset + kVoiceOscillator1, OscillatorParam::kCount), values(s));
 }
 
 PatchBuilder& PatchBuilder::filter(int which, const FilterSlice& s)
 {
-    return set(unit(which, 2, kVoiceFilter1, 3), {s.mode, s.cutoff, s.resonance});
+    return set(unit(which, 2, kPatchVoiceOffset + kVoiceFilter1, FilterParam::kCount), values(s));
 }
 
 PatchBuilder& PatchBuilder::envelope(int which, const EnvelopeSlice& s)
 {
-    return set(unit(which, 2, kVoiceEnvelope1, 6), {s.attack, s.decay, s.sustain, s.slope, s.release, s.gain});
+    return set(unit(which, 2, kPatchVoiceOffset + kVoiceEnvelope1, EnvelopeParam::kCount), values(s));
 }
 
 PatchBuilder& PatchBuilder::lfo(int which, const LfoSlice& s)
 {
-    return set(unit(which, 2, kVoiceLfo1, 7),
-               {s.waveform, s.key_sync, s.one_shot, s.rate, s.start_phase, s.polarity, s.amount});
+    return set(unit(which, 2, kPatchVoiceOffset + kVoiceLfo1, LfoParam::kCount), values(s));
 }
 
-PatchBuilder& PatchBuilder::distortion(const DistortionSlice& s) { return set(kVoiceDistortion, bytes_of(s)); }
+PatchBuilder& PatchBuilder::distortion(const DistortionSlice& s)
+{
+    return set(kPatchVoiceOffset + kVoiceDistortion, values(s));
+}
 
 PatchBuilder& PatchBuilder::channel_distortion(const DistortionSlice& s)
 {
-    return set(kPatchChannelOffset + kChannelDistortion, bytes_of(s));
+    return set(kPatchChannelOffset + kChannelDistortion, values(s));
 }
 
-PatchBuilder& PatchBuilder::channel_delay(const DelaySlice& s) { return set(kPatchChannelOffset + kChannelDelay, bytes_of(s)); }
+PatchBuilder& PatchBuilder::channel_delay(const DelaySlice& s)
+{
+    return set(kPatchChannelOffset + kChannelDelay, values(s));
+}
 
 PatchBuilder& PatchBuilder::channel_dynamics(const DynamicsSlice& s)
 {
-    return set(kPatchChannelOffset + kChannelDynamics, bytes_of(s));
+    return set(kPatchChannelOffset + kChannelDynamics, values(s));
 }
 
 PatchBuilder& PatchBuilder::modulate(uint8_t source, uint8_t amount, uint8_t destination)
 {
-    if (modulation_.size() >= 3 * 255) throw std::length_error("at most 255 modulation entries");
+    if (modulation_.size() >= kModEntryBytes * 255) throw std::length_error("at most 255 modulation entries");
     modulation_.insert(modulation_.end(), {source, amount, destination});
     return *this;
 }
@@ -92,7 +90,7 @@ PatchBuilder& PatchBuilder::modulate(uint8_t source, uint8_t amount, uint8_t des
 std::vector<uint8_t> PatchBuilder::bytes() const
 {
     std::vector<uint8_t> out(fixed_.begin(), fixed_.end());
-    out.push_back(static_cast<uint8_t>(modulation_.size() / 3));
+    out.push_back(static_cast<uint8_t>(modulation_.size() / kModEntryBytes));
     out.insert(out.end(), modulation_.begin(), modulation_.end());
     return out;
 }
@@ -111,19 +109,30 @@ std::vector<uint8_t> BankBuilder::bytes() const
 
 GlobalsBuilder::GlobalsBuilder() { reverb({}).delay({}).low_cut(0).high_cut(127).dynamics({}); }
 
-GlobalsBuilder& GlobalsBuilder::set(int index, const std::vector<uint8_t>& values)
+GlobalsBuilder& GlobalsBuilder::set(int index, const std::vector<uint8_t>& bytes)
 {
-    put(bytes_, index, values);
+    put(bytes_, index, bytes);
     return *this;
 }
 
-GlobalsBuilder& GlobalsBuilder::reverb(const ReverbSlice& s) { return set(0, {s.decay, s.damping, s.low_cut, s.input}); }
-GlobalsBuilder& GlobalsBuilder::delay(const DelaySlice& s) { return set(4, bytes_of(s)); }
-GlobalsBuilder& GlobalsBuilder::dynamics(const DynamicsSlice& s) { return set(13, bytes_of(s)); }
+GlobalsBuilder& GlobalsBuilder::reverb(const ReverbSlice& s)
+{
+    return set(kGlobalReverb, values(s));
+}
+
+GlobalsBuilder& GlobalsBuilder::delay(const DelaySlice& s)
+{
+    return set(kGlobalDelay, values(s));
+}
+
+GlobalsBuilder& GlobalsBuilder::dynamics(const DynamicsSlice& s)
+{
+    return set(kGlobalDynamics, values(s));
+}
 
 std::vector<uint8_t> StreamBuilder::bytes() const
 {
     std::vector<uint8_t> out = bytes_;
-    out.push_back(0xFD);
+    out.push_back(kStreamEnd);
     return out;
 }

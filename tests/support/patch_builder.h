@@ -9,37 +9,24 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <vector>
 
-#include "synth/channel.h"
-#include "synth/constants.h"
-#include "synth/patch.h"
-#include "synth/voice.h"
+#include "synth/engine.h"
+#include "synth/param_layout.h"
+#include "tests/support/param_slices.h"
 
-// Parameter slices on the 0..128 scale, in the order of their bytes. The
-// defaults are neutral: units off or passing the signal through.
-
-// Mode 0 is silent; semitones = transpose - 64.
-struct OscillatorSlice { uint8_t mode = 0, ring = 0, transpose = 64, detune = 64, color = 64, gain = 128; };
-// Mode 0 passes the signal through.
-struct FilterSlice { uint8_t mode = 0, cutoff = 128, resonance = 0; };
-// Mode 0 is off; drive 32 is a drive of 1.
-struct DistortionSlice { uint8_t mode = 0, drive = 32, a = 128, b = 64; };
-// Opens in one tick, holds level 128 (amplitude 1), ends one tick after note-off.
-struct EnvelopeSlice { uint8_t attack = 0, decay = 0, sustain = 128, slope = 64, release = 0, gain = 128; };
-// Amount 0: no output.
-struct LfoSlice { uint8_t waveform = 0, key_sync = 0, one_shot = 0, rate = 0, start_phase = 0, polarity = 0, amount = 0; };
-// Dry/wet 64 is wet 0: bypassed.
-struct DelaySlice { uint8_t dry_wet = 64, feedback = 64, left = 0, right = 0, rate = 0, depth = 0, stereo_phase = 64; };
-// Detector 0 is off; look-ahead in ms; output 64 is 0 dB.
-struct DynamicsSlice {
-    uint8_t detector = 0, stereo = 0, compensation_off = 0, look_ahead = 0, threshold = 64, ratio = 0, attack = 0,
-            release = 0, output = 64;
-};
-// Input 0 is silent.
-struct ReverbSlice { uint8_t decay = 0, damping = 0, low_cut = 0, input = 0; };
+// The byte slices a patch and the global block are built from.
+using OscillatorSlice = OscillatorParams<uint8_t>;
+using FilterSlice = FilterParams<uint8_t>;
+using DistortionSlice = DistortionParams<uint8_t>;
+using EnvelopeSlice = EnvelopeParams<uint8_t>;
+using LfoSlice = LfoParams<uint8_t>;
+using DelaySlice = DelayParams<uint8_t>;
+using DynamicsSlice = DynamicsParams<uint8_t>;
+using ReverbSlice = ReverbParams<uint8_t>;
 
 // One patch. Defaults: pan 64, no transpose, all oscillators silent, filters
 // passing, routing 0, balance 64, distortion off, both envelopes as
@@ -53,16 +40,16 @@ public:
     // Any byte of the 85 fixed bytes by its patch offset.
     PatchBuilder& byte(int offset, uint8_t value) { return set(offset, {value}); }
 
-    PatchBuilder& pan(uint8_t value) { return byte(kVoicePan, value); }
-    PatchBuilder& transpose(uint8_t value) { return byte(kVoiceTranspose, value); }
+    PatchBuilder& pan(uint8_t value) { return byte(kPatchVoiceOffset + kVoicePan, value); }
+    PatchBuilder& transpose(uint8_t value) { return byte(kPatchVoiceOffset + kVoiceTranspose, value); }
     PatchBuilder& oscillator(int which, const OscillatorSlice& slice);  // which 0..2
     PatchBuilder& filter(int which, const FilterSlice& slice);          // which 0..1
-    PatchBuilder& routing(uint8_t value) { return byte(kVoiceRouting, value); }
-    PatchBuilder& balance(uint8_t value) { return byte(kVoiceBalance, value); }
+    PatchBuilder& routing(uint8_t value) { return byte(kPatchVoiceOffset + kVoiceRouting, value); }
+    PatchBuilder& balance(uint8_t value) { return byte(kPatchVoiceOffset + kVoiceBalance, value); }
     PatchBuilder& distortion(const DistortionSlice& slice);
     PatchBuilder& envelope(int which, const EnvelopeSlice& slice);  // which 0..1
     PatchBuilder& lfo(int which, const LfoSlice& slice);            // which 0..1
-    PatchBuilder& phase_reset(uint8_t value) { return byte(kVoicePhaseReset, value); }
+    PatchBuilder& phase_reset(uint8_t value) { return byte(kPatchVoiceOffset + kVoicePhaseReset, value); }
 
     PatchBuilder& volume(uint8_t value) { return byte(kPatchChannelOffset + kChannelVolume, value); }
     PatchBuilder& reverb_send(uint8_t value) { return byte(kPatchChannelOffset + kChannelReverbSend, value); }
@@ -76,13 +63,18 @@ public:
     PatchBuilder& polyphony(uint8_t value) { return byte(kPatchPolyphonyOffset, value); }
     PatchBuilder& modulate(uint8_t source, uint8_t amount, uint8_t destination);
 
-    // 86 + 3 N bytes.
+    // kPatchHeaderBytes + 3 N bytes.
     std::vector<uint8_t> bytes() const;
 
 private:
-    PatchBuilder& set(int offset, const std::vector<uint8_t>& values);
+    template <size_t N>
+    PatchBuilder& set(int offset, const std::array<uint8_t, N>& slice)
+    {
+        return set(offset, std::vector<uint8_t>(slice.begin(), slice.end()));
+    }
+    PatchBuilder& set(int offset, const std::vector<uint8_t>& bytes);
 
-    std::array<uint8_t, 85> fixed_{};
+    std::array<uint8_t, kPatchParamBytes> fixed_{};
     std::vector<uint8_t> modulation_;  // (source, amount, destination) entries
 };
 
@@ -110,19 +102,24 @@ public:
     GlobalsBuilder& byte(int index, uint8_t value) { return set(index, {value}); }
     GlobalsBuilder& reverb(const ReverbSlice& slice);
     GlobalsBuilder& delay(const DelaySlice& slice);
-    GlobalsBuilder& low_cut(uint8_t value) { return byte(11, value); }
-    GlobalsBuilder& high_cut(uint8_t value) { return byte(12, value); }
+    GlobalsBuilder& low_cut(uint8_t value) { return byte(kGlobalLowCut, value); }
+    GlobalsBuilder& high_cut(uint8_t value) { return byte(kGlobalHighCut, value); }
     GlobalsBuilder& dynamics(const DynamicsSlice& slice);
     std::array<uint8_t, kGlobalParamCount> bytes() const { return bytes_; }
 
 private:
-    GlobalsBuilder& set(int index, const std::vector<uint8_t>& values);
+    template <size_t N>
+    GlobalsBuilder& set(int index, const std::array<uint8_t, N>& slice)
+    {
+        return set(index, std::vector<uint8_t>(slice.begin(), slice.end()));
+    }
+    GlobalsBuilder& set(int index, const std::vector<uint8_t>& bytes);
 
     std::array<uint8_t, kGlobalParamCount> bytes_{};
 };
 
 // An event stream, each message with its status byte; bytes() appends the
-// end byte 0xFD.
+// end byte kStreamEnd.
 class StreamBuilder {
 public:
     StreamBuilder& note_on(int channel, uint8_t note, uint8_t velocity) { return put(0x90, channel, {note, velocity}); }

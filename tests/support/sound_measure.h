@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "synth/constants.h"
+#include "synth/param_layout.h"
 
 namespace sound_measure {
 

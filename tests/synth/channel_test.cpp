@@ -64,12 +64,12 @@ TEST(Channel, VolumeScalesTheOutputByUpTo0Point6AndTheMonoSendsFollowIt)
     }
 }
 
-PatchBuilder chain(uint8_t order, uint8_t distortion_mode, uint8_t dry_wet)
+PatchBuilder chain(uint8_t order, uint8_t distortion_mode, uint8_t mix)
 {
     return PatchBuilder()
         .effect_order(order)
         .channel_distortion({.mode = distortion_mode, .drive = 100, .a = 128, .b = 64})
-        .channel_delay({.dry_wet = dry_wet, .feedback = 90, .left = 1, .right = 2});
+        .channel_delay({.mix = mix, .feedback = 90, .left = 1, .right = 2});
 }
 
 TEST(Channel, EffectOrderMattersOnlyWhenDistortionAndDelayBothAct)

@@ -8,6 +8,7 @@
 
 #include "synth/constants.h"
 #include "synth/fp_mode.h"
+#include "tests/support/param_slices.h"
 
 namespace {
 
@@ -28,11 +29,16 @@ struct DelayRig {
         delay_reset(delay);
     }
 
-    // wet/dry, feedback, left, right, rate, depth, stereo phase (0..128).
     DelayRig& setup(float mix, float feedback, float left, float right, float depth = 0, float phase = 64, float rate = 64)
     {
-        const float p[7] = {mix, feedback, left, right, rate, depth, phase};
-        delay_setup(delay, p, RateConstants{});
+        const auto p = values(DelayParams<float>{.mix = mix,
+                                                 .feedback = feedback,
+                                                 .left = left,
+                                                 .right = right,
+                                                 .rate = rate,
+                                                 .depth = depth,
+                                                 .stereo_phase = phase});
+        delay_setup(delay, p.data(), RateConstants{});
         return *this;
     }
 
@@ -152,10 +158,16 @@ TEST(Delay, SettingsFarOutOfRangeStayInsideTheRings)
 {
     FpModeGuard mode;
     const float nan = std::nanf("");
-    const float wild[][7] = {{255.0f, 255.0f, 255.0f, 255.0f, 255.0f, 255.0f, 255.0f},
-                             {128.0f, 64.0f, 1e10f, -1e10f, 1e10f, 1e10f, 1e10f},
-                             {nan, nan, nan, nan, nan, nan, nan}};
-    for (const auto& p : wild) {
+    const float kAll255[DelayParam::kCount] = {255, 255, 255, 255, 255, 255, 255};
+    const float kAllNan[DelayParam::kCount] = {nan, nan, nan, nan, nan, nan, nan};
+    const auto huge = values(DelayParams<float>{.mix = 128,
+                                                .feedback = 64,
+                                                .left = 1e10f,
+                                                .right = -1e10f,
+                                                .rate = 1e10f,
+                                                .depth = 1e10f,
+                                                .stereo_phase = 1e10f});
+    for (const float* p : {kAll255, kAllNan, huge.data()}) {
         for (const int32_t frames : {kChannelDelayFrames, kGlobalDelayFrames}) {
             DelayRig rig(frames);
             delay_setup(rig.delay, p, RateConstants{});

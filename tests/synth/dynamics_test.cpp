@@ -2,29 +2,33 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <memory>
 #include <tuple>
 #include <vector>
 
 #include "synth/fp_mode.h"
+#include "tests/support/param_slices.h"
 
 namespace {
+
+using P = DynamicsParam;
 
 struct DynamicsRig {
     std::unique_ptr<DynamicsState> state = std::make_unique<DynamicsState>();  // zeroed, as in the engine
     std::vector<float> detector = std::vector<float>(2 * 128);
-    // detector, stereo detection, compensation off, look-ahead ms, threshold,
-    // ratio, attack, release, output level (0..128).
-    float q[9] = {1.0f, 0.0f, 0.0f, 1.0f, 128.0f, 64.0f, 0.0f, 0.0f, 64.0f};
+    // Peak, linked, 1 ms look-ahead, threshold 8, ratio 0.5, instant attack and release.
+    std::array<float, P::kCount> p =
+        values(DynamicsParams<float>{.detector = 1, .look_ahead = 1, .threshold = 128, .ratio = 64});
 
     DynamicsRig() { dynamics_init(*state); }
 
-    // Changes the given (index, value) settings and sets the processor up.
+    // Changes the given (parameter, value) settings and sets the processor up.
     DynamicsRig& setup(std::initializer_list<std::pair<int, float>> changes = {})
     {
-        for (const auto& [index, value] : changes) q[index] = value;
-        dynamics_setup(*state, q);
+        for (const auto& [param, value] : changes) p[param] = value;
+        dynamics_setup(*state, p.data());
         return *this;
     }
 
@@ -52,7 +56,7 @@ TEST(Dynamics, DetectorTypeZeroPassesFramesUnchangedAndUndelayed)
 {
     FpModeGuard mode;
     const std::vector<float> signal = test_signal(300);
-    EXPECT_EQ(DynamicsRig().setup({{0, 0.0f}, {1, 1.0f}}).render(signal), signal);
+    EXPECT_EQ(DynamicsRig().setup({{P::kDetector, 0.0f}, {P::kStereo, 1.0f}}).render(signal), signal);
 }
 
 TEST(Dynamics, BelowThresholdTheSignalIsOnlyDelayedByLookAheadPlusOneAndScaled)
@@ -61,7 +65,9 @@ TEST(Dynamics, BelowThresholdTheSignalIsOnlyDelayedByLookAheadPlusOneAndScaled)
     // Detector 1 (peak) and 2 (RMS); look-ahead 1 ms (L = 44) and 0 (one frame): the delay in frames.
     for (const auto& [detector, look_ahead, delay] : {std::tuple{1.0f, 1.0f, 45}, {2.0f, 1.0f, 45}, {1.0f, 0.0f, 1}}) {
         DynamicsRig rig;
-        rig.setup({{0, detector}, {3, look_ahead}, {8, 80.0f}});  // output gain x input gain = 2^(16/16) = 2
+        rig.setup({{P::kDetector, detector},
+                   {P::kLookAhead, look_ahead},
+                   {P::kOutput, 80.0f}});  // output gain x input gain = 2^(16/16) = 2
         const std::vector<float> signal = test_signal(400);
         const std::vector<float> out = rig.render(signal);
         for (int32_t i = 0; i < 800; ++i)
@@ -77,7 +83,8 @@ TEST(Dynamics, AttackZeroReachesTheTargetGainInOneFrame)
     // Peak per side (a mode change, so the gains start at 1), threshold 0.25 (input 4 reads level 16), ratio 1:
     // the target is 1/16.
     DynamicsRig rig;
-    rig.setup({{1, 1.0f}, {4, 64.0f}, {5, 128.0f}, {6, 0.0f}}).render({4.0f, -4.0f});
+    rig.setup({{P::kStereo, 1.0f}, {P::kThreshold, 64.0f}, {P::kRatio, 128.0f}, {P::kAttack, 0.0f}})
+        .render({4.0f, -4.0f});
     EXPECT_EQ(rig.state->gain_left, 0.0625f);
     EXPECT_EQ(rig.state->gain_right, 0.0625f);
 }
@@ -86,7 +93,7 @@ TEST(Dynamics, ModeChangeRestartsTheDetectorAndGainsButKeepsTheLine)
 {
     FpModeGuard mode;
     DynamicsRig rig;
-    rig.setup({{7, 64.0f}});  // release 2^-8; mode 0 equals the initial previous mode: gains stay 0
+    rig.setup({{P::kRelease, 64.0f}});  // release 2^-8; mode 0 equals the initial previous mode: gains stay 0
     EXPECT_EQ(rig.state->gain_left, 0.0f);
     rig.render(test_signal(100));
     EXPECT_GT(rig.state->gain_left, 0.0f);
@@ -95,7 +102,7 @@ TEST(Dynamics, ModeChangeRestartsTheDetectorAndGainsButKeepsTheLine)
     const int32_t write_index = rig.state->write_index;
     rig.state->rms_history[100] = 3.0f;
 
-    rig.setup({{0, 2.0f}});  // RMS, linked
+    rig.setup({{P::kDetector, 2.0f}});  // RMS, linked
     EXPECT_EQ(rig.state->mode, 1);
     EXPECT_EQ(rig.state->peak_left, 0.0f);
     EXPECT_EQ(rig.state->rms_history[100], 0.0f);
@@ -112,17 +119,18 @@ TEST(Dynamics, ModeChangeRestartsTheDetectorAndGainsButKeepsTheLine)
 TEST(Dynamics, LookAheadIsCappedToTheLineWhateverTheParameter)
 {
     FpModeGuard mode;
-    for (const auto& [q3, frames] : {std::pair{255.0f, 5699}, {129.0f, 5689}, {1e10f, 0}, {-5.0f, 0}, {std::nanf(""), 0}})
-        EXPECT_EQ(DynamicsRig().setup({{3, q3}}).state->look_ahead, frames) << "q3 " << q3;
+    for (const auto& [ms, frames] :
+         {std::pair{255.0f, 5699}, {129.0f, 5689}, {1e10f, 0}, {-5.0f, 0}, {std::nanf(""), 0}})
+        EXPECT_EQ(DynamicsRig().setup({{P::kLookAhead, ms}}).state->look_ahead, frames) << "look-ahead " << ms;
 
     // The longest line delays by 5700 frames; shrinking it mid-way wraps the
     // write index back inside the shorter line.
     DynamicsRig rig;
     std::vector<float> signal(2 * 5800, 0.0f);
     signal[0] = 0.5f;
-    const std::vector<float> out = rig.setup({{3, 255.0f}}).render(signal);
+    const std::vector<float> out = rig.setup({{P::kLookAhead, 255.0f}}).render(signal);
     for (int32_t i = 0; i < 5800; ++i) ASSERT_EQ(out[2 * i], i == 5700 ? 0.5f : 0.0f) << "frame " << i;
-    rig.setup({{3, 1.0f}}).render(std::vector<float>(2 * 128, 0.25f));
+    rig.setup({{P::kLookAhead, 1.0f}}).render(std::vector<float>(2 * 128, 0.25f));
     EXPECT_LE(rig.state->write_index, 44);
 }
 
@@ -130,7 +138,7 @@ TEST(Dynamics, RmsWindowOfAConstantReadsItsMagnitudeAndSilenceAfterSoundIsNeverN
 {
     FpModeGuard mode;
     DynamicsRig linked;  // RMS: input gain 1/8
-    linked.setup({{0, 2.0f}}).render(std::vector<float>(2 * 8192, -0.5f));
+    linked.setup({{P::kDetector, 2.0f}}).render(std::vector<float>(2 * 8192, -0.5f));
     EXPECT_NEAR(linked.detector[2 * 127], 0.5f / 8.0f, 1e-7f);
     EXPECT_EQ(linked.detector[2 * 127], linked.detector[2 * 127 + 1]);
     linked.render(test_signal(8192));
@@ -140,7 +148,7 @@ TEST(Dynamics, RmsWindowOfAConstantReadsItsMagnitudeAndSilenceAfterSoundIsNeverN
     std::vector<float> signal(2 * 8192, 0.5f);
     for (int32_t i = 0; i < 8192; ++i) signal[2 * i + 1] = -0.25f;
     DynamicsRig per_side;
-    per_side.setup({{0, 2.0f}, {1, 1.0f}}).render(signal);
+    per_side.setup({{P::kDetector, 2.0f}, {P::kStereo, 1.0f}}).render(signal);
     EXPECT_NEAR(per_side.detector[2 * 127], 0.5f / 8.0f, 1e-7f);
     EXPECT_NEAR(per_side.detector[2 * 127 + 1], 0.25f / 8.0f, 1e-7f);
 }

@@ -50,22 +50,27 @@ struct EngineHarness {
         return out;
     }
 
-    int32_t channel_of(int v) const { return engine->voice_channel[v]; }
-    const VoiceState& voice(int v) const { return engine->voices[v]; }
+    int32_t channel_of(int v) const { return engine->state.voice_channel[v]; }
+    const VoiceState& voice(int v) const { return engine->state.voices[v]; }
 
     // The channels (-1: free) and gates of the first count voices.
-    std::vector<int> channels(int count) const { return std::vector<int>(engine->voice_channel, engine->voice_channel + count); }
+    std::vector<int> channels(int count) const
+    {
+        return std::vector<int>(engine->state.voice_channel, engine->state.voice_channel + count);
+    }
     std::vector<int> gates(int count) const
     {
         std::vector<int> out;
-        for (int v = 0; v < count; ++v) out.push_back(engine->voices[v].gate);
+        for (int v = 0; v < count; ++v) out.push_back(engine->state.voices[v].gate);
         return out;
     }
-    // Controllers 0 (the program) to 7 of a channel.
+    // The program, then controllers 1..7 of a channel.
     std::vector<int> controls(int channel) const
     {
-        const uint8_t* bytes = engine->channel_controls[channel].bytes;
-        return std::vector<int>(bytes, bytes + 8);
+        const ChannelControls& controls = engine->state.channel_controls[channel];
+        std::vector<int> out{controls.program};
+        out.insert(out.end(), std::begin(controls.controllers), std::end(controls.controllers));
+        return out;
     }
 
     int busy_voices() const

@@ -7,7 +7,11 @@
 
 namespace {
 
-constexpr uint8_t kLfo1Amount = kVoiceLfo1 + 6;  // a destination that changes no sound here
+// Destinations that change no sound here.
+constexpr uint8_t kLfo1Amount = kVoiceLfo1 + LfoParam::kAmount;
+constexpr uint8_t kLfo1Rate = kVoiceLfo1 + LfoParam::kRate;
+constexpr uint8_t kLfo2Rate = kVoiceLfo2 + LfoParam::kRate;
+constexpr uint8_t kLfo2Amount = kVoiceLfo2 + LfoParam::kAmount;
 constexpr uint8_t kChannelVolumeDest = kModDestChannelFirst + kChannelVolume;
 constexpr uint8_t kFactorOne = 128;              // (128 - 64) / 64 = 1
 constexpr uint8_t kFactorZero = 64;
@@ -17,11 +21,11 @@ constexpr uint8_t kFactorZero = 64;
 const float* rebuild_voice(EngineHarness& h, int32_t note, float velocity)
 {
     FpModeGuard mode;
-    h.engine->voice_channel[0] = 0;
-    h.engine->voices[0].note = note;
-    h.engine->voices[0].velocity = velocity;
+    h.engine->state.voice_channel[0] = 0;
+    h.engine->state.voices[0].note = note;
+    h.engine->state.voices[0].velocity = velocity;
     voice_update_params(*h.engine, 0);
-    return h.engine->voice_params[0];
+    return h.engine->state.voice_params[0];
 }
 
 TEST(ModulationMatrix, EachAdditionIsClampedInto0To128EvenWhenASourceIsNaN)
@@ -30,17 +34,17 @@ TEST(ModulationMatrix, EachAdditionIsClampedInto0To128EvenWhenASourceIsNaN)
     patch.byte(kLfo1Amount, 100)
         .modulate(kModSourceVelocity, kFactorOne, kLfo1Amount)               // +64, clamped to 128
         .modulate(kModSourceController1, 32, kLfo1Amount);                   // 80 * -32 / 64 = -40
-    patch.byte(kVoiceLfo1 + 3, 200).modulate(kModSourceVelocity, kFactorZero, kVoiceLfo1 + 3);
-    patch.byte(kVoiceLfo2 + 6, 10).modulate(kModSourceVelocity, 0, kVoiceLfo2 + 6);  // 10 - 64
+    patch.byte(kLfo1Rate, 200).modulate(kModSourceVelocity, kFactorZero, kLfo1Rate);
+    patch.byte(kLfo2Amount, 10).modulate(kModSourceVelocity, 0, kLfo2Amount);  // 10 - 64
     patch.byte(kVoicePan, 3).modulate(kModSourceEnvelope1, kFactorOne, kVoicePan);
     patch.byte(kVoiceTranspose, 250);  // untouched bytes keep their raw value
     EngineHarness h(patch);
-    h.engine->channel_controls[0].bytes[1] = 80;
-    h.engine->voices[0].envelopes[0].out = std::nanf("");
+    h.engine->state.channel_controls[0].controllers[0] = 80;
+    h.engine->state.voices[0].envelopes[0].out = std::nanf("");
     const float* p = rebuild_voice(h, 60, 64.0f);
     EXPECT_EQ(p[kLfo1Amount], 88.0f);
-    EXPECT_EQ(p[kVoiceLfo1 + 3], 128.0f);
-    EXPECT_EQ(bits_from_float(p[kVoiceLfo2 + 6]), 0u);
+    EXPECT_EQ(p[kLfo1Rate], 128.0f);
+    EXPECT_EQ(bits_from_float(p[kLfo2Amount]), 0u);
     EXPECT_EQ(p[kVoicePan], 128.0f);
     EXPECT_EQ(p[kVoiceTranspose], 250.0f);
 }
@@ -48,18 +52,19 @@ TEST(ModulationMatrix, EachAdditionIsClampedInto0To128EvenWhenASourceIsNaN)
 TEST(ModulationMatrix, KeySourcesGiveTwiceTheDistanceFromNote48)
 {
     PatchBuilder patch;
-    patch.byte(kVoiceLfo1 + 3, 64).byte(kVoiceLfo2 + 3, 64).byte(kVoiceLfo2 + 6, 64);
-    patch.modulate(12, kFactorOne, kVoiceLfo1 + 3).modulate(13, kFactorOne, kVoiceLfo2 + 3)
-        .modulate(255, kFactorOne, kVoiceLfo2 + 6);
+    patch.byte(kLfo1Rate, 64).byte(kLfo2Rate, 64).byte(kLfo2Amount, 64);
+    patch.modulate(kModSourceKey, kFactorOne, kLfo1Rate)
+        .modulate(kModSourceKey + 1, kFactorOne, kLfo2Rate)
+        .modulate(255, kFactorOne, kLfo2Amount);
     EngineHarness h(patch);
     const float* p = rebuild_voice(h, 48, 100.0f);
-    EXPECT_EQ(p[kVoiceLfo1 + 3], 64.0f);
+    EXPECT_EQ(p[kLfo1Rate], 64.0f);
     p = rebuild_voice(h, 60, 100.0f);
-    EXPECT_EQ(p[kVoiceLfo1 + 3], 88.0f);
-    EXPECT_EQ(p[kVoiceLfo2 + 3], 88.0f);
-    EXPECT_EQ(p[kVoiceLfo2 + 6], 88.0f);
+    EXPECT_EQ(p[kLfo1Rate], 88.0f);
+    EXPECT_EQ(p[kLfo2Rate], 88.0f);
+    EXPECT_EQ(p[kLfo2Amount], 88.0f);
     p = rebuild_voice(h, 36, 100.0f);
-    EXPECT_EQ(p[kVoiceLfo1 + 3], 40.0f);
+    EXPECT_EQ(p[kLfo1Rate], 40.0f);
 }
 
 TEST(ModulationMatrix, ChannelEntriesTakeOnlyControllersAndVelocityReadsZero)
@@ -74,21 +79,21 @@ TEST(ModulationMatrix, ChannelEntriesTakeOnlyControllersAndVelocityReadsZero)
         .modulate(kModSourceController1, kFactorOne, 84)
         .modulate(kModSourceController1, kFactorOne, 255);
     EngineHarness h(patch);
-    h.engine->channel_controls[0].bytes[7] = 10;
-    h.engine->channel_controls[0].bytes[1] = 5;
-    h.engine->voices[0].envelopes[0].out = 100.0f;
+    h.engine->state.channel_controls[0].controllers[6] = 10;
+    h.engine->state.channel_controls[0].controllers[0] = 5;
+    h.engine->state.voices[0].envelopes[0].out = 100.0f;
     const float* p = rebuild_voice(h, 60, 127.0f);
     EXPECT_EQ(p[kVoicePan], 64.0f);  // channel destinations leave the voice alone
     {
         FpModeGuard mode;
         channel_update_params(*h.engine, 0);
     }
-    const float* q = h.engine->channel_params[0];
+    const float* q = h.engine->state.channel_params[0];
     EXPECT_EQ(q[kChannelVolume], 110.0f);
     EXPECT_EQ(q[kChannelReverbSend], 128.0f);
     EXPECT_EQ(q[kChannelDelaySend], 50.0f);
     EXPECT_EQ(q[kChannelShelf], 5.0f);
-    EXPECT_FLOAT_EQ(h.engine->channels[0].volume, 110.0f / 128.0f * 0.6f);
+    EXPECT_FLOAT_EQ(h.engine->state.channels[0].volume, 110.0f / 128.0f * 0.6f);
 }
 
 TEST(ModulationMatrix, EnvelopeSourcesReadThePreviousTick)
@@ -101,24 +106,24 @@ TEST(ModulationMatrix, EnvelopeSourcesReadThePreviousTick)
     h.play(StreamBuilder().note_on(0, 60, 100));
     h.render(1);
     // The first block rebuilt the parameters before envelope 2's first tick.
-    EXPECT_EQ(h.engine->voice_params[0][kLfo1Amount], 0.0f);
+    EXPECT_EQ(h.engine->state.voice_params[0][kLfo1Amount], 0.0f);
     const float first_tick = h.voice(0).envelopes[1].out;
     EXPECT_GT(first_tick, 0.0f);
     h.render(kBlockSize);
-    EXPECT_EQ(h.engine->voice_params[0][kLfo1Amount], first_tick);
+    EXPECT_EQ(h.engine->state.voice_params[0][kLfo1Amount], first_tick);
 }
 
 TEST(ModulationMatrix, ProgramChangeIsReadAtTheNextBlockStart)
 {
     EngineHarness h(BankBuilder().add(PatchBuilder().volume(100)).add(PatchBuilder().volume(40)));
     h.render(1);
-    EXPECT_EQ(h.engine->channel_params[5][kChannelVolume], 100.0f);
+    EXPECT_EQ(h.engine->state.channel_params[5][kChannelVolume], 100.0f);
     h.play(StreamBuilder().program(5, 1));
     h.render(kBlockSize - 1);
-    EXPECT_EQ(h.engine->channel_params[5][kChannelVolume], 100.0f);
+    EXPECT_EQ(h.engine->state.channel_params[5][kChannelVolume], 100.0f);
     h.render(1);
-    EXPECT_EQ(h.engine->channel_params[5][kChannelVolume], 40.0f);
-    EXPECT_EQ(h.engine->channel_params[4][kChannelVolume], 100.0f);
+    EXPECT_EQ(h.engine->state.channel_params[5][kChannelVolume], 40.0f);
+    EXPECT_EQ(h.engine->state.channel_params[4][kChannelVolume], 100.0f);
 }
 
 }  // namespace

@@ -11,12 +11,12 @@ TEST(RenderEntry, TwoHundredFramesRenderTwoBlocksAndKeep56)
     EngineHarness split(sine_patch());
     split.play(StreamBuilder().note_on(0, 69, 100));
     std::vector<float> out = split.render(200);
-    EXPECT_EQ(split.engine->frames_left, 56);
+    EXPECT_EQ(split.engine->state.frames_left, 56);
 
     // A message now takes effect at the next block, not in the kept frames.
     split.play(StreamBuilder().note_on(1, 40, 127));
     const std::vector<float> rest = split.render(56);
-    EXPECT_EQ(split.engine->frames_left, 0);
+    EXPECT_EQ(split.engine->state.frames_left, 0);
     EXPECT_EQ(split.voice(1).amplitude, 0.0f);
     out.insert(out.end(), rest.begin(), rest.end());
     EXPECT_EQ(out, expected);
@@ -25,14 +25,14 @@ TEST(RenderEntry, TwoHundredFramesRenderTwoBlocksAndKeep56)
     float sentinel[2] = {5.0f, 5.0f};
     synth_render(*split.engine, sentinel, 0, nullptr, 0);
     synth_render(*split.engine, sentinel, -3, nullptr, 0);
-    EXPECT_EQ(split.engine->frames_left, 0);
+    EXPECT_EQ(split.engine->state.frames_left, 0);
     EXPECT_EQ(sentinel[0], 5.0f);
 
     // At 48000 frames a second the blocks are 140 frames.
     EngineHarness faster(BankBuilder().add(sine_patch()), GlobalsBuilder(), 48000);
     EXPECT_EQ(synth_block_size(*faster.engine), 140);
     faster.render(200);
-    EXPECT_EQ(faster.engine->frames_left, 80);
+    EXPECT_EQ(faster.engine->state.frames_left, 80);
 }
 
 TEST(RenderEntry, PlanarOutputIsCopiedOrAdded)
@@ -58,22 +58,22 @@ TEST(RenderEntry, PlanarOutputIsCopiedOrAdded)
 TEST(MasterCut, HighCut127IsBypassedAndLowCut0IsOneIn16384)
 {
     EngineHarness h(sine_patch());
-    EXPECT_EQ(h.engine->master_cut.low_coefficient, 1.0f / 16384.0f);
-    EXPECT_EQ(h.engine->master_cut.high_coefficient, 1.0f);
+    EXPECT_EQ(h.engine->state.master_cut.low_coefficient, 1.0f / 16384.0f);
+    EXPECT_EQ(h.engine->state.master_cut.high_coefficient, 1.0f);
 
     // Silence in, the low cut's remembered level comes out inverted, untouched.
-    h.engine->master_cut.low_left = 0.5f;
+    h.engine->state.master_cut.low_left = 0.5f;
     const std::vector<float> bypassed = h.render(1);
     EXPECT_EQ(bypassed[0], -0.5f);
     EXPECT_EQ(bypassed[1], 0.0f);
-    EXPECT_EQ(h.engine->master_cut.high_left, 0.0f);
+    EXPECT_EQ(h.engine->state.master_cut.high_left, 0.0f);
 
     EngineHarness smoothed(BankBuilder().add(sine_patch()), GlobalsBuilder().high_cut(126));
-    smoothed.engine->master_cut.low_left = 0.5f;
+    smoothed.engine->state.master_cut.low_left = 0.5f;
     const std::vector<float> out = smoothed.render(1);
     FpModeGuard mode;
     const float k2 = (127.0f / 128.0f) * (127.0f / 128.0f);
-    EXPECT_EQ(smoothed.engine->master_cut.high_coefficient, k2);
+    EXPECT_EQ(smoothed.engine->state.master_cut.high_coefficient, k2);
     EXPECT_EQ(out[0], 0.0f + ((-0.5f - 0.0f) * k2));
 }
 
@@ -96,7 +96,7 @@ TEST(SynthInit, StartsWithFreeVoicesProgramZeroAndFullController7AndRefusesAnUnu
     EXPECT_FALSE(synth_init(*h.engine, h.bank.data(), 200000));
     EXPECT_FALSE(synth_init(*h.engine, h.bank.data(), 0));
     EXPECT_EQ(h.busy_voices(), 1);
-    EXPECT_EQ(h.engine->frames_left, kBlockSize - 10);
+    EXPECT_EQ(h.engine->state.frames_left, kBlockSize - 10);
     EXPECT_EQ(h.engine->sample_rate, kSampleRate);
     EXPECT_EQ(synth_block_size(*h.engine), kBlockSize);
 }
@@ -104,12 +104,12 @@ TEST(SynthInit, StartsWithFreeVoicesProgramZeroAndFullController7AndRefusesAnUnu
 PatchBuilder busy_patch()
 {
     return PatchBuilder()
-        .oscillator(0, {.mode = kOscillatorPulse, .color = 30})
+        .oscillator(0, {.mode = kOscillatorPulse, .colour = 30})
         .oscillator(1, {.mode = kOscillatorNoise, .gain = 40})
         .volume(100)
         .reverb_send(128)
         .delay_send(128)
-        .channel_delay({.dry_wet = 100, .feedback = 100, .left = 30, .right = 40})
+        .channel_delay({.mix = 100, .feedback = 100, .left = 30, .right = 40})
         .channel_dynamics({.detector = 1, .look_ahead = 2, .threshold = 20, .ratio = 100})
         .shelf(64);
 }
@@ -118,7 +118,7 @@ GlobalsBuilder busy_globals()
 {
     return GlobalsBuilder()
         .reverb({.decay = 100, .damping = 40, .low_cut = 20, .input = 128})
-        .delay({.dry_wet = 110, .feedback = 90, .left = 10, .right = 12})
+        .delay({.mix = 110, .feedback = 90, .left = 10, .right = 12})
         .low_cut(10)
         .high_cut(100)
         .dynamics({.detector = 2, .look_ahead = 1, .threshold = 30, .ratio = 64});
@@ -132,20 +132,20 @@ TEST(SynthInit, ASecondInitSilencesEveryMemory)
     SynthBuffers& buffers = h.engine->buffers;
     ASSERT_FALSE(all_zero(buffers.channel_delay_rings[2], 2 * kChannelDelayFrames));
     ASSERT_FALSE(all_zero(buffers.global_delay_rings, 2 * kGlobalDelayFrames));
-    ASSERT_FALSE(all_zero(h.engine->reverb.lines, kReverbLineFloats));
+    ASSERT_FALSE(all_zero(h.engine->state.reverb.lines, kReverbLineFloats));
 
     ASSERT_TRUE(synth_init(*h.engine, h.bank.data(), kSampleRate));
     EXPECT_EQ(h.busy_voices(), 0);
     EXPECT_EQ(h.controls(2), (std::vector<int>{0, 0, 0, 0, 0, 0, 0, 127}));
     for (int c = 0; c < kChannelCount; ++c) {
         EXPECT_TRUE(all_zero(buffers.channel_delay_rings[c], 2 * kChannelDelayFrames)) << c;
-        EXPECT_TRUE(all_zero(h.engine->channels[c].dynamics.delay_line, 2 * kDynamicsDelayFrames)) << c;
-        EXPECT_EQ(h.engine->channels[c].delay.write_index, 0);
+        EXPECT_TRUE(all_zero(h.engine->state.channels[c].dynamics.delay_line, 2 * kDynamicsDelayFrames)) << c;
+        EXPECT_EQ(h.engine->state.channels[c].delay.write_index, 0);
     }
     EXPECT_TRUE(all_zero(buffers.global_delay_rings, 2 * kGlobalDelayFrames));
-    EXPECT_TRUE(all_zero(h.engine->reverb.lines, kReverbLineFloats));
-    EXPECT_TRUE(all_zero(h.engine->master_dynamics.delay_line, 2 * kDynamicsDelayFrames));
-    EXPECT_EQ(h.engine->master_cut.low_left, 0.0f);
+    EXPECT_TRUE(all_zero(h.engine->state.reverb.lines, kReverbLineFloats));
+    EXPECT_TRUE(all_zero(h.engine->state.master_dynamics.delay_line, 2 * kDynamicsDelayFrames));
+    EXPECT_EQ(h.engine->state.master_cut.low_left, 0.0f);
 
     // Until the globals are set again the master is silent; after that it is
     // silent because nothing plays.
@@ -166,13 +166,13 @@ TEST(BlockMix, AChannelWithoutBusyVoicesContributesNothingNotEvenItsTail)
     h.play(StreamBuilder().note_off(14, 60));
     h.render(kBlockSize);  // the release tick frees the voice at this block start
     ASSERT_EQ(h.busy_voices(), 0);
-    const DelayState& delay = h.engine->channels[14].delay;
+    const DelayState& delay = h.engine->state.channels[14].delay;
     const int32_t write_index = delay.write_index;
     ASSERT_FALSE(all_zero(delay.ring_left, kChannelDelayFrames));
 
     // Clear what the master low cut remembers, so only new signal could show.
-    h.engine->master_cut.low_left = h.engine->master_cut.low_right = 0.0f;
-    h.engine->master_cut.high_left = h.engine->master_cut.high_right = 0.0f;
+    h.engine->state.master_cut.low_left = h.engine->state.master_cut.low_right = 0.0f;
+    h.engine->state.master_cut.high_left = h.engine->state.master_cut.high_right = 0.0f;
     EXPECT_TRUE(all_zero(h.render(8 * kBlockSize)));
     EXPECT_EQ(delay.write_index, write_index);
 }
@@ -191,7 +191,7 @@ TEST(Robustness, BytesFarOutOfRangeStayInsideEveryBuffer)
     h.render(6 * kBlockSize);
     h.play(StreamBuilder().controller(3, 123, 0).controller(4, 120, 0));
     h.render(3 * kBlockSize);
-    EXPECT_EQ(h.engine->frames_left, 0);
+    EXPECT_EQ(h.engine->state.frames_left, 0);
 }
 
 }  // namespace

@@ -9,16 +9,16 @@
 #include <vector>
 
 #include "synth/fp_mode.h"
+#include "tests/support/param_slices.h"
 
 namespace {
 
-// q0 decay, q1 damping, q2 output low-cut, q3 input gain (0..128).
 std::unique_ptr<ReverbState> make_reverb(float decay, float damping, float lowcut, float input)
 {
     auto reverb = std::make_unique<ReverbState>();
     reverb_reset(*reverb);
-    const float q[4] = {decay, damping, lowcut, input};
-    reverb_setup(*reverb, q, 1.0f);
+    const auto p = values(ReverbParams<float>{.decay = decay, .damping = damping, .low_cut = lowcut, .input = input});
+    reverb_setup(*reverb, p.data(), 1.0f);
     return reverb;
 }
 
@@ -77,9 +77,9 @@ TEST(Reverb, InputGainZeroIsSilentToTheSendButKeepsTheTailCirculating)
     render_block(*fed, burst);
 
     auto quiet = std::make_unique<ReverbState>(*fed);
-    const float q[4] = {0.0f, 128.0f, 16.0f, 0.0f};
-    reverb_setup(*fed, q, 1.0f);
-    reverb_setup(*quiet, q, 1.0f);
+    const auto p = values(ReverbParams<float>{.decay = 0, .damping = 128, .low_cut = 16, .input = 0});
+    reverb_setup(*fed, p.data(), 1.0f);
+    reverb_setup(*quiet, p.data(), 1.0f);
     // The first echoes come back a comb length (about ten blocks) later.
     float heard = 0.0f;
     for (int block = 0; block < 40; ++block) {

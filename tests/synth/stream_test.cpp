@@ -11,8 +11,8 @@ TEST(StreamInterpreter, NoteOnAssignsTheLowestFreeVoiceWithItsNoteAndVelocity)
     EngineHarness h(sine_patch());
     h.play(StreamBuilder().note_on(3, 60, 100));
     EXPECT_EQ(std::tuple(h.channel_of(0), h.voice(0).note, h.voice(0).velocity, h.voice(0).gate), std::tuple(3, 60, 100.0f, 1));
-    EXPECT_EQ(h.engine->voice_stamp[0], 0u);
-    EXPECT_EQ(h.engine->note_counter, 1u);
+    EXPECT_EQ(h.engine->state.voice_stamp[0], 0u);
+    EXPECT_EQ(h.engine->state.note_counter, 1u);
     EXPECT_EQ(h.busy_voices(), 1);
 }
 
@@ -55,7 +55,7 @@ TEST(StreamInterpreter, RunningStatusCarriesOnAndMalformedBytesNeverStallTheRead
             EXPECT_EQ(h.channel_of(c.busy - 1), c.last_channel) << c.what;
             EXPECT_EQ(h.voice(c.busy - 1).note, c.last_note) << c.what;
         }
-        EXPECT_EQ(h.engine->channel_controls[0].bytes[5], 0) << c.what;
+        EXPECT_EQ(h.engine->state.channel_controls[0].controllers[4], 0) << c.what;
     }
 }
 
@@ -66,7 +66,7 @@ TEST(StreamInterpreter, AtThePolyphonyLimitTheChannelsOldestReleasedVoiceIsTaken
     h.play(StreamBuilder().note_on(0, 64, 100));
     EXPECT_EQ(h.voice(1).note, 64);
     EXPECT_EQ(h.voice(1).gate, 1);
-    EXPECT_EQ(h.engine->voice_stamp[1], 2u);
+    EXPECT_EQ(h.engine->state.voice_stamp[1], 2u);
     EXPECT_EQ(h.busy_voices(), 2);
 
     // Nothing released: the oldest voice of the channel goes.
@@ -121,7 +121,7 @@ TEST(StreamInterpreter, APatchWithPolyphonyZeroIgnoresNoteOnsButChannel15StillRe
     EXPECT_EQ(h.engine->speech.state.hold_note_on, 1);
     h.play(StreamBuilder().note_on(15, 60, 100));
     EXPECT_EQ(h.busy_voices(), 0);
-    EXPECT_EQ(h.engine->note_counter, 0u);
+    EXPECT_EQ(h.engine->state.note_counter, 0u);
     EXPECT_EQ(h.engine->speech.state.hold_note_on, 0);
 }
 
@@ -165,8 +165,8 @@ TEST(StreamInterpreter, ResetRestoresTheInitialStateWithoutGlobals)
     EXPECT_EQ(h.busy_voices(), 0);
     EXPECT_EQ(h.controls(2), (std::vector<int>{0, 0, 0, 0, 0, 0, 0, 127}));
     const SynthEngine& e = *h.engine;
-    EXPECT_EQ(std::tuple(e.running_status, e.note_counter, e.frames_left), std::tuple(0, 0u, 0));
-    EXPECT_EQ(e.master_cut.high_coefficient, 0.0f);  // the globals are not set again
+    EXPECT_EQ(std::tuple(e.state.running_status, e.state.note_counter, e.state.frames_left), std::tuple(0, 0u, 0));
+    EXPECT_EQ(e.state.master_cut.high_coefficient, 0.0f);  // the globals are not set again
     EXPECT_EQ(std::tuple(e.sample_rate, e.patch_bank), std::tuple(kSampleRate, h.bank.data()));
 
     // After the reset a data byte has no status to run under.

@@ -10,7 +10,7 @@ namespace {
 const VoiceState& convert(EngineHarness& h, std::initializer_list<std::pair<int, float>> values)
 {
     FpModeGuard mode;
-    float* p = h.engine->voice_params[0];
+    float* p = h.engine->state.voice_params[0];
     for (int i = 0; i < kVoiceParamCount; ++i) p[i] = 0.0f;
     for (const auto& [index, value] : values) p[index] = value;
     voice_convert_params(*h.engine, 0);
@@ -47,7 +47,7 @@ std::vector<float> render_note(const PatchBuilder& patch, int32_t frames)
 PatchBuilder two_filter_patch(uint8_t routing)
 {
     PatchBuilder patch;
-    patch.oscillator(0, {.mode = kOscillatorRamp, .color = 0})
+    patch.oscillator(0, {.mode = kOscillatorRamp, .colour = 0})
         .filter(0, {.mode = kFilterLowPass, .cutoff = 70, .resonance = 60})
         .filter(1, {.mode = kFilterHighPass, .cutoff = 50, .resonance = 20})
         .routing(routing);

@@ -85,7 +85,7 @@ std::vector<PlayedMessage> play_dry(const std::vector<uint8_t>& image)
     std::vector<PlayedMessage> messages;
     for (const RecordedStream& stream : dry_streams(image)) {
         uint8_t status = 0;
-        for (size_t i = 0; stream.bytes[i] != 0xFD;) {
+        for (size_t i = 0; stream.bytes[i] != kStreamEnd;) {
             if (stream.bytes[i] & 0x80) status = stream.bytes[i++];
             const bool two = (status & 0xF0) != 0xC0 && (status & 0xF0) != 0xD0;
             messages.push_back({stream.tick, stream.frame, status, stream.bytes[i], two ? stream.bytes[i + 1] : uint8_t{0}});

@@ -93,14 +93,15 @@ std::vector<uint8_t> random_image(std::mt19937& random)
     }
     song.end_tick = song_last_event_tick(song) + (pick(random, 0, 1) ? 0 : pick(random, 1, 1000));
 
-    for (int i = 0; i < 22; ++i) song.global_block.push_back(static_cast<uint8_t>(pick(random, 0, 255)));
+    for (int i = 0; i < kGlobalParamCount; ++i) song.global_block.push_back(static_cast<uint8_t>(pick(random, 0, 255)));
     // Every patch is selected by at least one program; programs share patches.
     const uint32_t patch_count = pick(random, 1, programs);
     std::vector<std::vector<uint8_t>> patches(patch_count);
     for (auto& patch : patches) {
         const uint32_t entries = pick(random, 0, 4);
-        for (uint32_t i = 0; i < 86 + 3 * entries; ++i) patch.push_back(static_cast<uint8_t>(pick(random, 0, 255)));
-        patch[85] = static_cast<uint8_t>(entries);
+        for (uint32_t i = 0; i < kPatchHeaderBytes + kModEntryBytes * entries; ++i)
+            patch.push_back(static_cast<uint8_t>(pick(random, 0, 255)));
+        patch[kPatchModCountOffset] = static_cast<uint8_t>(entries);
     }
     std::vector<int> program_patch(programs);
     for (uint32_t p = 0; p < programs; ++p) program_patch[p] = p < patch_count ? static_cast<int>(p) : static_cast<int>(pick(random, 0, patch_count - 1));

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "sequencer/song.h"
+#include "synth/param_layout.h"
 #include "tests/tools/authoring_test_support.h"
 #include "tools/song_reader.h"
 #include "tools/song_writer.h"
@@ -11,8 +12,8 @@ namespace {
 
 std::vector<uint8_t> one_patch_bank()
 {
-    std::vector<uint8_t> patch(86, 64);
-    patch[85] = 0;
+    std::vector<uint8_t> patch(kPatchHeaderBytes, 64);
+    patch[kPatchModCountOffset] = 0;
     return song_build_patch_bank({patch}, {0, 0});
 }
 

@@ -153,7 +153,7 @@ TEST(SongYaml, ChannelsFollowTheirMidiChannelUnlessOneIsClaimedElsewhere)
     EXPECT_EQ(first.controller_source, (std::array<int, 7>{1, -1, 3, 4, 5, 6, 11}));
     // MIDI channel 10 went to song channel 0, song channel 4 takes none, the others keep their own.
     EXPECT_EQ(std::tuple(channels[9].midi_channel, channels[4].midi_channel, channels[5].midi_channel), std::tuple(-1, -1, 5));
-    EXPECT_EQ(desc.global_block.size(), 22u);
+    EXPECT_EQ(desc.global_block.size(), static_cast<size_t>(kGlobalParamCount));
     EXPECT_FALSE(desc.has_speech);
 }
 
@@ -164,9 +164,9 @@ TEST(SongYaml, GlobalsAndSpeechTextsAreRead)
                                     "globals:\n  reverb: {level: 0}\n  master: {high_cut: 90}\n"
                                     "speech:\n  - \"!hEH_ lOW\"\n  - \"caf\\xE9 \xC3\xA9\"\n",
                                     warnings);
-    EXPECT_EQ(desc.global_block[3], 0);
-    EXPECT_EQ(desc.global_block[12], 90);
-    EXPECT_EQ(desc.global_block[0], 64);
+    EXPECT_EQ(desc.global_block[kGlobalReverb + ReverbParam::kInput], 0);
+    EXPECT_EQ(desc.global_block[kGlobalHighCut], 90);
+    EXPECT_EQ(desc.global_block[kGlobalReverb + ReverbParam::kDecay], 64);  // the default
     ASSERT_EQ(desc.texts.size(), 2u);
     EXPECT_EQ(desc.texts[1], "caf\xE9 \xE9");
     const SongDescription empty = read_song("midi: song.mid\npatches: {0: lead.yaml}\nspeech: []\n", warnings);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "synth/fp_mode.h"
+#include "tests/support/param_slices.h"
 
 namespace {
 
@@ -13,8 +14,8 @@ DistortionUnit make_unit(float mode, float drive, float a, float b)
 {
     DistortionUnit unit{};
     distortion_reset(unit);
-    const float p[4] = {mode, drive, a, b};
-    distortion_setup(unit, p, RateConstants{});
+    const auto p = values(DistortionParams<float>{.mode = mode, .drive = drive, .a = a, .b = b});
+    distortion_setup(unit, p.data(), RateConstants{});
     return unit;
 }
 
@@ -92,8 +93,8 @@ TEST(Distortion, OffAndUnknownModesPassThroughAndSetUpKeepsOtherModesFields)
         for (int i = 0; i < 4; ++i) EXPECT_EQ(out[i], in[i]);
     }
     DistortionUnit unit = make_unit(kDistortionClip, 32, 32, 64);
-    const float crusher[4] = {kDistortionBitCrusher, 64, 0, 0};
-    distortion_setup(unit, crusher, RateConstants{});
+    const auto crusher = values(DistortionParams<float>{.mode = kDistortionBitCrusher, .drive = 64, .a = 0, .b = 0});
+    distortion_setup(unit, crusher.data(), RateConstants{});
     EXPECT_EQ(unit.output_gain, 0.25f);
     EXPECT_EQ(unit.drive, 4.0f);
 }

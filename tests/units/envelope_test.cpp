@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "synth/fp_mode.h"
+#include "tests/support/param_slices.h"
 
 namespace {
 
@@ -10,8 +11,9 @@ namespace {
 EnvelopeState make_envelope(float a, float d, float s, float slope, float r, float gain = 128.0f)
 {
     EnvelopeState env{};
-    const float p[6] = {a, d, s, slope, r, gain};
-    envelope_setup(env, p);
+    const auto p = values(
+        EnvelopeParams<float>{.attack = a, .decay = d, .sustain = s, .slope = slope, .release = r, .gain = gain});
+    envelope_setup(env, p.data());
     envelope_reset(env);
     return env;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "synth/fp_mode.h"
+#include "tests/support/param_slices.h"
 
 namespace {
 
@@ -15,8 +16,8 @@ FilterState make_filter(float mode, float cutoff, float resonance, RateConstants
 {
     FilterState filter{};
     filter_reset(filter);
-    const float p[3] = {mode, cutoff, resonance};
-    filter_setup(filter, p, rates);
+    const auto p = values(FilterParams<float>{.mode = mode, .cutoff = cutoff, .resonance = resonance});
+    filter_setup(filter, p.data(), rates);
     return filter;
 }
 

@@ -6,21 +6,27 @@
 
 #include "synth/fp_mode.h"
 #include "synth/units/numeric.h"
+#include "tests/support/param_slices.h"
 
 namespace {
 
 constexpr float kJustBelowOne = 1.0f - 0x1p-23f;
 using Outputs = std::vector<float>;
 
-// waveform, key sync, one-shot, rate, start phase, polarity, amount; the
-// sample-and-hold generator's first word
+// random: the sample-and-hold generator's first word.
 LfoState make_lfo(float waveform, float key_sync, float one_shot, float rate, float start = 0, float polarity = 0,
                   float amount = 1, uint32_t random = 0)
 {
     LfoState lfo{};
     lfo_reset(lfo, random);
-    const float p[7] = {waveform, key_sync, one_shot, rate, start, polarity, amount};
-    lfo_setup(lfo, p);
+    const auto p = values(LfoParams<float>{.waveform = waveform,
+                                           .key_sync = key_sync,
+                                           .one_shot = one_shot,
+                                           .rate = rate,
+                                           .start_phase = start,
+                                           .polarity = polarity,
+                                           .amount = amount});
+    lfo_setup(lfo, p.data());
     return lfo;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "synth/fp_mode.h"
+#include "tests/support/param_slices.h"
 
 namespace {
 
@@ -17,8 +18,8 @@ OscillatorState make_oscillator(float mode, float colour, float note = 60.0f, fl
 {
     OscillatorState osc{};
     osc.note = note;
-    const float p[6] = {mode, ring, 64.0f, 64.0f, colour, 128.0f};
-    oscillator_setup(osc, p, RateConstants{});
+    const auto p = values(OscillatorParams<float>{.mode = mode, .ring = ring, .colour = colour});
+    oscillator_setup(osc, p.data(), RateConstants{});
     return osc;
 }
 
