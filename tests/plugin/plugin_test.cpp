@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <fstream>
-#include <thread>
 
 #include "plugin/plugin_uris.h"
 #include "tests/plugin/plugin_test_support.h"
@@ -151,6 +150,9 @@ TEST(PluginRender, InstancesInOneHostDoNotDisturbEachOthersSeeds)
     Lv2Host third(kRate, std::to_string(kSeed));
     third.activate();  // between the first's and the second's blocks
     EXPECT_EQ(first_difference(a, second.play(20000, {256}, chord)), "");
+    Lv2Host other_seed(kRate, std::to_string(kSeed + 1));
+    other_seed.activate();
+    EXPECT_NE(first_difference(a, other_seed.play(20000, {256}, chord)), "") << "the drums' noise takes the seed";
 }
 
 // A held pad note on the song's channel 3 and a held bass note on channel 1;
@@ -259,6 +261,20 @@ TEST(PluginState, SaveAndRestoreBringBackTheSameSong)
     EXPECT_TRUE(plain.save().empty());
 }
 
+TEST(PluginBank, EveryProgramHasAPatchAndThoseTheSongLeavesOutPlayItsFirst)
+{
+    const fs::path song = source_dir() / "examples" / "first-song" / "SONG.yaml";
+    const auto play_program = [&](uint8_t program) {
+        Lv2Host host(kRate, std::to_string(kSeed));
+        host.restore(song_state(song.string()));
+        host.activate();
+        return host.play(8192, {512}, {{0, {0xC4, program}}, {0, {0x94, 57, 100}}});
+    };
+    const std::vector<float> first_patch = play_program(0);  // drums.yaml, listed first
+    for (const uint8_t unmapped : {1, 34, 127}) EXPECT_EQ(first_difference(first_patch, play_program(unmapped)), "");
+    EXPECT_NE(first_difference(first_patch, play_program(33)), "");  // the bass
+}
+
 TEST(PluginBadInput, EachIsLoggedAndNothingCrashes)
 {
     ScratchDir scratch;
@@ -268,7 +284,7 @@ TEST(PluginBadInput, EachIsLoggedAndNothingCrashes)
     // A SONG.yaml that does not exist: logged, the embedded song plays on.
     Lv2Host missing(kRate, std::to_string(kSeed));
     missing.activate();
-    const std::vector<float> before = missing.play(4096, {256}, note);
+    missing.play(4096, {256}, note);
     missing.choose_song((scratch.path / "nowhere" / "SONG.yaml").string());
     missing.play(4096, {256});
     EXPECT_TRUE(missing.logged("error", "nowhere/SONG.yaml"));
@@ -277,7 +293,10 @@ TEST(PluginBadInput, EachIsLoggedAndNothingCrashes)
     // A patch file that is not YAML.
     write_text(song.parent_path() / "patches" / "lead.yaml", "\x01\x02 {[ not: yaml: at all\n");
     Lv2Host not_yaml(kRate, std::to_string(kSeed));
-    EXPECT_FALSE(not_yaml.restore(song_state(song.string())) && not_yaml.reported_song() == song.string());
+    not_yaml.restore(song_state(song.string()));
+    not_yaml.activate();
+    not_yaml.play(64, {64});
+    EXPECT_EQ(not_yaml.reported_song(), "");
     EXPECT_TRUE(not_yaml.logged("error", "lead.yaml"));
 
     // Unknown, malformed and system messages among good ones.
@@ -293,7 +312,6 @@ TEST(PluginBadInput, EachIsLoggedAndNothingCrashes)
     const std::vector<TimedMidi> good = {{0, {0x90, 57, 100}}, {20, {0xC0, 127}}};
     EXPECT_EQ(first_difference(clean.play(8192, {64}, good), noisy.play(8192, {64}, noise)), "");
     EXPECT_TRUE(noisy.log().empty()) << "nothing is logged from the audio thread";
-    (void)before;
 
     // Sample rates the engine cannot run at are refused with the reason.
     for (const double rate : {0.0, 1000000.0, 44100.5}) {

@@ -91,24 +91,30 @@ std::vector<TimedMidi> tool_events(const std::string& image, const fs::path& scr
         std::string word;
         uint64_t frame = 0;
         words >> word >> word >> word >> frame >> word;
-        uint8_t status = 0;
-        std::vector<uint8_t> message;
-        while (words >> word) {
-            const auto byte = static_cast<uint8_t>(std::stoul(word, nullptr, 16));
-            if (byte == kStreamEnd) break;
-            if (byte >= 0x80) {
-                status = byte;
-                continue;
-            }
-            if (message.empty()) message.push_back(status);
-            message.push_back(byte);
-            if (message.size() == 1 + data_bytes(status)) {
-                events.push_back({frame, message});
-                message.clear();
-            }
-        }
+        std::vector<uint8_t> stream;
+        while (words >> word) stream.push_back(static_cast<uint8_t>(std::stoul(word, nullptr, 16)));
+        stream.push_back(kStreamEnd);
+        append_stream_messages(events, frame, stream.data());
     }
     return events;
+}
+
+void append_stream_messages(std::vector<TimedMidi>& events, uint64_t frame, const uint8_t* stream)
+{
+    uint8_t status = 0;
+    std::vector<uint8_t> message;
+    for (; *stream != kStreamEnd; ++stream) {
+        if (*stream >= 0x80) {
+            status = *stream;
+            continue;
+        }
+        if (message.empty()) message.push_back(status);
+        message.push_back(*stream);
+        if (message.size() == 1 + data_bytes(status)) {
+            events.push_back({frame, message});
+            message.clear();
+        }
+    }
 }
 
 std::vector<TimedMidi> midi_file_events(const fs::path& midi_file, const fs::path& image)

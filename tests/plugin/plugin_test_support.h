@@ -31,6 +31,8 @@ int run_tool(const std::string& arguments);
 std::vector<float> tool_render(const std::string& image, double seconds, const fs::path& scratch);
 // The streams `cantilena-tool events` lists, as MIDI messages at their frames.
 std::vector<TimedMidi> tool_events(const std::string& image, const fs::path& scratch);
+// The messages of an engine stream (running status, end byte 0xFD) at a frame.
+void append_stream_messages(std::vector<TimedMidi>& events, uint64_t frame, const uint8_t* stream);
 // The channel messages of a MIDI file in the order compile reads them (by
 // tick, tracks in file order), at the frames where the song compiled from
 // it (image) plays their ticks.

@@ -169,3 +169,30 @@ TEST(SpeechControls, Controller5ScalesEveryFormantFrequency)
 }
 
 }  // namespace
+
+TEST(SpeechControls, NewTextsKeepTheSequencersPlaceWhereItsTextReadsTheSame)
+{
+    FpModeGuard mode;
+    const std::string first[2] = {"hEH lOW wER ld", "sIH NG"};
+    const char* old_texts[kSpeechTextCount] = {first[0].c_str(), first[1].c_str()};
+    auto speech = make_speech();
+    speech_set_texts(*speech, old_texts);
+    speech_control(*speech, 4, 1);
+    play_segments(*speech, 3);
+    const ptrdiff_t place = speech->state.cursor - speech->state.text_start;
+    ASSERT_GT(place, 0);
+
+    // The same words in new memory: the same place in them.
+    const std::string same[2] = {first[0], first[1]};
+    const char* moved[kSpeechTextCount] = {same[0].c_str(), same[1].c_str()};
+    speech_move_texts(*speech, moved);
+    EXPECT_EQ(speech->state.text_start, moved[1]);
+    EXPECT_EQ(speech->state.cursor - speech->state.text_start, place);
+
+    // Other words in the slot being sung: their beginning; other slots follow.
+    const std::string changed[2] = {"AA", "lAO NG"};
+    const char* edited[kSpeechTextCount] = {changed[0].c_str(), changed[1].c_str()};
+    speech_move_texts(*speech, edited);
+    EXPECT_EQ(speech->state.cursor, edited[1]);
+    EXPECT_EQ(speech->settings.texts[0], edited[0]);
+}
