@@ -16,7 +16,7 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 # (fuzz/corpus/<name>/ and whatever the tests left in build/fuzz-corpus/<name>/).
 fuzz_seconds=${FUZZ_SECONDS:-45}
 CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Release -DCANTILENA_FUZZ=ON \
-    -DCANTILENA_TESTS=OFF -DCANTILENA_BENCH=OFF -DCANTILENA_PLAYER=OFF >/dev/null
+    -DCANTILENA_TESTS=OFF -DCANTILENA_BENCH=OFF -DCANTILENA_PLAYER=OFF -DCANTILENA_PLUGIN=OFF >/dev/null
 cmake --build build-fuzz -j "$jobs"
 for target in build-fuzz/fuzz/*_fuzz; do
     [ -x "$target" ] || continue
