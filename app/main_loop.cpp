@@ -1,11 +1,5 @@
 #include "app/main_loop.h"
 
-#include "sequencer/song_end.h"
-
-// The stop rule first holds at the player's stop point.
-static_assert(static_cast<int32_t>((kPlayerStopSeconds - 1) / kStopStepSeconds) <= kStopSteps &&
-              static_cast<int32_t>(kPlayerStopSeconds / kStopStepSeconds) > kStopSteps);
-
 void device_watch_start(DeviceWatch& watch, int64_t now_ms, uint32_t frames_taken)
 {
     watch.frames_taken = frames_taken;
@@ -33,12 +27,9 @@ bool device_watch_given_up(const DeviceWatch& watch, int64_t now_ms)
     return now_ms - watch.last_move_ms >= kDeviceGiveUpMs;
 }
 
-bool main_should_stop(int32_t ms)
+bool main_should_stop(int32_t ms, int32_t end_ms)
 {
-    const int32_t seconds = ms / 1000;
-    // Truncation toward zero whatever the rounding mode: a cast, not nearest().
-    const int32_t steps = static_cast<int32_t>(static_cast<double>(seconds) / kStopStepSeconds);
-    return steps > kStopSteps;
+    return ms >= end_ms;
 }
 
 MainLoopEnd main_loop(const MainLoopHost& host)
@@ -51,7 +42,7 @@ MainLoopEnd main_loop(const MainLoopHost& host)
         device_watch_update(watch, now, host.frames_taken(host.context));
         if (device_watch_given_up(watch, now)) return MainLoopEnd::device_lost;
         const int64_t heard = host.position_ms(host.context) + device_watch_gone_ms(watch, now);
-        if (main_should_stop(heard > INT32_MAX ? INT32_MAX : static_cast<int32_t>(heard))) break;
+        if (main_should_stop(heard > INT32_MAX ? INT32_MAX : static_cast<int32_t>(heard), host.end_ms)) break;
     }
     return MainLoopEnd::stopped;
 }

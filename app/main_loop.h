@@ -1,16 +1,14 @@
 // The player's wait loop: after start-up the main thread sleeps until a key,
 // a stop signal or at most 100 ms have passed, then tests the Esc key, the
-// sound device's health and the heard position against the stop point of
-// 198 seconds. The refill worker runs on its own: the device wakes it.
+// sound device's health and the heard position against the song's end: the
+// stop point of 198 seconds for the song the player was built with, the end
+// export measured for an appended one. The refill worker runs on its own:
+// the device wakes it.
 #pragma once
 
 #include <cstdint>
 
 constexpr uint32_t kMainWaitMs = 100;
-// Playback stops once (whole seconds heard / 2.5), truncated, passes this:
-// first at 198 s.
-constexpr int32_t kStopSteps = 78;
-constexpr double kStopStepSeconds = 2.5;
 
 // Esc's key state: bit 15 (the sign) set while it is held down, bit 0 set
 // when it was pressed since the last test.
@@ -47,12 +45,13 @@ struct MainLoopHost {
     int32_t (*position_ms)(void* context);
     int64_t (*clock_ms)(void* context);          // a monotonic wall clock
     uint32_t (*frames_taken)(void* context);     // the device's count of frames taken
+    int32_t end_ms;                              // the heard position at which playback ends
 };
 
 enum class MainLoopEnd { stopped, device_lost };
 
-// True when a heard position of ms milliseconds ends playback.
-bool main_should_stop(int32_t ms);
+// True when a heard position of ms milliseconds ends playback that ends at end_ms.
+bool main_should_stop(int32_t ms, int32_t end_ms);
 // Runs until Esc is held, the stop point has passed (the heard position plus
 // the time the device was gone) or the device has been gone for
 // kDeviceGiveUpMs.

@@ -10,10 +10,10 @@
 #include "app/main_loop.h"
 #include "app/playback.h"
 #include "sequencer/player.h"
+#include "sequencer/song_end.h"
+#include "sequencer/song_info.h"
 #include "synth/engine.h"
 #include "synth/seed_source.h"
-
-const char kSongName[] = "\"Lanterns on the Water\"";
 
 namespace {
 
@@ -59,16 +59,34 @@ uint32_t session_frames_taken(void* context)
 void print_usage()
 {
     std::printf(
-        "usage: cantilena\n"
+        "usage: cantilena [--info]\n"
         "Plays the song it carries on the default sound device; Esc stops it.\n"
-        "Takes no arguments. CANTILENA_SEED=N in the environment makes playback repeat bit for bit.\n"
+        "--info prints the structure of the song instead, as `cantilena-tool info` does.\n"
+        "CANTILENA_SEED=N in the environment makes playback repeat bit for bit.\n"
         "`cantilena-tool render` writes the song to a WAV or FLAC file.\n");
+}
+
+void write_stdout(void*, const char* text, size_t length)
+{
+    std::fwrite(text, 1, length, stdout);
+}
+
+int print_info(const PlayerSong& song)
+{
+    const SongInfoSubject subject{song.image, song.size, song.what, song.title, song.end_frames};
+    song_info_write(subject, write_stdout, nullptr);
+    if (std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "cantilena: cannot write to standard output\n");
+        return 1;
+    }
+    return 0;
 }
 
 }  // namespace
 
-int cantilena_main(int argc, char** argv, const uint8_t* song_image)
+int cantilena_main(int argc, char** argv, const CarriedSong& carried)
 {
+    bool info = false;
     if (argc > 1) {
         if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
             print_usage();
@@ -78,10 +96,14 @@ int cantilena_main(int argc, char** argv, const uint8_t* song_image)
             std::printf("%s\n", kVersion);
             return 0;
         }
-        std::fprintf(stderr, "cantilena: unexpected argument '%s': the player takes none (see --help)\n", argv[1]);
-        return 2;
+        info = std::strcmp(argv[1], "--info") == 0;
+        if (!info || argc > 2) {
+            std::fprintf(stderr, "cantilena: unexpected argument '%s': the player takes only --info (see --help)\n",
+                         argv[info ? 2 : 1]);
+            return 2;
+        }
     }
-    if (const char* text = std::getenv("CANTILENA_SEED"); text != nullptr) {
+    if (const char* text = std::getenv("CANTILENA_SEED"); text != nullptr && !info) {
         uint32_t seed = 0;
         if (!seed_source_parse(text, seed)) {
             std::fprintf(stderr, "cantilena: CANTILENA_SEED='%s' is not a number from 0 to 4294967295\n", text);
@@ -89,11 +111,18 @@ int cantilena_main(int argc, char** argv, const uint8_t* song_image)
         }
         seed_source_fix(g_engine.seeds, seed);
     }
+    static PlayerSong song;
+    char error[256];
+    if (!own_song_find(kOwnProgramPath, carried, song, error, sizeof error)) {
+        std::fprintf(stderr, "cantilena: %s\n", error);
+        return 1;
+    }
+    if (info) return print_info(song);
 
     Playback playback{};
     playback_begin(playback, "cantilena", g_output, g_device);
     playback_block_signals();
-    const int32_t ready = player_init(g_player, g_engine, song_image, &playback.player_output);
+    const int32_t ready = player_init(g_player, g_engine, song.image, &playback.player_output);
     playback_unblock_signals();
     if (g_player.song_loaded == 0) {
         chatter_report("cantilena: the song it carries does not load\n");
@@ -107,12 +136,13 @@ int cantilena_main(int argc, char** argv, const uint8_t* song_image)
     if (opened != DeviceOpen::ready) return playback_end(playback, opened == DeviceOpen::failed ? 1 : 0);
     player_start(g_player);
 
-    con_printf("Cantilena -- playing %s. Press Esc to stop.\n", kSongName);
+    con_printf("Cantilena -- playing \"%s\". Press Esc to stop.\n", song.title);
     std::fflush(stdout);
 
     Session session{&g_player, &playback};
     const MainLoopHost host{&session,           session_escape_state, session_wait_ms,
-                            session_position_ms, session_clock_ms,    session_frames_taken};
+                            session_position_ms, session_clock_ms,    session_frames_taken,
+                            song_end_ms(song.end_frames)};
     if (main_loop(host) == MainLoopEnd::device_lost) {
         playback_report_lost(playback);
         return playback_end(playback, 1);

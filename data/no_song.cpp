@@ -4,3 +4,4 @@
 
 const uint8_t kEmbeddedSong[1] = {0};
 const size_t kEmbeddedSongSize = 0;
+const char kEmbeddedSongTitle[] = "";

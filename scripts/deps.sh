@@ -3,7 +3,7 @@
 # and something is missing. Sourced by play.sh and test.sh.
 cantilena_install_deps() {
     local wanted=(cmake g++ pkg-config googletest libgtest-dev libbenchmark-dev
-        portaudio19-dev libsndfile1-dev libcli11-dev libyaml-cpp-dev "$@")
+        portaudio19-dev libsndfile1-dev libcli11-dev libyaml-cpp-dev liblzma-dev xz-utils "$@")
     local missing=()
     local p
     for p in "${wanted[@]}"; do

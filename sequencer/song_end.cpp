@@ -62,6 +62,13 @@ uint64_t measure(Measurement& m, uint64_t last_event_frame)
 
 }  // namespace
 
+int32_t song_end_ms(uint64_t end_frames)
+{
+    constexpr uint64_t kLongest = (static_cast<uint64_t>(INT32_MAX) * kSampleRate) / 1000;
+    if (end_frames > kLongest) return INT32_MAX;
+    return static_cast<int32_t>((end_frames * 1000 + kSampleRate - 1) / kSampleRate);
+}
+
 bool song_find_last_event(const uint8_t* image, SongLastEvent& last)
 {
     last = SongLastEvent{0, 0};

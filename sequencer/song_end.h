@@ -26,6 +26,12 @@ struct SongLastEvent {
     uint64_t frame;  // frames from player_start to the last events handed to the engine
 };
 
+// The heard milliseconds at which playback that ends at end_frames stops
+// (rounded up; at most INT32_MAX).
+int32_t song_end_ms(uint64_t end_frames);
+// The player's own song ends at its stop point.
+constexpr int32_t kPlayerStopMs = kPlayerStopSeconds * 1000;
+
 // Walks a validated image without rendering. Returns false when it does not load.
 bool song_find_last_event(const uint8_t* image, SongLastEvent& last);
 

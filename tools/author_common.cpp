@@ -36,7 +36,7 @@ FileReader file_reader_disk()
     return [](const std::string& path) { return file_read_all(path); };
 }
 
-void file_write_atomically(const std::string& path, const std::vector<uint8_t>& bytes)
+void file_write_atomically(const std::string& path, const std::vector<uint8_t>& bytes, unsigned mode)
 {
     std::string temp = path + ".tmpXXXXXX";
     std::vector<char> name(temp.begin(), temp.end());
@@ -56,10 +56,10 @@ void file_write_atomically(const std::string& path, const std::vector<uint8_t>& 
         }
         written += static_cast<size_t>(n);
     }
-    // mkstemp creates the file readable by its owner only; give it the usual mode.
+    // mkstemp creates the file readable by its owner only; give it the mode asked for.
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
+    ::fchmod(fd, static_cast<mode_t>(mode) & ~mask);
     if (::close(fd) != 0 || std::rename(temp.c_str(), path.c_str()) != 0) {
         const int saved = errno;
         ::unlink(temp.c_str());

@@ -41,8 +41,9 @@ FileReader file_reader_disk();
 
 std::vector<uint8_t> file_read_all(const std::string& path);
 // Writes through a temporary file in the same directory and renames it over
-// path, so that a failed write never leaves a partial file behind.
-void file_write_atomically(const std::string& path, const std::vector<uint8_t>& bytes);
+// path, so that a failed write never leaves a partial file behind. The file
+// gets mode (less the umask).
+void file_write_atomically(const std::string& path, const std::vector<uint8_t>& bytes, unsigned mode = 0666);
 void file_write_atomically(const std::string& path, const std::string& text);
 
 // Creates a directory and its parents (as mkdir -p); AuthorError when one

@@ -10,5 +10,6 @@ void add_compile_command(CLI::App& app);
 void add_decompile_command(CLI::App& app);
 void add_bank_command(CLI::App& app);
 void add_lyrics_command(CLI::App& app);
+void add_export_command(CLI::App& app);
 // Built only with the player (it needs the sound device).
 void add_play_command(CLI::App& app);

@@ -1,5 +1,7 @@
 // Song images from files for the tool commands: read, validated completely
 // before anything plays them, with errors that name the file and byte offset.
+// A file may also be a program that `export` wrote: its appended song is
+// taken, checked exactly as the program itself checks it.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +10,11 @@
 
 struct SongImageFile {
     std::string name;            // the file name, or "embedded song"
+    std::string what;            // what info calls it: the file name, "embedded song" or "appended song"
     std::vector<uint8_t> bytes;  // the whole image; the player points into it
+    bool has_title = false;      // the embedded song and appended songs have a title and an end
+    std::string title;
+    uint32_t end_frames = 0;     // where playback ends
 };
 
 // Reads a whole file. On failure, error says which file and why.

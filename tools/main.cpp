@@ -5,7 +5,7 @@
 
 int main(int argc, char** argv)
 {
-    CLI::App app{"cantilena-tool: render, inspect, compile and decompile Cantilena song images"};
+    CLI::App app{"cantilena-tool: render, inspect, compile, decompile and export Cantilena song images"};
     app.require_subcommand(1);
     app.set_version_flag("--version", "cantilena-tool 0.1");
     add_render_command(app);
@@ -15,6 +15,7 @@ int main(int argc, char** argv)
     add_decompile_command(app);
     add_bank_command(app);
     add_lyrics_command(app);
+    add_export_command(app);
 #ifdef CANTILENA_TOOL_PLAY
     add_play_command(app);
 #endif

@@ -173,9 +173,11 @@ std::string patch_file_name(int program)
 
 }  // namespace
 
-std::vector<uint8_t> song_compile(const std::string& song_yaml, const FileReader& read, Warnings& warnings)
+std::vector<uint8_t> song_compile(const std::string& song_yaml, const FileReader& read, Warnings& warnings,
+                                  std::string* title)
 {
     const SongDescription desc = song_yaml_read(song_yaml, read, warnings);
+    if (title) *title = desc.title;
     std::vector<uint8_t> midi_bytes;
     try {
         midi_bytes = read(desc.midi_file);

@@ -12,7 +12,9 @@
 
 // Throws AuthorError naming the file and place of the first fault. The
 // image is checked by the song loader's validation before it is returned.
-std::vector<uint8_t> song_compile(const std::string& song_yaml, const FileReader& read, Warnings& warnings);
+// title, when given, receives SONG.yaml's title ("" when it has none).
+std::vector<uint8_t> song_compile(const std::string& song_yaml, const FileReader& read, Warnings& warnings,
+                                  std::string* title = nullptr);
 
 struct SongDescription;
 

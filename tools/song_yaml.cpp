@@ -5,6 +5,7 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include "sequencer/song_trailer.h"
 #include "synth/patch.h"
 #include "tools/patch_params.h"
 #include "tools/song_writer.h"
@@ -436,6 +437,11 @@ SongDescription song_yaml_read(const std::string& path, const FileReader& read, 
             if (bytes >= kSpeechBlockLimit)
                 doc.fail(value, "the speech texts take " + std::to_string(bytes) + " bytes; the song format allows " +
                                     std::to_string(kSpeechBlockLimit - 1));
+        } else if (name == "title") {
+            desc.title = doc.scalar(value, "title");
+            if (!song_title_valid(desc.title.data(), desc.title.size()))
+                doc.fail(value, "the title must be printable text of at most " +
+                                    std::to_string(kTrailerTitleBytes - 1) + " bytes (UTF-8)");
         } else if (name == "channels") {
             doc.each_entry(value, "channels", [&](const YAML::Node& ckey, const std::string&, const YAML::Node& cvalue) {
                 const int c = static_cast<int>(doc.integer_in(ckey, 0, kSongChannels - 1, "a song channel"));
@@ -447,7 +453,7 @@ SongDescription song_yaml_read(const std::string& path, const FileReader& read, 
             });
         } else {
             doc.fail(key, "unknown key \"" + name +
-                              "\" (known: midi, patches, globals, speech, channels, ticks_per_quarter, end_tick)");
+                              "\" (known: title, midi, patches, globals, speech, channels, ticks_per_quarter, end_tick)");
         }
     });
     if (!have_midi) doc.fail(root, "SONG.yaml names no MIDI file (midi: song.mid)");

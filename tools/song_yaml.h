@@ -19,6 +19,7 @@ struct ProgramPatch {
 
 struct SongDescription {
     std::string path;            // the SONG.yaml file
+    std::string title;           // "" when SONG.yaml gives none; not part of the image
     std::string midi_file;       // resolved against SONG.yaml's directory
     std::string midi_where;      // where the MIDI file is named
     ImportOptions import;        // routing, controllers, transposes, reading

@@ -175,7 +175,7 @@ int run_player(std::initializer_list<const char*> arguments)
 {
     std::vector<char*> argv;
     for (const char* argument : arguments) argv.push_back(const_cast<char*>(argument));
-    return cantilena_main(static_cast<int>(argv.size()), argv.data(), nullptr);
+    return cantilena_main(static_cast<int>(argv.size()), argv.data(), CarriedSong{nullptr, 0, ""});
 }
 
 TEST(PlayerCommandLine, help_and_version_are_answered_and_anything_else_is_refused)

@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "app/main_loop.h"
+#include "sequencer/song_end.h"
 
 namespace {
 
@@ -19,6 +20,7 @@ struct Script {
     int32_t key_tests = 0;
     int32_t waits = 0;
     uint32_t longest_wait = 0;
+    int32_t end_ms = kPlayerStopMs;
 };
 
 MainLoopHost scripted_host(Script& script)
@@ -42,13 +44,33 @@ MainLoopHost scripted_host(Script& script)
         [](void* context) { return static_cast<int32_t>(static_cast<Script*>(context)->heard_ms); },
         [](void* context) { return static_cast<Script*>(context)->now_ms; },
         [](void* context) { return static_cast<Script*>(context)->frames; },
+        script.end_ms,
     };
 }
 
-TEST(StopRule, 197_seconds_play_on_and_198_seconds_stop)
+TEST(StopRule, the_carried_song_plays_on_at_197_seconds_and_stops_at_198)
 {
-    for (int32_t ms : {-2000000000, -372, 0, 197000, 197999}) EXPECT_FALSE(main_should_stop(ms)) << ms;
-    for (int32_t ms : {198000, 2000000000}) EXPECT_TRUE(main_should_stop(ms)) << ms;
+    for (int32_t ms : {-2000000000, -372, 0, 197000, 197999}) EXPECT_FALSE(main_should_stop(ms, kPlayerStopMs)) << ms;
+    for (int32_t ms : {198000, 2000000000}) EXPECT_TRUE(main_should_stop(ms, kPlayerStopMs)) << ms;
+}
+
+TEST(StopRule, a_measured_end_stops_once_every_frame_before_it_was_heard)
+{
+    const int32_t end_ms = song_end_ms(44101);  // one frame past a second: 1000.02 ms
+    EXPECT_EQ(end_ms, 1001);
+    EXPECT_FALSE(main_should_stop(1000, end_ms));
+    EXPECT_TRUE(main_should_stop(1001, end_ms));
+    EXPECT_EQ(song_end_ms(44100), 1000);
+    EXPECT_EQ(song_end_ms(UINT64_MAX), INT32_MAX);
+}
+
+TEST(MainLoop, an_appended_song_ends_at_the_first_test_at_or_after_its_end)
+{
+    Script script;
+    script.end_ms = 23512;
+    EXPECT_EQ(main_loop(scripted_host(script)), MainLoopEnd::stopped);
+    EXPECT_GE(script.heard_ms, 23512);
+    EXPECT_LT(script.heard_ms, 23512 + static_cast<int64_t>(kMainWaitMs));
 }
 
 TEST(MainLoop, sleeps_at_most_100_ms_at_a_time_and_ends_at_the_first_test_at_or_after_198_seconds_heard)

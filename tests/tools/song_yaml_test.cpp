@@ -172,13 +172,20 @@ TEST(SongYaml, GlobalsAndSpeechTextsAreRead)
     const SongDescription empty = read_song("midi: song.mid\npatches: {0: lead.yaml}\nspeech: []\n", warnings);
     EXPECT_TRUE(empty.has_speech);
     EXPECT_TRUE(empty.texts.empty());
+    EXPECT_EQ(empty.title, "");
+    EXPECT_EQ(read_song("title: Überfahrt – Nacht\nmidi: song.mid\npatches: {0: lead.yaml}\n", warnings).title,
+              "Überfahrt – Nacht");
 }
 
 TEST(SongYaml, MistakesAreReportedWithLineAndColumn)
 {
     EXPECT_EQ(song_error("midi: song.mid\npatches: {0: lead.yaml}\ntempo: 120\n"),
-              "dir/SONG.yaml:3:1: unknown key \"tempo\" (known: midi, patches, globals, speech, channels, "
+              "dir/SONG.yaml:3:1: unknown key \"tempo\" (known: title, midi, patches, globals, speech, channels, "
               "ticks_per_quarter, end_tick)");
+    EXPECT_EQ(song_error("title: \"" + std::string(64, 'a') + "\"\nmidi: song.mid\npatches: {0: lead.yaml}\n"),
+              "dir/SONG.yaml:1:8: the title must be printable text of at most 63 bytes (UTF-8)");
+    EXPECT_EQ(song_error("title: \"tab\\there\"\nmidi: song.mid\npatches: {0: lead.yaml}\n"),
+              "dir/SONG.yaml:1:8: the title must be printable text of at most 63 bytes (UTF-8)");
     EXPECT_EQ(song_error("patches: {0: lead.yaml}\n"), "dir/SONG.yaml:1:1: SONG.yaml names no MIDI file (midi: song.mid)");
     EXPECT_EQ(song_error("midi: song.mid\npatches: {0: lead.yaml, 128: lead.yaml}\n"),
               "dir/SONG.yaml:2:25: a program number is 128; it must be from 0 to 127");
