@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <system_error>
 
 namespace {
 
@@ -21,6 +20,30 @@ timespec monotonic_after(int32_t ms)
     return at;
 }
 
+bool device_settled(const AudioOutput& output)
+{
+    return output.status != DeviceStatus::opening;
+}
+
+bool worker_finished(const AudioOutput& output)
+{
+    return output.worker_done;
+}
+
+// With status_mutex held: waits for status_changed until done holds or ms
+// have passed (kWaitForever: no limit). Returns whether done holds.
+bool wait_for_status(AudioOutput& output, bool (*done)(const AudioOutput&), int32_t ms)
+{
+    const timespec until = monotonic_after(ms < 0 ? 0 : ms);
+    while (!done(output)) {
+        const int result = ms < 0 ? pthread_cond_wait(&output.status_changed, &output.status_mutex)
+                                  : pthread_cond_clockwait(&output.status_changed, &output.status_mutex,
+                                                           CLOCK_MONOTONIC, &until);
+        if (result == ETIMEDOUT) return done(output);
+    }
+    return true;
+}
+
 // Waits for the device to take frames (or a wake-up), at most the worker's
 // time-out; posts that came meanwhile count as one.
 void wait_for_frames_taken(AudioOutput& output)
@@ -35,16 +58,16 @@ void wait_for_frames_taken(AudioOutput& output)
 void set_status(AudioOutput& output, DeviceStatus status)
 {
     {
-        std::lock_guard<std::mutex> guard(output.status_mutex);
+        MutexHold hold(output.status_mutex);
         output.status = status;
     }
-    output.status_changed.notify_all();
+    pthread_cond_broadcast(&output.status_changed);
 }
 
 void note_device_error(AudioOutput& output)
 {
     const SoundDevice& device = *output.device;
-    std::lock_guard<std::mutex> guard(output.status_mutex);
+    MutexHold hold(output.status_mutex);
     std::snprintf(output.error, sizeof output.error, "%s", device.error(device.context));
 }
 
@@ -64,8 +87,9 @@ void release_device(AudioOutput& output)
     output.device_open = 0;
 }
 
-void audio_worker(AudioOutput* output)
+void* audio_worker(void* context)
 {
+    auto* output = static_cast<AudioOutput*>(context);
     const bool opened = open_device(*output);
     set_status(*output, opened ? DeviceStatus::playing : DeviceStatus::failed);
     while (opened && output->stop_request.load(std::memory_order_acquire) == 0) {
@@ -75,10 +99,11 @@ void audio_worker(AudioOutput* output)
     }
     release_device(*output);
     {
-        std::lock_guard<std::mutex> guard(output->status_mutex);
+        MutexHold hold(output->status_mutex);
         output->worker_done = true;
     }
-    output->status_changed.notify_all();
+    pthread_cond_broadcast(&output->status_changed);
+    return nullptr;
 }
 
 uint32_t pack_frame(int16_t left, int16_t right)
@@ -120,6 +145,7 @@ int32_t audio_open(AudioOutput& output, const SoundDevice& device, RenderCallbac
     output.callback_context = callback_context;
     output.stop_request.store(0, std::memory_order_relaxed);
     output.abandoned = false;
+    output.worker_joinable = false;
     output.status = DeviceStatus::opening;
     output.worker_done = false;
     output.error[0] = '\0';
@@ -150,32 +176,27 @@ int32_t audio_open(AudioOutput& output, const SoundDevice& device, RenderCallbac
         }
         return -1;
     }
-    try {
-        output.worker = std::thread(audio_worker, &output);
-    } catch (const std::system_error& e) {
-        std::snprintf(output.error, sizeof output.error, "cannot start the output thread: %s", e.what());
+    const int started = pthread_create(&output.worker, nullptr, audio_worker, &output);
+    if (started != 0) {
+        std::snprintf(output.error, sizeof output.error, "cannot start the output thread: %s", std::strerror(started));
         output.status = DeviceStatus::failed;
         audio_close(output);
         return 0;
     }
+    output.worker_joinable = true;
     return -1;
 }
 
 DeviceStatus audio_wait_device(AudioOutput& output, int32_t ms)
 {
-    std::unique_lock<std::mutex> guard(output.status_mutex);
-    const auto opened = [&output] { return output.status != DeviceStatus::opening; };
-    if (ms < 0) {
-        output.status_changed.wait(guard, opened);
-    } else {
-        output.status_changed.wait_for(guard, std::chrono::milliseconds(ms), opened);
-    }
+    MutexHold hold(output.status_mutex);
+    wait_for_status(output, device_settled, ms);
     return output.status;
 }
 
 void audio_device_error(AudioOutput& output, char* text, size_t bytes)
 {
-    std::lock_guard<std::mutex> guard(output.status_mutex);
+    MutexHold hold(output.status_mutex);
     std::snprintf(text, bytes, "%s", output.error);
 }
 
@@ -193,21 +214,19 @@ int32_t audio_close(AudioOutput& output, int32_t wait_ms)
 {
     if (output.abandoned) return 0;
     output.stop_request.store(1, std::memory_order_release);
-    if (output.worker.joinable()) {
+    if (output.worker_joinable) {
         audio_wake(output);
-        std::unique_lock<std::mutex> guard(output.status_mutex);
-        const auto done = [&output] { return output.worker_done; };
-        if (wait_ms < 0) {
-            output.status_changed.wait(guard, done);
-        } else if (!output.status_changed.wait_for(guard, std::chrono::milliseconds(wait_ms), done)) {
+        pthread_mutex_lock(&output.status_mutex);
+        const bool finished = wait_for_status(output, worker_finished, wait_ms);
+        pthread_mutex_unlock(&output.status_mutex);
+        output.worker_joinable = false;
+        if (!finished) {
             // Stuck in the device: freeing what it uses would be unsafe.
-            guard.unlock();
-            output.worker.detach();
+            pthread_detach(output.worker);
             output.abandoned = true;
             return 0;
         }
-        guard.unlock();
-        output.worker.join();
+        pthread_join(output.worker, nullptr);
     }
     if (output.device != nullptr) release_device(output);
     if (output.semaphore_ready) {
@@ -232,7 +251,7 @@ void audio_fill(AudioOutput& output)
     output.region1 = nullptr;
     output.region2 = nullptr;
     if (!audio_keep_playing(output)) return;
-    std::lock_guard<std::mutex> guard(output.lock);
+    MutexHold hold(output.lock);
 
     const uint32_t cursor = output.ring.play_cursor.load(std::memory_order_acquire);
     output.worker_play_cursor = cursor;
@@ -265,7 +284,7 @@ void audio_fill(AudioOutput& output)
 
 int32_t audio_played_bytes(AudioOutput& output)
 {
-    std::lock_guard<std::mutex> guard(output.lock);
+    MutexHold hold(output.lock);
     output.query_play_cursor = output.ring.play_cursor.load(std::memory_order_acquire);
     const uint32_t latency = output.ring.latency_bytes.load(std::memory_order_relaxed);
     const uint32_t distance = (output.query_play_cursor - output.write_offset) & kRingByteMask;
@@ -294,8 +313,8 @@ void binding_close(void* context) { audio_close(bound_output(context)); }
 void binding_wake(void* context) { audio_wake(bound_output(context)); }
 void binding_set_gain(void* context, float gain) { audio_set_gain(bound_output(context), gain); }
 int32_t binding_played_bytes(void* context) { return audio_played_bytes(bound_output(context)); }
-void binding_lock(void* context) { bound_output(context).lock.lock(); }
-void binding_unlock(void* context) { bound_output(context).lock.unlock(); }
+void binding_lock(void* context) { pthread_mutex_lock(&bound_output(context).lock); }
+void binding_unlock(void* context) { pthread_mutex_unlock(&bound_output(context).lock); }
 
 }  // namespace
 

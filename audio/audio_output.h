@@ -12,11 +12,10 @@
 // takes the lock waits at most for one render, never for the device.
 #pragma once
 
+#include <pthread.h>
+
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
-#include <thread>
 
 #include "audio/sound_device.h"
 #include "sequencer/player.h"
@@ -27,6 +26,15 @@ constexpr uint32_t kStaleCursorBytes = 16384;       // a cursor this far past th
 constexpr int32_t kWorkerTimeoutMs = 21;            // the worker wakes by itself after this long
 constexpr int32_t kWaitForever = -1;
 constexpr size_t kAudioErrorBytes = 256;
+
+// Holds a mutex for a scope (the output's lock, for one).
+struct MutexHold {
+    pthread_mutex_t& mutex;
+    explicit MutexHold(pthread_mutex_t& held) : mutex(held) { pthread_mutex_lock(&mutex); }
+    ~MutexHold() { pthread_mutex_unlock(&mutex); }
+    MutexHold(const MutexHold&) = delete;
+    MutexHold& operator=(const MutexHold&) = delete;
+};
 
 // Whether audio_open starts the worker thread, or the caller runs the fills
 // itself with audio_fill (tests step the output by hand this way).
@@ -45,12 +53,15 @@ struct AudioOutput {
     void* callback_context;
     std::atomic<float> scale;              // gain * 32768
     std::atomic<uint32_t> stop_request;    // the worker ends when non-zero
-    std::thread worker;
+    // POSIX threads rather than the C++ library's: the player links no C++
+    // runtime and raises no exceptions.
+    pthread_t worker;
+    bool worker_joinable;                  // worker runs and has been neither joined nor left to itself
     bool semaphore_ready;                  // ring.taken exists
     bool abandoned;                        // a close gave up waiting for the worker
     // What the other threads may learn of the device, under status_mutex.
-    std::mutex status_mutex;
-    std::condition_variable status_changed;
+    pthread_mutex_t status_mutex = PTHREAD_MUTEX_INITIALIZER;
+    pthread_cond_t status_changed = PTHREAD_COND_INITIALIZER;  // waited on with the monotonic clock
     DeviceStatus status;
     bool worker_done;                      // the worker has released the device and returns
     char error[kAudioErrorBytes];          // why the device last failed to open ("" after a good open)
@@ -63,7 +74,7 @@ struct AudioOutput {
     uint32_t worker_play_cursor;
     uint32_t write_offset;                 // where the next fill starts, a multiple of 32
     // Held by the worker for a whole fill, render callback included.
-    std::mutex lock;
+    pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
     uint32_t query_play_cursor;
     int32_t bytes_written;                 // starts at -65536
     int32_t last_reported;                 // starts at -65536

@@ -5,10 +5,16 @@
 
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+int64_t monotonic_ms()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
 
 constexpr int kChannels = 2;
 
@@ -88,7 +94,7 @@ int32_t fail(PortAudioDevice& device)
 {
     device_close(&device);
     device.ever_failed = true;
-    device.failed_at = Clock::now();
+    device.failed_at_ms = monotonic_ms();
     return 0;
 }
 
@@ -96,7 +102,7 @@ int32_t device_open(void* context, AudioRing* ring)
 {
     auto& device = *static_cast<PortAudioDevice*>(context);
     device_close(&device);
-    if (device.ever_failed && Clock::now() - device.failed_at < std::chrono::milliseconds(kReopenPauseMs)) return 0;
+    if (device.ever_failed && monotonic_ms() - device.failed_at_ms < kReopenPauseMs) return 0;
     device.ring = ring;
     device.error[0] = '\0';
     device.callbacks.store(0, std::memory_order_relaxed);
@@ -150,7 +156,7 @@ int32_t device_open(void* context, AudioRing* ring)
         PaAlsa_EnableRealtimeScheduling(stream, 1);
     }
     device.seen_callbacks = 0;
-    device.seen_at = Clock::now();
+    device.seen_at_ms = monotonic_ms();
     {
         Step step(device, "starting the sound output stream");
         result = Pa_StartStream(stream);
@@ -169,13 +175,13 @@ int32_t device_playing(void* context)
     if (device.finished.load(std::memory_order_relaxed) != 0) return 0;
     if (Pa_IsStreamActive(device.stream) != 1) return 0;
     const uint32_t callbacks = device.callbacks.load(std::memory_order_relaxed);
-    const Clock::time_point now = Clock::now();
+    const int64_t now = monotonic_ms();
     if (callbacks != device.seen_callbacks) {
         device.seen_callbacks = callbacks;
-        device.seen_at = now;
+        device.seen_at_ms = now;
         return 1;
     }
-    return now - device.seen_at < std::chrono::milliseconds(kStalledStreamMs) ? 1 : 0;
+    return now - device.seen_at_ms < kStalledStreamMs ? 1 : 0;
 }
 
 const char* device_error(void* context)

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 
 #include "audio/sound_device.h"
@@ -33,8 +32,8 @@ struct PortAudioDevice {
     std::atomic<uint32_t> callbacks;
     std::atomic<uint32_t> finished;  // the stream stopped by itself
     uint32_t seen_callbacks;
-    std::chrono::steady_clock::time_point seen_at;
-    std::chrono::steady_clock::time_point failed_at;
+    int64_t seen_at_ms;            // on the monotonic clock
+    int64_t failed_at_ms;
     uint32_t fallback_latency_bytes;  // the stream's own latency estimate
     char error[256];               // why the last open failed
     std::atomic<const char*> step; // the PortAudio call in progress, in words

@@ -140,7 +140,7 @@ void prepare_loop(PlaySession& session)
     auto fresh = play_track_start(session.song, session.options.seed);
     std::unique_ptr<PlayTrack> old;
     {
-        std::lock_guard<std::mutex> guard(session.output->lock);
+        MutexHold hold(session.output->lock);
         session.feed.next = fresh.get();
         old = std::move(session.loop_next);
         session.loop_next = std::move(fresh);
@@ -160,7 +160,7 @@ void land_seek(PlaySession& session)
 {
     std::unique_ptr<PlayTrack> old;
     {
-        std::lock_guard<std::mutex> guard(session.output->lock);
+        MutexHold hold(session.output->lock);
         PlayFeed& feed = session.feed;
         // A reload goes on from where the old song's render has got to.
         if (session.pending_follow && feed.track != nullptr && feed.track->frame > session.pending->frame) {
@@ -190,7 +190,7 @@ void follow_loop(PlaySession& session)
 {
     std::unique_ptr<PlayTrack> old;
     {
-        std::lock_guard<std::mutex> guard(session.output->lock);
+        MutexHold hold(session.output->lock);
         if (session.loop_next == nullptr || session.feed.track != session.loop_next.get()) return;
         old = std::move(session.live);
         session.live = std::move(session.loop_next);
@@ -201,7 +201,7 @@ void follow_loop(PlaySession& session)
 void set_paused(PlaySession& session, bool paused)
 {
     session.paused = paused;
-    std::lock_guard<std::mutex> guard(session.output->lock);
+    MutexHold hold(session.output->lock);
     PlayFeed& feed = session.feed;
     feed.paused = paused;
     const uint64_t song_frame = feed.track != nullptr ? feed.track->frame : session.pending_target;
@@ -218,7 +218,7 @@ void reload(PlaySession& session, int64_t now_ms)
         session.song = song;
         uint64_t head = session.pending_target;
         {
-            std::lock_guard<std::mutex> guard(session.output->lock);
+            MutexHold hold(session.output->lock);
             if (session.feed.track != nullptr) head = session.feed.track->frame;
         }
         begin_seek(session, head, true);
@@ -272,7 +272,7 @@ bool handle_key(PlaySession& session, Key key)
 bool heard_the_end(PlaySession& session)
 {
     const int64_t heard = audio_played_bytes(*session.output) / 4;
-    std::lock_guard<std::mutex> guard(session.output->lock);
+    MutexHold hold(session.output->lock);
     return session.feed.ended && heard >= static_cast<int64_t>(session.feed.ended_at);
 }
 
@@ -400,7 +400,7 @@ bool play_seeking(const PlaySession& session)
 int64_t play_heard_frame(PlaySession& session)
 {
     const int64_t heard = audio_played_bytes(*session.output) / 4;
-    std::lock_guard<std::mutex> guard(session.output->lock);
+    MutexHold hold(session.output->lock);
     const PlayFeed& feed = session.feed;
     const uint64_t kept = std::min<uint64_t>(feed.mark_count, kMarkCount);
     const PlayMark* found = nullptr;
@@ -422,7 +422,7 @@ PlayStatus play_status(PlaySession& session)
     status.seeking = session.pending != nullptr;
     status.message = session.message;
     const int64_t heard = audio_played_bytes(*session.output) / 4;
-    std::lock_guard<std::mutex> guard(session.output->lock);
+    MutexHold hold(session.output->lock);
     const PlayFeed& feed = session.feed;
     status.ended = feed.ended && heard >= static_cast<int64_t>(feed.ended_at);
     if (heard < 0) return status;

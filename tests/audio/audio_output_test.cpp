@@ -211,7 +211,7 @@ TEST_F(AudioOutputTest, a_device_that_cannot_open_fails_the_open_saying_why_and_
     audio_device_error(*output, error, sizeof error);
     EXPECT_STREQ(error, "the fake device refused to open");
     EXPECT_EQ(audio_close(*output, 1000), 1);
-    EXPECT_FALSE(output->worker.joinable());
+    EXPECT_FALSE(output->worker_joinable);
     EXPECT_FALSE(fake.open);
 }
 
@@ -274,16 +274,15 @@ TEST(AudioWorkerThread, fills_when_the_device_takes_frames_or_after_its_time_out
     player_output.unlock(player_output.context);
     EXPECT_TRUE(wait_until([&] { return watched.frames.load() == 160; }));
     EXPECT_EQ(player_output.played_bytes(player_output.context), -65536 + 640);
-    {
-        // Frames taken without the semaphore: the worker's own time-out finds them.
-        std::lock_guard<std::mutex> guard(output->lock);
-        fake_device_play(fake, 320);
-        while (sem_trywait(&output->ring.taken) == 0) {
-        }
+    // Frames taken without the semaphore: the worker's own time-out finds them.
+    pthread_mutex_lock(&output->lock);
+    fake_device_play(fake, 320);
+    while (sem_trywait(&output->ring.taken) == 0) {
     }
+    pthread_mutex_unlock(&output->lock);
     EXPECT_TRUE(wait_until([&] { return watched.frames.load() == 240; }));
     player_output.close(player_output.context);
-    EXPECT_FALSE(output->worker.joinable());
+    EXPECT_FALSE(output->worker_joinable);
     EXPECT_FALSE(fake.open);
 }
 
@@ -292,8 +291,9 @@ TEST(AudioWorkerThread, fills_when_the_device_takes_frames_or_after_its_time_out
 void release_hung_worker(AudioOutput& output, FakeDevice& fake)
 {
     fake.hang.store(false);
-    std::unique_lock<std::mutex> guard(output.status_mutex);
-    output.status_changed.wait(guard, [&output] { return output.worker_done; });
+    pthread_mutex_lock(&output.status_mutex);
+    while (!output.worker_done) pthread_cond_wait(&output.status_changed, &output.status_mutex);
+    pthread_mutex_unlock(&output.status_mutex);
 }
 
 TEST(AudioWorkerThread, a_device_that_hangs_while_opening_holds_up_only_the_worker_and_a_close_gives_up_on_it)
@@ -331,8 +331,8 @@ TEST(AudioWorkerThread, a_device_that_hangs_while_closing_a_lost_stream_never_ho
     ASSERT_TRUE(wait_until([&] { return audio_device_step(*output) != nullptr; }));
     EXPECT_STREQ(audio_device_step(*output), "closing the fake device");
     EXPECT_EQ(audio_played_bytes(*output), -65536 + 640);
-    EXPECT_TRUE(output->lock.try_lock());
-    output->lock.unlock();
+    EXPECT_EQ(pthread_mutex_trylock(&output->lock), 0);
+    pthread_mutex_unlock(&output->lock);
     EXPECT_EQ(audio_close(*output, 30), 0);
     release_hung_worker(*output, fake);
 }
