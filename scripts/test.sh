@@ -11,6 +11,7 @@ jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
+bash scripts/sizes.sh build >&2
 
 # Fuzzing: each target runs for FUZZ_SECONDS on a seed corpus of valid inputs
 # (fuzz/corpus/<name>/ and whatever the tests left in build/fuzz-corpus/<name>/).
