@@ -23,6 +23,15 @@ struct RateConstants {
     int32_t block_size = kBlockSize;          // frames per control block
 };
 
+// A one-pole or state-variable coefficient tuned at 44100 Hz, rescaled to the
+// engine's rate. At 44100 Hz its top is 1; above 1 the loops it drives turn
+// unstable, so at lower rates it stops there (a NaN reads as the top too).
+inline float rate_scaled_coefficient(float at_44100, float rate_ratio)
+{
+    const float scaled = at_44100 * rate_ratio;
+    return scaled < 1.0f ? scaled : 1.0f;
+}
+
 // The block size a rate would use: 128 rate / 44100 + 0.5, ties to even.
 int32_t rate_block_size(int32_t rate);
 

@@ -3,6 +3,7 @@
 #include <cfenv>
 #include <cstring>
 
+#include "synth/constants.h"
 #include "synth/units/numeric.h"
 
 namespace {
@@ -121,9 +122,9 @@ void reverb_setup(ReverbState& reverb, const float* p, float rate_ratio)
     const float decay = (p[ReverbParam::kDecay] + 1.0f) / 64.0f;
     const float e = (decay * decay) * rate_ratio;
     for (int i = 0; i < 6; ++i) reverb.gains[i] = power(kReverbBases[i], e);
-    reverb.damping = (p[ReverbParam::kDamping] / 128.0f) * rate_ratio;
+    reverb.damping = rate_scaled_coefficient(p[ReverbParam::kDamping] / 128.0f, rate_ratio);
     const float t = p[ReverbParam::kLowCut] / 128.0f;
-    reverb.output_lowcut = (((t * t) * t) * t) * rate_ratio;
+    reverb.output_lowcut = rate_scaled_coefficient(((t * t) * t) * t, rate_ratio);
     reverb.input_gain = p[ReverbParam::kInput] / 128.0f;
 }
 

@@ -94,8 +94,11 @@ void voice_tick(SynthEngine& engine, int v)
     envelope_tick(voice.envelopes[1], voice.gate);
     lfo_tick(voice.lfos[0]);
     lfo_tick(voice.lfos[1]);
-    // The divisor is fixed at 128 frames whatever the block size.
-    voice.amplitude_step = ((voice.envelopes[0].out / 128.0f) - voice.amplitude) / 128.0f;
+    // The amplitude reaches the envelope's level over one block; a longer ramp
+    // would overshoot it, and at blocks of more than 256 frames swing wider
+    // every block.
+    const float block = static_cast<float>(engine.rates.block_size);
+    voice.amplitude_step = ((voice.envelopes[0].out / 128.0f) - voice.amplitude) / block;
 }
 
 void voice_render(SynthEngine& engine, int v, int32_t n)

@@ -57,7 +57,7 @@ void filter_setup(FilterState& filter, const float* p, const RateConstants& rate
 {
     filter.mode = nearest(p[FilterParam::kMode]);
     // 2^-10 at 0 to 1 at 128 (at 44100 Hz).
-    filter.cutoff = pow2_span10(p[FilterParam::kCutoff] / 128.0f) * rates.rate_ratio;
+    filter.cutoff = rate_scaled_coefficient(pow2_span10(p[FilterParam::kCutoff] / 128.0f), rates.rate_ratio);
     filter.damping = 1.0f - (p[FilterParam::kResonance] / 128.0f);
 }
 

@@ -231,7 +231,7 @@ void oscillator_setup(OscillatorState& osc, const float* p, const RateConstants&
 void oscillator_update_pitch(OscillatorState& osc, const RateConstants& rates)
 {
     const float offset = osc.pitch_offset;
-    osc.noise_cutoff = pow2_span10((offset + 64.0f) / 128.0f) * rates.rate_ratio;
+    osc.noise_cutoff = rate_scaled_coefficient(pow2_span10((offset + 64.0f) / 128.0f), rates.rate_ratio);
     const float semitones = (osc.note + offset) - 60.0f;
     osc.increment = nearest(pow2(semitones / 12.0f) * rates.reference_increment);
 }

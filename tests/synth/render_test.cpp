@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "tests/synth/engine_harness.h"
 
 namespace {
@@ -154,6 +157,42 @@ TEST(SynthInit, ASecondInitSilencesEveryMemory)
     h.play(StreamBuilder().controller(0, 120, 0));
     h.set_globals(busy_globals());
     EXPECT_TRUE(all_zero(h.render(4 * kBlockSize)));
+}
+
+TEST(SampleRates, EveryRateTheEngineTakesRendersABusySceneFiniteAndBounded)
+{
+    // Wide-open filters, noise, the damped reverb and the delays: the
+    // coefficients that rescale with the rate stay where their loops are stable.
+    PatchBuilder bright = busy_patch();
+    bright.filter(0, {.mode = kFilterLowPass, .cutoff = 128, .resonance = 120})
+        .filter(1, {.mode = kFilterBandPass, .cutoff = 128, .resonance = 100})
+        .routing(kRoutingSerial);
+    GlobalsBuilder globals = busy_globals();
+    globals.reverb({.decay = 120, .damping = 128, .low_cut = 128, .input = 128});
+    for (int32_t rate : {8000, 22050, 32000, 48000, 88200, 96000}) {
+        EngineHarness h(BankBuilder().add(bright), globals, rate);
+        h.play(StreamBuilder().note_on(0, 36, 127).note_on(0, 60, 127).note_on(0, 96, 127));
+        float peak = 0.0f;
+        for (float x : h.render(2 * rate)) {
+            ASSERT_TRUE(std::isfinite(x)) << rate << " Hz";
+            peak = std::max(peak, std::fabs(x));
+        }
+        EXPECT_LT(peak, 8.0f) << rate << " Hz";
+        EXPECT_GT(peak, 1e-3f) << rate << " Hz";
+    }
+}
+
+TEST(SampleRates, TheAmplitudeReachesTheEnvelopesLevelOverOneBlockOfAnyLength)
+{
+    // At 96000 Hz a block is 279 frames: a ramp sized for 128 frames would
+    // overshoot and swing wider every block.
+    EngineHarness h(BankBuilder().add(sine_patch()), GlobalsBuilder(), 96000);
+    h.play(StreamBuilder().note_on(0, 60, 100));
+    for (int block = 0; block < 40; ++block) {
+        h.render(synth_block_size(*h.engine));
+        const VoiceState& voice = h.voice(0);
+        EXPECT_NEAR(voice.amplitude, voice.envelopes[0].out / 128.0f, 1e-5f) << "block " << block;
+    }
 }
 
 TEST(BlockMix, AChannelWithoutBusyVoicesContributesNothingNotEvenItsTail)
