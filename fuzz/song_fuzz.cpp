@@ -1,6 +1,8 @@
 // Fuzzes the validating loader with arbitrary song images; every image it
 // accepts is walked to its end by the scheduler and played for a short while
-// through the transport, exactly as the offline renderer plays it.
+// through the transport, exactly as the offline renderer plays it; every
+// sample it gives must be finite.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -33,7 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     seed_source_fix(engine->seeds, 1);
     if (!player_init(*player, *engine, data, nullptr)) __builtin_trap();  // validated images always load
     player_start(*player);
-    for (uint32_t done = 0; done < kRenderFrames; done += kChunkFrames)
+    for (uint32_t done = 0; done < kRenderFrames; done += kChunkFrames) {
         player_render(player, frames.data(), kChunkFrames);
+        for (float x : frames) {
+            if (!std::isfinite(x)) __builtin_trap();
+        }
+    }
     return 0;
 }

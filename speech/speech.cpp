@@ -109,6 +109,17 @@ void speech_reset(SpeechSynth& speech)
     s.segment = kSegmentAfterReset;
 }
 
+void speech_clear_memory(SpeechSynth& speech)
+{
+    SpeechState& s = speech.state;
+    for (Resonator& r : s.resonators) r.y1 = r.y2 = 0.0f;
+    s.output_resonator.y1 = s.output_resonator.y2 = 0.0f;
+    s.prev_excitation = 0.0f;
+    s.noise_state = 0.0f;
+    s.dc_state1 = 0.0f;
+    s.dc_state2 = 0.0f;
+}
+
 void speech_init(SpeechSynth& speech)
 {
     SpeechSettings& settings = speech.settings;

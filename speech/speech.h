@@ -91,6 +91,9 @@ void speech_set_texts(SpeechSynth& speech, const char* const* texts);
 // The sequencer reads on in the same slot: at the same place when the text
 // there is unchanged, from its beginning otherwise.
 void speech_move_texts(SpeechSynth& speech, const char* const* texts);
+// Clears the resonator, noise and DC memories (a state that has become
+// non-finite); the sequencer reads on where it was.
+void speech_clear_memory(SpeechSynth& speech);
 // Once per engine block, whether or not channel 15 sounds.
 void speech_tick(SpeechSynth& speech);
 // Controllers 4 (text select, speed) and 5 (formant scale); others ignored.

@@ -9,10 +9,10 @@ void channel_convert_params(SynthEngine& engine, int c)
     const float* p = engine.state.channel_params[c];
     const RateConstants& rates = engine.rates;
 
-    channel.volume = (p[kChannelVolume] / 128.0f) * kChannelGainScale;
+    channel.volume = (clamp_parameter(p[kChannelVolume]) / 128.0f) * kChannelGainScale;
     // The sends follow the volume, so volume 0 silences them too.
-    channel.reverb_send = ((p[kChannelReverbSend] / 128.0f) * kChannelGainScale) * channel.volume;
-    channel.delay_send = ((p[kChannelDelaySend] / 128.0f) * kChannelGainScale) * channel.volume;
+    channel.reverb_send = ((clamp_parameter(p[kChannelReverbSend]) / 128.0f) * kChannelGainScale) * channel.volume;
+    channel.delay_send = ((clamp_parameter(p[kChannelDelaySend]) / 128.0f) * kChannelGainScale) * channel.volume;
     channel.effect_order = nearest(p[kChannelEffectOrder]);
     distortion_setup(channel.distortion, p + kChannelDistortion, rates);
     delay_setup(channel.delay, p + kChannelDelay, rates);
@@ -26,6 +26,16 @@ void channel_reset(SynthEngine& engine, int c)
     distortion_reset(channel.distortion);
     delay_reset(channel.delay);
     dynamics_init(channel.dynamics);
+}
+
+void channel_clear(SynthEngine& engine, int c)
+{
+    ChannelState& channel = engine.state.channels[c];
+    distortion_reset(channel.distortion);
+    delay_reset(channel.delay);
+    dynamics_clear(channel.dynamics);
+    shelf_clear(channel.equaliser);
+    if (c == kSpeechChannel) speech_clear_memory(engine.speech);
 }
 
 namespace {
@@ -53,6 +63,11 @@ void channel_render(SynthEngine& engine, int c, int32_t n)
     } else {
         delay_render_insert(channel.delay, frames, n);
         distortion_render_stereo(channel.distortion, frames, frames, n);
+    }
+    // A chain that blew up is heard as silence and cleared at the next block.
+    if (block_sanitize(frames, 2 * n)) {
+        engine.state.faulty_channels |= 1u << c;
+        return;
     }
     add_send(buffers.reverb_send, frames, channel.reverb_send, n);
     add_send(buffers.delay_send, frames, channel.delay_send, n);

@@ -28,5 +28,8 @@ struct ChannelState {
 
 void channel_convert_params(SynthEngine& engine, int c);
 void channel_reset(SynthEngine& engine, int c);
+// Clears every memory of the chain (and of the speech on its channel); the
+// coefficients stay.
+void channel_clear(SynthEngine& engine, int c);
 // Runs the chain on the channel buffer (n frames) and distributes it.
 void channel_render(SynthEngine& engine, int c, int32_t n);

@@ -130,8 +130,10 @@ void delay_reset(DelayState& delay)
     std::memset(delay.ring_right, 0, floats * sizeof(float));
 }
 
-void delay_setup(DelayState& delay, const float* p, const RateConstants& rates)
+void delay_setup(DelayState& delay, const float* slice, const RateConstants& rates)
 {
+    float p[DelayParam::kCount];
+    for (int i = 0; i < DelayParam::kCount; ++i) p[i] = clamp_parameter(slice[i]);
     delay.wet = (p[DelayParam::kMix] - 64.0f) / 64.0f;
     delay.dry = 1.0f - std::fabs(delay.wet);
     delay.feedback = (p[DelayParam::kFeedback] - 64.0f) / 64.0f;

@@ -140,6 +140,20 @@ void dynamics_init(DynamicsState& dyn)
     dyn.mode = 2;
 }
 
+void dynamics_clear(DynamicsState& dyn)
+{
+    dyn.write_index = 0;
+    dyn.gain_left = 1.0f;
+    dyn.gain_right = 1.0f;
+    dyn.peak_left = 0.0f;
+    dyn.peak_right = 0.0f;
+    dyn.rms_index = 0;
+    dyn.rms_sum_left = 0.0f;
+    dyn.rms_sum_right = 0.0f;
+    std::memset(dyn.delay_line, 0, sizeof dyn.delay_line);
+    std::memset(dyn.rms_history, 0, sizeof dyn.rms_history);
+}
+
 void dynamics_setup(DynamicsState& dyn, const float* p)
 {
     // Two's complement throughout: detector 0 gives (-1 AND 5) = 5, off.
@@ -158,19 +172,18 @@ void dynamics_setup(DynamicsState& dyn, const float* p)
         dyn.gain_right = 1.0f;
     }
 
-    // The line holds L + 1 frames; a NaN or negative look-ahead reads as 0.
-    int32_t look_ahead = nearest(p[DynamicsParam::kLookAhead] * kFramesPerMillisecond);
-    if (look_ahead < 0) look_ahead = 0;
-    if (look_ahead > kDynamicsMaxLookAhead) look_ahead = kDynamicsMaxLookAhead;
+    // The line holds L + 1 frames: 128 ms fits it.
+    const int32_t look_ahead = nearest(clamp_parameter(p[DynamicsParam::kLookAhead]) * kFramesPerMillisecond);
+    static_assert(128.0f * kFramesPerMillisecond < kDynamicsMaxLookAhead);
     dyn.look_ahead = look_ahead;
 
-    const float threshold = 8.0f * pow2_span10(p[DynamicsParam::kThreshold] / 128.0f);
+    const float threshold = 8.0f * pow2_span10(clamp_parameter(p[DynamicsParam::kThreshold]) / 128.0f);
     dyn.input_gain = 1.0f / threshold;
-    dyn.ratio = p[DynamicsParam::kRatio] / 128.0f;
-    dyn.attack = pow2((-12.0f * p[DynamicsParam::kAttack]) / 128.0f);
-    dyn.release = pow2((-16.0f * p[DynamicsParam::kRelease]) / 128.0f);
+    dyn.ratio = clamp_parameter(p[DynamicsParam::kRatio]) / 128.0f;
+    dyn.attack = pow2((-12.0f * clamp_parameter(p[DynamicsParam::kAttack])) / 128.0f);
+    dyn.release = pow2((-16.0f * clamp_parameter(p[DynamicsParam::kRelease])) / 128.0f);
     const float compensation = nearest(p[DynamicsParam::kCompensationOff]) != 0 ? 1.0f : threshold;
-    dyn.output_gain = compensation * pow2((p[DynamicsParam::kOutput] - 64.0f) / 16.0f);
+    dyn.output_gain = compensation * pow2((clamp_parameter(p[DynamicsParam::kOutput]) - 64.0f) / 16.0f);
 }
 
 void dynamics_render(DynamicsState& dyn, float* frames, int32_t n, float* detector)

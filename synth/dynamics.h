@@ -52,6 +52,9 @@ struct DynamicsState {
 
 // Mode 2 as a placeholder until the first set-up.
 void dynamics_init(DynamicsState& dyn);
+// Clears the detector, the gains (to 1) and the look-ahead line; the
+// coefficients stay as set up.
+void dynamics_clear(DynamicsState& dyn);
 // p: a DynamicsParam slice on the 0..128 scale.
 void dynamics_setup(DynamicsState& dyn, const float* p);
 // In place on n interleaved stereo frames; detector is n stereo frames of scratch.

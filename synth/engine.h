@@ -31,6 +31,12 @@ struct MasterCutFilter {
     float high_right;
 };
 
+enum MasterUnit : uint32_t {
+    kMasterReverb = 1,
+    kMasterDelay = 2,
+    kMasterDynamics = 4,  // with the low and high cut before it
+};
+
 struct SynthBuffers {
     float voice_work[kMaxBlockSize];
     float second_filter[kMaxBlockSize];
@@ -60,6 +66,11 @@ struct SynthState {
     DelayState global_delay;
     DynamicsState master_dynamics;
     MasterCutFilter master_cut;
+    // Units whose output became NaN or infinite in the last block, reset at
+    // the next block start: a bit per voice, per channel, per master unit.
+    uint32_t faulty_voices;
+    uint32_t faulty_channels;
+    uint32_t faulty_master;  // MasterUnit bits
 };
 
 struct SynthEngine {

@@ -5,15 +5,6 @@
 
 namespace {
 
-// Modulated parameters stay on the 0..128 scale; NaN reads as the top, and a
-// negative zero becomes +0 so later bit-pattern tests see "off".
-float clamp_parameter(float x)
-{
-    if (!(x <= 128.0f)) return 128.0f;
-    if (x <= 0.0f) return 0.0f;
-    return x;
-}
-
 // amount 0..127 maps to a factor of -1 .. +0.984375.
 float scale_by_amount(float source, uint8_t amount)
 {

@@ -2,6 +2,7 @@
 
 #include "synth/engine.h"
 #include "synth/fp_mode.h"
+#include "synth/units/numeric.h"
 
 namespace {
 
@@ -42,12 +43,39 @@ void master_cut_render(MasterCutFilter& cut, float* frames, int32_t n)
 // (p + 1) / 128, squared: 1/16384 at 0, exactly 1 at 127.
 float cut_coefficient(float p)
 {
-    const float t = (p + 1.0f) / 128.0f;
+    const float t = (clamp_parameter(p) + 1.0f) / 128.0f;
     return t * t;
+}
+
+// Every unit whose output became non-finite in the last block starts afresh,
+// here on the thread that starts blocks (a voice reset reads the seed source,
+// voices in order); a cleared voice is freed.
+void clear_faulty_units(SynthEngine& engine)
+{
+    SynthState& state = engine.state;
+    for (int v = 0; v < kVoiceCount; ++v) {
+        if (((state.faulty_voices >> v) & 1u) == 0) continue;
+        voice_clear(engine, v);
+        state.voice_channel[v] = -1;
+    }
+    for (int c = 0; c < kChannelCount; ++c) {
+        if ((state.faulty_channels >> c) & 1u) channel_clear(engine, c);
+    }
+    if (state.faulty_master & kMasterReverb) reverb_clear(state.reverb);
+    if (state.faulty_master & kMasterDelay) delay_reset(state.global_delay);
+    if (state.faulty_master & kMasterDynamics) {
+        MasterCutFilter& cut = state.master_cut;
+        cut.low_left = cut.low_right = cut.high_left = cut.high_right = 0.0f;
+        dynamics_clear(state.master_dynamics);
+    }
+    state.faulty_voices = 0;
+    state.faulty_channels = 0;
+    state.faulty_master = 0;
 }
 
 void start_block(SynthEngine& engine)
 {
+    clear_faulty_units(engine);
     for (int v = 0; v < kVoiceCount; ++v) {
         if (engine.state.voice_channel[v] < 0) continue;
         voice_update_params(engine, v);
@@ -83,10 +111,16 @@ void block_mix(SynthEngine& engine, int32_t n)
         channel_render(engine, c, n);
     }
 
-    reverb_render(engine.state.reverb, buffers.reverb_send, buffers.master, n);
-    delay_render_send(engine.state.global_delay, buffers.delay_send, buffers.master, n);
-    master_cut_render(engine.state.master_cut, buffers.master, n);
-    dynamics_render(engine.state.master_dynamics, buffers.master, n, buffers.detector);
+    // Each master unit that blows up is heard as silence and cleared at the
+    // next block, so nothing non-finite reaches the output.
+    SynthState& state = engine.state;
+    reverb_render(state.reverb, buffers.reverb_send, buffers.master, n);
+    if (block_sanitize(buffers.master, 2 * n)) state.faulty_master |= kMasterReverb;
+    delay_render_send(state.global_delay, buffers.delay_send, buffers.master, n);
+    if (block_sanitize(buffers.master, 2 * n)) state.faulty_master |= kMasterDelay;
+    master_cut_render(state.master_cut, buffers.master, n);
+    dynamics_render(state.master_dynamics, buffers.master, n, buffers.detector);
+    if (block_sanitize(buffers.master, 2 * n)) state.faulty_master |= kMasterDynamics;
 }
 
 void synth_set_globals(SynthEngine& engine, const uint8_t* block)

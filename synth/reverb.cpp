@@ -102,7 +102,9 @@ inline float reverb_side(ReverbRun& r, int side, float x)
     return a - o;
 }
 
-void reverb_clear_memory(ReverbState& reverb)
+}  // namespace
+
+void reverb_clear(ReverbState& reverb)
 {
     std::memset(reverb.indices, 0, sizeof reverb.indices);
     std::memset(reverb.comb_states, 0, sizeof reverb.comb_states);
@@ -110,15 +112,15 @@ void reverb_clear_memory(ReverbState& reverb)
     std::memset(reverb.lines, 0, sizeof reverb.lines);
 }
 
-}  // namespace
-
 void reverb_reset(ReverbState& reverb)
 {
     std::memset(&reverb, 0, sizeof reverb);
 }
 
-void reverb_setup(ReverbState& reverb, const float* p, float rate_ratio)
+void reverb_setup(ReverbState& reverb, const float* slice, float rate_ratio)
 {
+    float p[ReverbParam::kCount];
+    for (int i = 0; i < ReverbParam::kCount; ++i) p[i] = clamp_parameter(slice[i]);
     const float decay = (p[ReverbParam::kDecay] + 1.0f) / 64.0f;
     const float e = (decay * decay) * rate_ratio;
     for (int i = 0; i < 6; ++i) reverb.gains[i] = power(kReverbBases[i], e);
@@ -160,5 +162,5 @@ void reverb_render(ReverbState& reverb, const float* send, float* master, int32_
 
     // A result flushed to zero anywhere in the block drains the whole memory.
     reverb_fence();
-    if (std::fetestexcept(FE_UNDERFLOW)) reverb_clear_memory(reverb);
+    if (std::fetestexcept(FE_UNDERFLOW)) reverb_clear(reverb);
 }

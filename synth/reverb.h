@@ -35,6 +35,8 @@ struct ReverbState {
 
 // Zeroes the whole state, lines included.
 void reverb_reset(ReverbState& reverb);
+// Zeroes the lines and states; the coefficients stay.
+void reverb_clear(ReverbState& reverb);
 // p: a ReverbParam slice on the 0..128 scale; rate_ratio rescales.
 void reverb_setup(ReverbState& reverb, const float* p, float rate_ratio);
 // Adds the reverb of send[0..n-1] to the n interleaved master frames. If any of

@@ -33,8 +33,9 @@ ShelfSide shelf_run(const ShelfEqState& eq, ShelfSide m, float* frames, int32_t 
 
 }  // namespace
 
-void shelf_setup(ShelfEqState& eq, float p, const RateConstants& rates)
+void shelf_setup(ShelfEqState& eq, float level, const RateConstants& rates)
 {
+    const float p = clamp_parameter(level);
     eq.boost = nearest(p);
     if (eq.boost == 0) return;  // coefficients and memory keep their values
 
@@ -50,6 +51,12 @@ void shelf_setup(ShelfEqState& eq, float p, const RateConstants& rates)
     eq.b2 = (A * (((A + 1.0f) - ((A - 1.0f) * cosine)) - s)) / a0;
     eq.a1 = (-2.0f * ((A - 1.0f) + ((A + 1.0f) * cosine))) / a0;
     eq.a2 = (((A + 1.0f) + ((A - 1.0f) * cosine)) - s) / a0;
+}
+
+void shelf_clear(ShelfEqState& eq)
+{
+    eq.x1_left = eq.x1_right = eq.x2_left = eq.x2_right = 0.0f;
+    eq.y1_left = eq.y1_right = eq.y2_left = eq.y2_right = 0.0f;
 }
 
 void shelf_render(ShelfEqState& eq, float* frames, int32_t n)

@@ -17,5 +17,7 @@ struct ShelfEqState {
 
 // p on the 0..128 scale; A = 2^(p/128), shelf gain A^2.
 void shelf_setup(ShelfEqState& eq, float p, const RateConstants& rates);
+// Zeroes the filter memory; the coefficients stay.
+void shelf_clear(ShelfEqState& eq);
 // In place on n interleaved stereo frames, left side first.
 void shelf_render(ShelfEqState& eq, float* frames, int32_t n);

@@ -12,19 +12,19 @@ void voice_convert_params(SynthEngine& engine, int v)
     const float* p = engine.state.voice_params[v];
     const RateConstants& rates = engine.rates;
 
-    voice.transpose = p[kVoiceTranspose] - 64.0f;
+    voice.transpose = clamp_parameter(p[kVoiceTranspose]) - 64.0f;
     const float note = static_cast<float>(voice.note) + voice.transpose;
     for (OscillatorState& osc : voice.oscillators) osc.note = note;
     voice.routing = nearest(p[kVoiceRouting]);
     voice.phase_reset = nearest(p[kVoicePhaseReset]);
 
     // Equal-power pan: 0 hard left, 64 both 0.7071, 128 hard right.
-    const float k = p[kVoicePan] / 128.0f;
+    const float k = clamp_parameter(p[kVoicePan]) / 128.0f;
     voice.pan_left = static_cast<float>(std::sqrt(static_cast<double>(1.0f - k)));
     voice.pan_right = static_cast<float>(std::sqrt(static_cast<double>(k)));
 
     // Parallel balance: below 64 fades filter 2 out, above 64 fades filter 1 out.
-    const float x = p[kVoiceBalance] - 64.0f;
+    const float x = clamp_parameter(p[kVoiceBalance]) - 64.0f;
     const float d = x / 64.0f;
     if (nearest(x) < 0) {
         voice.filter1_gain = 1.0f;
@@ -87,6 +87,19 @@ void voice_reset(SynthEngine& engine, int v)
     distortion_reset(voice.distortion);
 }
 
+void voice_clear(SynthEngine& engine, int v)
+{
+    voice_reset(engine, v);
+    VoiceState& voice = engine.state.voices[v];
+    voice.amplitude = 0.0f;
+    voice.amplitude_step = 0.0f;
+    for (EnvelopeState& env : voice.envelopes) {
+        env.level = 0.0f;
+        env.out = 0.0f;
+    }
+    for (LfoState& lfo : voice.lfos) lfo.out = 0.0f;
+}
+
 void voice_tick(SynthEngine& engine, int v)
 {
     VoiceState& voice = engine.state.voices[v];
@@ -129,13 +142,18 @@ void voice_render(SynthEngine& engine, int v, int32_t n)
 
     float amplitude = voice.amplitude;
     const float step = voice.amplitude_step;
+    for (int32_t i = 0; i < n; ++i) {
+        work[i] = work[i] * amplitude;
+        amplitude += step;
+    }
+    voice.amplitude = amplitude;
+    // A voice that blew up is heard as silence and cleared at the next block.
+    if (block_sanitize(work, n)) engine.state.faulty_voices |= 1u << v;
+
     const float left = voice.pan_left;
     const float right = voice.pan_right;
     for (int32_t i = 0; i < n; ++i) {
-        const float s = work[i] * amplitude;
-        amplitude += step;
-        out[2 * i] += s * left;
-        out[2 * i + 1] += s * right;
+        out[2 * i] += work[i] * left;
+        out[2 * i + 1] += work[i] * right;
     }
-    voice.amplitude = amplitude;
 }

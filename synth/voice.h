@@ -44,6 +44,9 @@ void voice_convert_params(SynthEngine& engine, int v);
 void voice_note_on(SynthEngine& engine, int v, int32_t note, int32_t velocity);
 void voice_note_off(SynthEngine& engine, int v);
 void voice_reset(SynthEngine& engine, int v);
+// Clears every memory of voice v (the amplitude, the envelope levels) after a
+// reset; for a voice whose state became non-finite.
+void voice_clear(SynthEngine& engine, int v);
 void voice_tick(SynthEngine& engine, int v);
 // Renders n frames of voice v and adds them to the channel buffer.
 void voice_render(SynthEngine& engine, int v, int32_t n);

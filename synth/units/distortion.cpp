@@ -86,10 +86,11 @@ void distortion_setup(DistortionUnit& unit, const float* p, const RateConstants&
 {
     unit.mode = nearest(p[DistortionParam::kMode]);
     // 0.25 at 0, 1 at 32, 64 at 128.
-    unit.drive = pow2((p[DistortionParam::kDrive] - 32.0f) * 0.0625f);
+    unit.drive = pow2((clamp_parameter(p[DistortionParam::kDrive]) - 32.0f) * 0.0625f);
     const float drive = unit.drive;
-    const float a = p[DistortionParam::kA];
-    const float b = p[DistortionParam::kB];
+    const float a = clamp_parameter(p[DistortionParam::kA]);
+    // The crusher reads B as a bit mask over the whole byte; elsewhere it is a level.
+    const float b = unit.mode == kDistortionBitCrusher ? p[DistortionParam::kB] : clamp_parameter(p[DistortionParam::kB]);
     switch (unit.mode) {
         case kDistortionOverdrive:
             unit.output_gain = (a / 128.0f) / static_cast<float>(std::atan(static_cast<double>(drive)));

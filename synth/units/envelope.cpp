@@ -51,8 +51,10 @@ void envelope_reset(EnvelopeState& env)
     env.state = kEnvelopeOff;
 }
 
-void envelope_setup(EnvelopeState& env, const float* p)
+void envelope_setup(EnvelopeState& env, const float* slice)
 {
+    float p[EnvelopeParam::kCount];
+    for (int i = 0; i < EnvelopeParam::kCount; ++i) p[i] = clamp_parameter(slice[i]);
     // Attack: 128 per tick at 0 down to 1/32 per tick (4096 ticks) at 128.
     env.attack_step = pow2(7.0f - (0.09375f * p[EnvelopeParam::kAttack]));
     // Decay and release: 1 - 2^(-11 p/128), from 0 (instant) to 1 - 2^-11.

@@ -57,8 +57,9 @@ void filter_setup(FilterState& filter, const float* p, const RateConstants& rate
 {
     filter.mode = nearest(p[FilterParam::kMode]);
     // 2^-10 at 0 to 1 at 128 (at 44100 Hz).
-    filter.cutoff = rate_scaled_coefficient(pow2_span10(p[FilterParam::kCutoff] / 128.0f), rates.rate_ratio);
-    filter.damping = 1.0f - (p[FilterParam::kResonance] / 128.0f);
+    const float cutoff = clamp_parameter(p[FilterParam::kCutoff]);
+    filter.cutoff = rate_scaled_coefficient(pow2_span10(cutoff / 128.0f), rates.rate_ratio);
+    filter.damping = 1.0f - (clamp_parameter(p[FilterParam::kResonance]) / 128.0f);
 }
 
 void filter_render(FilterState& filter, const float* in, float* out, int32_t n)

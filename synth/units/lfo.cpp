@@ -49,9 +49,11 @@ void lfo_setup(LfoState& lfo, const float* p)
     lfo.key_sync = nearest(p[LfoParam::kKeySync]);
     lfo.one_shot = nearest(p[LfoParam::kOneShot]);
     // 2^20 per tick (4096 ticks a cycle) at 0 to 2^30 (4 ticks) at 128.
-    lfo.rate = static_cast<uint32_t>(nearest(pow2_span10(p[LfoParam::kRate] / 128.0f) * kRateScale));
-    lfo.start_phase = 2u * static_cast<uint32_t>(nearest((p[LfoParam::kStartPhase] / 128.0f) * kPhaseScale));
-    const float amount = p[LfoParam::kAmount];
+    const float rate = clamp_parameter(p[LfoParam::kRate]);
+    lfo.rate = static_cast<uint32_t>(nearest(pow2_span10(rate / 128.0f) * kRateScale));
+    const float start_phase = clamp_parameter(p[LfoParam::kStartPhase]);
+    lfo.start_phase = 2u * static_cast<uint32_t>(nearest((start_phase / 128.0f) * kPhaseScale));
+    const float amount = clamp_parameter(p[LfoParam::kAmount]);
     switch (nearest(p[LfoParam::kPolarity])) {
         case kLfoNegative:
             lfo.amplitude = -amount;

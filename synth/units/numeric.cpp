@@ -26,6 +26,20 @@ float pow2(float x)
     return y * float_from_bits(static_cast<uint32_t>(e + 127) << 23);
 }
 
+bool block_sanitize(float* x, int32_t count)
+{
+    uint32_t bad = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        const uint32_t exponent = (bits_from_float(x[i]) >> 23) & 0xFFu;
+        bad |= exponent == 0xFFu;
+    }
+    if (bad == 0) return false;
+    for (int32_t i = 0; i < count; ++i) {
+        if (((bits_from_float(x[i]) >> 23) & 0xFFu) == 0xFFu) x[i] = 0.0f;
+    }
+    return true;
+}
+
 float pow2_span10(float x)
 {
     return pow2(10.0f * (x - 1.0f));

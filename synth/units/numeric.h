@@ -36,6 +36,16 @@ inline int32_t nearest(double x)
 #endif
 }
 
+// A continuous parameter held to its 0..128 scale when it is converted: NaN
+// reads as the top, and a negative zero becomes +0 so later bit-pattern tests
+// see "off". Values inside the scale pass unchanged.
+inline float clamp_parameter(float x)
+{
+    if (!(x <= 128.0f)) return 128.0f;
+    if (x <= 0.0f) return 0.0f;
+    return x;
+}
+
 inline float float_from_bits(uint32_t u)
 {
     return __builtin_bit_cast(float, u);
@@ -45,6 +55,10 @@ inline uint32_t bits_from_float(float x)
 {
     return __builtin_bit_cast(uint32_t, x);
 }
+
+// Replaces every NaN or infinite sample of x[0..count-1] with 0 and tells
+// whether there was one; finite samples keep their bits.
+bool block_sanitize(float* x, int32_t count);
 
 // 2^x to single precision: 2 raised to the fraction, scaled by the integer part.
 float pow2(float x);

@@ -219,12 +219,14 @@ void oscillator_setup(OscillatorState& osc, const float* p, const RateConstants&
 {
     osc.mode = nearest(p[OscillatorParam::kMode]);
     osc.ring = nearest(p[OscillatorParam::kRing]);
-    osc.pitch_offset = (p[OscillatorParam::kTranspose] - 64.0f) + ((p[OscillatorParam::kDetune] - 64.0f) / 128.0f);
-    const float k = p[OscillatorParam::kColour] / 128.0f;
+    const float transpose = clamp_parameter(p[OscillatorParam::kTranspose]);
+    const float detune = clamp_parameter(p[OscillatorParam::kDetune]);
+    osc.pitch_offset = (transpose - 64.0f) + ((detune - 64.0f) / 128.0f);
+    const float k = clamp_parameter(p[OscillatorParam::kColour]) / 128.0f;
     // Doubling in unsigned arithmetic: k = 1 gives 2^31 read unsigned, doubled to 0.
     osc.threshold = 2u * static_cast<uint32_t>(nearest(k * kPhaseScale));
     osc.noise_damping = 1.0f - static_cast<float>(std::sqrt(static_cast<double>(k)));
-    osc.gain = p[OscillatorParam::kGain] / 128.0f;
+    osc.gain = clamp_parameter(p[OscillatorParam::kGain]) / 128.0f;
     oscillator_update_pitch(osc, rates);
 }
 

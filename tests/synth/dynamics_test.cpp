@@ -116,20 +116,20 @@ TEST(Dynamics, ModeChangeRestartsTheDetectorAndGainsButKeepsTheLine)
     EXPECT_EQ(rig.state->gain_left, 0.5f);
 }
 
-TEST(Dynamics, LookAheadIsCappedToTheLineWhateverTheParameter)
+TEST(Dynamics, LookAheadIsHeldTo128MillisecondsWhateverTheParameter)
 {
     FpModeGuard mode;
     for (const auto& [ms, frames] :
-         {std::pair{255.0f, 5699}, {129.0f, 5689}, {1e10f, 0}, {-5.0f, 0}, {std::nanf(""), 0}})
+         {std::pair{255.0f, 5645}, {129.0f, 5645}, {1e10f, 5645}, {-5.0f, 0}, {std::nanf(""), 5645}})
         EXPECT_EQ(DynamicsRig().setup({{P::kLookAhead, ms}}).state->look_ahead, frames) << "look-ahead " << ms;
 
-    // The longest line delays by 5700 frames; shrinking it mid-way wraps the
+    // The longest line delays by 5646 frames; shrinking it mid-way wraps the
     // write index back inside the shorter line.
     DynamicsRig rig;
     std::vector<float> signal(2 * 5800, 0.0f);
     signal[0] = 0.5f;
     const std::vector<float> out = rig.setup({{P::kLookAhead, 255.0f}}).render(signal);
-    for (int32_t i = 0; i < 5800; ++i) ASSERT_EQ(out[2 * i], i == 5700 ? 0.5f : 0.0f) << "frame " << i;
+    for (int32_t i = 0; i < 5800; ++i) ASSERT_EQ(out[2 * i], i == 5646 ? 0.5f : 0.0f) << "frame " << i;
     rig.setup({{P::kLookAhead, 1.0f}}).render(std::vector<float>(2 * 128, 0.25f));
     EXPECT_LE(rig.state->write_index, 44);
 }
