@@ -13,7 +13,6 @@
 
 #include "app/chatter.h"
 #include "app/playback.h"
-#include "sequencer/song_end.h"
 #include "tools/commands.h"
 #include "tools/image_file.h"
 #include "tools/midi_song.h"
@@ -73,9 +72,11 @@ PlaySongPtr load_song(const PlayCommandOptions& options, std::vector<FileStamp>&
         std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
         return nullptr;
     }
-    // The embedded song plays as long as the player plays it.
-    const int64_t end = options.song.empty() ? static_cast<int64_t>(kPlayerStopSeconds) * kSampleRate : kEndUnknown;
-    return play_song_make(std::move(file.bytes), file.name, end);
+    // The embedded song and a program's appended song end where the player
+    // ends them; any other is measured.
+    const int64_t end = file.has_title ? static_cast<int64_t>(file.end_frames) : kEndUnknown;
+    std::string name = file.has_title ? "\"" + file.title + "\"" : file.name;
+    return play_song_make(std::move(file.bytes), std::move(name), end);
 }
 
 int terminal_width()
@@ -154,7 +155,7 @@ int run_play(const PlayCommandOptions& options)
 
     if (status_line) {
         std::printf("playing %s -- Esc or q quits, space pauses, left/right seek %u s, Home plays from the start%s\n",
-                    song->name.empty() ? "the embedded song" : song->name.c_str(), kSeekStepSeconds,
+                    song->name.c_str(), kSeekStepSeconds,
                     options.watch ? "; saved changes play at once" : "");
     }
     const PlayHost host{&playback.keyboard, read_key, clock_ms};
@@ -185,8 +186,8 @@ void add_play_command(CLI::App& app)
         "play", "Play a song image, a SONG.yaml, a MIDI file or the embedded song through the sound device, as the "
                 "player does");
     cmd->add_option("SONG", options->song,
-                    "Song image, SONG.yaml or MIDI file (compiled in memory, a MIDI file with the starter bank); "
-                    "default: the embedded song");
+                    "Song image, SONG.yaml or MIDI file (compiled in memory, a MIDI file with the starter bank), or "
+                    "a program that export wrote; default: the embedded song");
     cmd->add_option("--from", options->from, "Start this many seconds into the song");
     cmd->add_option("--seed", options->seed,
                     "Fix the engine's random seed, so that playback is the same bits as `render --seed`");
@@ -196,7 +197,8 @@ void add_play_command(CLI::App& app)
                   "the new song from the same place");
     cmd->footer(
         "Keys on a terminal: Esc or q quits, space pauses, left/right seek 10 s back and forth, Home plays from the "
-        "start.\nThe embedded song ends after 198 s as the player's; any other song once its last event has passed "
+        "start.\nThe embedded song ends after 198 s as the player's, an exported program's song where export measured "
+        "its end; any other song once its last event has passed "
         "and its sound has stayed below -90 dBFS for a second (at most 30 s after the last event). On a terminal "
         "the end waits for a key; off one, playback stops there.");
     cmd->callback([options, cmd] {

@@ -202,7 +202,7 @@ tool-play)
     expect_status tool_keys 0
     expect_restored tool_keys
     expect_prompt_stop tool_keys
-    said tool_keys | grep -q "^playing embedded song" || failed "play: no first line on a terminal"
+    said tool_keys | grep -q '^playing "Lanterns on the Water" -- Esc or q quits' || failed "play: no first line on a terminal"
     said tool_keys | grep -q "play  .* / 3:18.0 .* bpm .* voices  L\[" || failed "play: no status line"
     ;;
 *)
