@@ -13,6 +13,16 @@ constexpr int kCommaPause = 1;
 constexpr int kStopPause = 2;
 constexpr int kPauseSpaces[] = {0, 3, 6};  // spoken pauses: one space is 5 steps (44 ms)
 constexpr int kMaxNumber = 999999999;
+// Sung, a diphthong's nucleus sounds for about this many speech steps (104 ms
+// at the default speed) at the start of its note, and the off-glide is held:
+// heard through the note, the move from one to the other names the vowel,
+// while a nucleus held alone is another vowel ("name" as "nem") and an
+// off-glide after the note is lost in the release.
+constexpr int kDiphthongNucleusSteps = 12;
+// Spoken, a stressed syllable's nucleus lasts about this many steps (87 ms):
+// the synthesizer's short vowels (35-52 ms) beside its long consonants are
+// heard as other words.
+constexpr int kSpokenStressedSteps = 10;
 
 struct Token {
     std::string text;  // the word, lower case; or the phonemes of an inline group
@@ -301,6 +311,19 @@ std::vector<Token> words_of(const std::vector<Token>& tokens, const LyricsSource
     return words;
 }
 
+// The phoneme with the multiplier that makes it last about the given number
+// of speech steps (never shorter than written).
+Phone lasting(Phone phone, int steps)
+{
+    int32_t length = 0;
+    const int32_t entry = phoneme_match(phone.name.c_str(), &length);
+    int own = 0;  // steps at multiplier 1: a row of duration 0 takes one
+    for (uint8_t row : kPhonemeEntries[entry].rows)
+        if (row != kRowListEnd) own += std::max(1, static_cast<int>(kPhonemeRows[row][kParamDuration]));
+    phone.multiplier = std::max(phone.multiplier, (steps + own / 2) / own);
+    return phone;
+}
+
 std::string written_name(const Phone& phone)
 {
     std::string name = phone.name;
@@ -397,7 +420,7 @@ std::string lyrics_write(const std::vector<SungWord>& words, LyricsStyle style)
         for (const SungWord& word : words) {
             for (const Syllable& s : word.syllables) {
                 w.phones(s.onset);
-                w.phone(s.nucleus);
+                w.phone(s.stressed ? lasting(s.nucleus, kSpokenStressedSteps) : s.nucleus);
                 w.phones(s.glide);
                 w.phones(s.coda);
             }
@@ -411,13 +434,13 @@ std::string lyrics_write(const std::vector<SungWord>& words, LyricsStyle style)
             const Syllable& s = word.syllables[i];
             w.mark("!");
             w.phones(s.onset);
-            Phone held = s.nucleus;
-            held.multiplier = 1;
-            w.phone(held);
+            Phone nucleus = s.nucleus;
+            nucleus.multiplier = 1;  // held: its length is the note's
+            w.phone(s.glide.empty() ? nucleus : lasting(nucleus, kDiphthongNucleusSteps));
+            w.phones(s.glide);
             w.mark("_");
             if (i + 1 == word.syllables.size())
                 for (int h = 0; h < word.holds; ++h) w.mark("!_");
-            w.phones(s.glide);
             w.phones(s.coda);
         }
     }

@@ -8,21 +8,18 @@ namespace {
 
 struct VowelRule {
     const char* arpabet;
-    const char* nucleus;  // the part held
-    const char* glide;    // sung after the note, or ""
-    bool lax;             // short in the synthesizer: doubled when stressed
+    const char* nucleus;  // the first part of a diphthong, or the vowel
+    const char* glide;    // the off-glide of a diphthong, or ""
 };
 
-// Diphthongs are split so that the note holds their first part: the
-// synthesizer's own diphthongs end on their off-glide, and a held off-glide
-// sounds like another vowel ("boy" held on its glide is "bo-eee"). The
-// nuclei are the single vowels whose formants lie closest to the
-// diphthongs' first parts.
+// Diphthongs are split into two single vowels, so that the writer can time
+// the nucleus (the synthesizer's own diphthongs give it a fixed 52 ms). The
+// nuclei are the single vowels whose formants lie closest to the diphthongs'
+// first parts.
 const VowelRule kVowels[] = {
-    {"AA", "aa", "", false}, {"AE", "ae", "", true},  {"AH", "ah", "", false},  {"AO", "ao", "", false},
-    {"AW", "ah", "uh", false}, {"AY", "aa", "ih", false}, {"EH", "eh", "", true}, {"ER", "er", "", false},
-    {"EY", "eh", "ih", false}, {"IH", "ih", "", true},  {"IY", "iy", "", false}, {"OW", "oh", "uh", false},
-    {"OY", "ao", "ih", false}, {"UH", "uh", "", true},  {"UW", "uw", "", false},
+    {"AA", "aa", ""}, {"AE", "ae", ""}, {"AH", "ah", ""},   {"AO", "ao", ""}, {"AW", "ah", "uh"},
+    {"AY", "aa", "ih"}, {"EH", "eh", ""}, {"ER", "er", ""}, {"EY", "eh", "ih"}, {"IH", "ih", ""},
+    {"IY", "iy", ""}, {"OW", "oh", "uh"}, {"OY", "ao", "ih"}, {"UH", "uh", ""}, {"UW", "uw", ""},
 };
 
 // ARPAbet consonants and the inventory's names; "dh" is sung as "v" (the
@@ -32,8 +29,6 @@ const std::pair<const char*, const char*> kConsonants[] = {
     {"K", "k"},  {"L", "l"},   {"M", "m"},  {"N", "n"},  {"NG", "ng"}, {"P", "p"},  {"R", "r"},   {"S", "s"},
     {"SH", "sh"}, {"T", "t"},  {"TH", "th"}, {"V", "v"}, {"W", "w"},  {"Y", "y"},   {"Z", "z"},   {"ZH", "zh"},
 };
-
-constexpr int kLaxStressedMultiplier = 2;
 
 // Consonant runs that can start an English syllable.
 const std::set<std::vector<std::string>> kOnsets = [] {
@@ -150,13 +145,10 @@ std::vector<Syllable> syllables_from_pronunciation(const Pronunciation& pronunci
             // The unstressed "-le" of "able": a dark l carries the note.
             syllable.nucleus = {"ll"};
             syllable.coda.erase(syllable.coda.begin());
-        } else if (vowel.base == "AH") {
-            // Stressed, the vowel of "once" is heard best as the long "aa";
-            // unstressed it is the neutral vowel.
-            syllable.nucleus = {syllable.stressed ? "aa" : "ax"};
+        } else if (vowel.base == "AH" && !syllable.stressed) {
+            syllable.nucleus = {"ax"};  // the neutral vowel of "away"
         } else {
             syllable.nucleus = {rule->nucleus};
-            if (rule->lax && syllable.stressed) syllable.nucleus.multiplier = kLaxStressedMultiplier;
             if (*rule->glide) syllable.glide.push_back({rule->glide});
         }
         syllables.push_back(std::move(syllable));

@@ -3,9 +3,8 @@
 //
 // Syllables are split by the maximal-onset rule: of the consonants between
 // two vowels, the longest run that can begin an English word starts the next
-// syllable. Each syllable then becomes an onset, one nucleus (the sound held
-// while the note lasts), an off-glide (the second half of a diphthong, sung
-// after the note) and a coda. The substitutions that make the synthesizer
+// syllable. Each syllable then becomes an onset, one nucleus, an off-glide
+// (the second half of a diphthong) and a coda. The substitutions that make the synthesizer
 // understood are made here too; see syllables.cpp.
 #pragma once
 

@@ -4,7 +4,9 @@
 Renders the words of words.txt through cantilena-tool, sung (one note a
 syllable, the last held) and spoken (one note), once with the hand spellings
 of words.txt and once with the phonetic text `cantilena-tool lyrics` writes,
-and has espeak-ng speak the same words. Every clip is cut out, peak-normalised
+and has espeak-ng speak the same words. Each text is rendered in several takes,
+each started a little later, since the voice's oscillators and vibrato run on
+from note to note and meet each take at another phase. Every clip is cut out, peak-normalised
 to -3 dBFS, padded with silence and given a -54 dBFS noise floor (the
 recogniser fails on digital silence); each clip is prepared with several
 paddings and noise seeds and the scores are averaged, since one preparation
@@ -14,11 +16,15 @@ words.
 
     bench/lyrics/intelligibility.py [--tool build/tools/cantilena-tool] [--verbose]
 
+The options change the setup for experiments (patch, speed, notes, takes,
+alternative texts); bench/lyrics/results.md records every one made.
+
 Needs the Debian packages pocketsphinx-en-us, python3-pocketsphinx, espeak-ng
 and sox.
 """
 import argparse
 import audioop
+import itertools
 import os
 import random
 import struct
@@ -37,14 +43,23 @@ SEEDS = (1, 2)
 TICKS_PER_SECOND = 960     # 480 ticks a quarter at 120 quarters a minute
 SLOT_SECONDS = 3.0         # one word per slot
 SELECT_LEAD = 0.05         # the text is selected this long before the first note
-SYLLABLE_NOTE = 0.40       # seconds a sung syllable's note lasts
-BREATH = 0.12              # between two sung notes: the consonants after the vowel
-LAST_NOTE = 0.80           # the last syllable is held
-SPOKEN_NOTE = 1.60
+# Sung as in a song at 100 quarter notes a minute: a syllable an eighth note,
+# the last one held a quarter, a thirty-second's breath between notes for the
+# consonants after the vowel; at the voice's lowest note in the embedded song.
+SYLLABLE_NOTE = 0.30       # seconds
+BREATH = 0.075
+LAST_NOTE = 0.60
+SPOKEN_NOTE = 1.60         # longer than any word spoken
 SUNG_KEY = 69              # 220 Hz
 SPOKEN_KEY = 60            # 131 Hz, a speaking pitch
 RELEASE_TAIL = 0.45        # seconds kept after the last note-off
 VOICE_CHANNEL = 15
+FIRST_NOTE = 0.3           # seconds into a slot
+TAKES = 3                  # renders a text, each started TAKE_SHIFT later in its slot
+TAKE_SHIFT = 0.173         # so that the oscillators and the vibrato meet it at another phase
+TRIM_DB = None
+TRIM_MARGIN = 0.02
+SPEED_BASE = 63            # controller 4 at 63 + n: n ticks a speech step
 
 
 def read_words():
@@ -82,23 +97,23 @@ def yaml_quote(text):
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
-def render(tool, texts, spoken, workdir, name):
-    """Renders one text per slot; returns the 16 kHz mono samples and each clip's window."""
-    events = []
+def render(tool, texts, spoken, workdir, name, setup, take):
+    """Renders one text per slot; returns each text's clip, 16 kHz mono."""
+    events = [(0.0, bytes([0xB0 | VOICE_CHANNEL, 4, SPEED_BASE + setup.speed]))]
     windows = []
     for i, text in enumerate(texts):
-        start = i * SLOT_SECONDS + 0.3
+        start = i * SLOT_SECONDS + FIRST_NOTE + take * TAKE_SHIFT
         events.append((start - SELECT_LEAD, bytes([0xB0 | VOICE_CHANNEL, 4, i])))
         if spoken:
-            notes = [(start, SPOKEN_NOTE, SPOKEN_KEY)]
+            notes = [(start, setup.spoken_note, setup.spoken_key)]
         else:
             count = max(1, text.count("!"))
             notes = []
             t = start
             for n in range(count):
-                length = LAST_NOTE if n == count - 1 else SYLLABLE_NOTE
-                notes.append((t, length, SUNG_KEY))
-                t += length + BREATH
+                length = setup.last_note if n == count - 1 else setup.syllable_note
+                notes.append((t, length, setup.sung_key))
+                t += length + setup.breath
         for on, length, key in notes:
             events.append((on, bytes([0x90 | VOICE_CHANNEL, key, 100])))
             events.append((on + length, bytes([0x80 | VOICE_CHANNEL, key, 0])))
@@ -108,7 +123,7 @@ def render(tool, texts, spoken, workdir, name):
         f.write(midi_file(events))
     with open(os.path.join(workdir, name + ".yaml"), "w") as f:
         f.write("midi: %s.mid\npatches:\n  0: %s\nglobals:\n  reverb: {level: 0}\n  delay: {mix: 64}\n"
-                "speech:\n" % (name, os.path.join(HERE, "voice.yaml")))
+                "speech:\n" % (name, os.path.abspath(setup.patch)))
         for text in texts:
             f.write("  - %s\n" % yaml_quote(text))
     image = os.path.join(workdir, name + ".img")
@@ -151,7 +166,22 @@ class Noise:
         return buffer[:2 * frames]
 
 
+def trim(clip, floor_db):
+    """The clip from its first to its last sample within floor_db of its peak."""
+    samples = struct.unpack("<%dh" % (len(clip) // 2), clip)
+    peak = max(abs(v) for v in samples)
+    if peak == 0:
+        return clip
+    level = peak * 10 ** (floor_db / 20)
+    loud = [i for i, v in enumerate(samples) if abs(v) > level]
+    first = max(0, loud[0] - int(TRIM_MARGIN * RATE))
+    last = min(len(samples), loud[-1] + int(TRIM_MARGIN * RATE))
+    return clip[2 * first:2 * last]
+
+
 def prepare(clip, padding, seed, noise):
+    if TRIM_DB is not None:
+        clip = trim(clip, TRIM_DB)
     peak = audioop.max(clip, 2)
     if peak > 0:
         clip = audioop.mul(clip, 2, SAMPLE_MAX * 10 ** (PEAK_DB / 20) / peak)
@@ -185,15 +215,14 @@ def score(name, clips, words, recogniser, noise, verbose):
     right = 0
     trials = 0
     misses = {}
-    for (word, _), clip in zip(words, clips):
-        for padding in PADDINGS:
-            for seed in SEEDS:
-                heard = recogniser.word(prepare(clip, padding, seed, noise))
-                trials += 1
-                if heard == word:
-                    right += 1
-                else:
-                    misses.setdefault(word, []).append(heard or "-")
+    for (word, _), takes in zip(words, clips):
+        for clip, padding, seed in itertools.product(takes, PADDINGS, SEEDS):
+            heard = recogniser.word(prepare(clip, padding, seed, noise))
+            trials += 1
+            if heard == word:
+                right += 1
+            else:
+                misses.setdefault(word, []).append(heard or "-")
     if verbose:
         for word, heard in misses.items():
             print("  %-10s %-8s heard as %s" % (name, word, " ".join(heard)), file=sys.stderr)
@@ -213,30 +242,59 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--tool", default="build/tools/cantilena-tool")
     parser.add_argument("--verbose", action="store_true", help="list every word heard wrongly")
-    parser.add_argument("--only", choices=["hand", "new", "espeak"], action="append",
+    parser.add_argument("--only", choices=["hand", "new", "espeak", "alt"], action="append",
                         help="score only these systems (repeatable)")
+    parser.add_argument("--style", choices=["sung", "spoken"], action="append",
+                        help="score only these styles (repeatable)")
+    parser.add_argument("--patch", default=os.path.join(HERE, "voice.yaml"), help="the voice's patch")
+    parser.add_argument("--speed", type=int, default=3, help="ticks a speech step (3 is the default speed)")
+    parser.add_argument("--sung-key", type=int, default=SUNG_KEY)
+    parser.add_argument("--spoken-key", type=int, default=SPOKEN_KEY)
+    parser.add_argument("--syllable-note", type=float, default=SYLLABLE_NOTE)
+    parser.add_argument("--last-note", type=float, default=LAST_NOTE)
+    parser.add_argument("--breath", type=float, default=BREATH)
+    parser.add_argument("--spoken-note", type=float, default=SPOKEN_NOTE)
+    parser.add_argument("--texts", help="a file of lines 'word sung-text spoken-text': scored as system alt")
+    parser.add_argument("--takes", type=int, default=TAKES, help="renders of each text")
+    parser.add_argument("--trim", type=float, help="cut each clip to where it is within this many dB of its peak")
     args = parser.parse_args()
+    global TRIM_DB
+    TRIM_DB = args.trim
     tool = os.path.abspath(args.tool)
     words = read_words()
     recogniser = Recogniser(words)
     noise = Noise()
     systems = args.only or ["hand", "new", "espeak"]
+    styles = args.style or ["sung", "spoken"]
     results = []
     with tempfile.TemporaryDirectory() as workdir:
+        def takes(texts, spoken):
+            renders = [render(tool, texts, spoken, workdir, "render", args, take) for take in range(args.takes)]
+            return list(zip(*renders))
+
+        def run(label, sung, spoken):
+            if "sung" in styles:
+                results.append((label + ", sung", takes(sung, False)))
+            if "spoken" in styles:
+                results.append((label + ", spoken", takes(spoken, True)))
         if "hand" in systems:
-            results.append(("hand spellings, sung", render(tool, [s for _, s in words], False, workdir, "hand_sung")))
-            results.append(("hand spellings, spoken",
-                            render(tool, [hand_spoken(s) for _, s in words], True, workdir, "hand_spoken")))
+            run("hand spellings", [s for _, s in words], [hand_spoken(s) for _, s in words])
         if "new" in systems:
             sung = [lyrics_text(tool, w, False) for w, _ in words]
             spoken = [lyrics_text(tool, w, True) for w, _ in words]
             if args.verbose:
                 for (w, _), a, b in zip(words, sung, spoken):
                     print("  %-10s %-28s %s" % (w, a, b), file=sys.stderr)
-            results.append(("lyrics, sung", render(tool, sung, False, workdir, "new_sung")))
-            results.append(("lyrics, spoken", render(tool, spoken, True, workdir, "new_spoken")))
+            run("lyrics", sung, spoken)
+        if "alt" in systems:
+            alt = {}
+            for line in open(args.texts):
+                if line.strip() and not line.startswith("#"):
+                    w, a, b = line.split(None, 2)
+                    alt[w] = (a, b.rstrip("\n"))
+            run("alternative", [alt[w][0] for w, _ in words], [alt[w][1] for w, _ in words])
         if "espeak" in systems:
-            results.append(("espeak-ng, spoken", espeak_clips(words, workdir)))
+            results.append(("espeak-ng, spoken", [[clip] * args.takes for clip in espeak_clips(words, workdir)]))
         print("%d words, forced choice, %d preparations a clip (paddings %s s, noise seeds %s, %g dBFS floor)"
               % (len(words), len(PADDINGS) * len(SEEDS), "/".join(map(str, PADDINGS)),
                  "/".join(map(str, SEEDS)), NOISE_DB))

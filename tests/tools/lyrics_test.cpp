@@ -53,7 +53,7 @@ std::vector<std::string> intended_phonemes(const std::vector<SungWord>& words)
 
 }  // namespace
 
-TEST(Lyrics, WordsBecomeOneSyllableANoteWithTheNucleusHeld)
+TEST(Lyrics, WordsBecomeOneSyllableANoteWithTheVowelHeld)
 {
     struct Case {
         const char* text;
@@ -64,15 +64,17 @@ TEST(Lyrics, WordsBecomeOneSyllableANoteWithTheNucleusHeld)
         {"water", "!wAO_!tER_", "a syllable a note, the vowel held until the note ends"},
         {"lanterns", "!lAE_n!tER_nz", "maximal onset: \"nt\" begins no word, so the n closes the first syllable"},
         {"extra", "!EH_k!strAX_", "maximal onset: \"str\" begins the second syllable"},
-        {"boy", "!bAO_IH", "a diphthong holds its nucleus and sings its off-glide after the note"},
-        {"light", "!lAA_IHt", "the off-glide comes before the coda"},
-        {"able", "!EH_IH!bLL_", "the unstressed -le is a syllabic dark l"},
-        {"brother", "!brAA_!vER_", "a stressed \"uh\" sung as \"aa\", \"dh\" as \"v\""},
-        {"jump", "!chAA_mp", "a word-initial \"j\" is sung as \"ch\""},
-        {"home+", "!hOH_!_UHm", "each + holds the last syllable over one more note"},
+        {"boy", "!bAOIH_", "a diphthong: its nucleus at the note's start, the off-glide held"},
+        {"name", "!n3EHIH_m", "a short nucleus is stretched to about 12 steps before its glide"},
+        {"light", "!lAAIH_t", "a long nucleus is not; the coda follows the note"},
+        {"able", "!3EHIH_!bLL_", "the unstressed -le is a syllabic dark l"},
+        {"brother", "!brAH_!vER_", "\"dh\" sung as \"v\""},
+        {"jump", "!chAH_mp", "a word-initial \"j\" is sung as \"ch\""},
+        {"about", "!AX_!b2AHUH_t", "an unstressed \"ah\" is the neutral vowel"},
+        {"home+", "!h2OHUH_!_m", "each + holds the last syllable over one more note"},
         {"river+ +", "!rIH_!vER_!_!_", "a + standing alone belongs to the word before"},
-        {"Home, home.", "!hOH_UHm!hOH_UHm", "sung, punctuation changes nothing"},
-        {"don\xE2\x80\x99t", "!dOH_UHnt", "a curly apostrophe is an apostrophe"},
+        {"Home, home.", "!h2OHUH_m!h2OHUH_m", "sung, punctuation changes nothing"},
+        {"don\xE2\x80\x99t", "!d2OHUH_nt", "a curly apostrophe is an apostrophe"},
         {"{hEH lOW}+", "!hEH_!lOW_!_", "inline phonemes: a group a syllable, its first vowel held"},
     };
     for (const Case& c : cases) EXPECT_EQ(sung(c.text), c.sung) << c.text << ": " << c.what;
@@ -80,9 +82,13 @@ TEST(Lyrics, WordsBecomeOneSyllableANoteWithTheNucleusHeld)
 
 TEST(Lyrics, SpokenTextWaitsForItsNoteSaysTheWordsAndHoldsSilence)
 {
-    EXPECT_EQ(spoken("hand"), "!h2AEnd _") << "a stressed lax vowel is doubled";
-    EXPECT_EQ(spoken("home, home."), "!hOHUHm   hOHUHm       _") << "a comma pauses, a full stop longer";
-    EXPECT_EQ(spoken("that house"), "!v2AEt1hAHUHs _") << "t and h are kept apart: \"th\" is another phoneme";
+    EXPECT_EQ(spoken("hand"), "!h2AEnd _") << "a stressed vowel lasts about 10 steps";
+    EXPECT_EQ(spoken("green"), "!grIYn _") << "a long one is not stretched";
+    EXPECT_EQ(spoken("name"), "!n3EHIHm _") << "of a diphthong, the nucleus is stretched";
+    EXPECT_EQ(spoken("window"), "!w2IHndOHUH _") << "an unstressed vowel keeps its length";
+    EXPECT_EQ(spoken("{h3EH lOW}"), "!h3EHlOW _") << "inline phonemes are spoken as written";
+    EXPECT_EQ(spoken("home, home."), "!h2OHUHm   h2OHUHm       _") << "a comma pauses, a full stop longer";
+    EXPECT_EQ(spoken("that house"), "!v2AEt1h2AHUHs _") << "t and h are kept apart: \"th\" is another phoneme";
 }
 
 TEST(Lyrics, NumbersAreSpelledOutOrRefused)
@@ -113,8 +119,8 @@ TEST(Lyrics, ErrorsNameTheLineAndTheWay)
 
 TEST(Lyrics, ThePronunciationThatFitsTheNotesIsTaken)
 {
-    EXPECT_EQ(sung("every light"), "!EH_!vER_!IY_!lAA_IHt") << "without notes, the most common pronunciation";
-    EXPECT_EQ(sung("every light", 3), "!EH_v!rIY_!lAA_IHt") << "three notes: the two-syllable \"every\"";
+    EXPECT_EQ(sung("every light"), "!EH_!vER_!IY_!lAAIH_t") << "without notes, the most common pronunciation";
+    EXPECT_EQ(sung("every light", 3), "!EH_v!rIY_!lAAIH_t") << "three notes: the two-syllable \"every\"";
     EXPECT_EQ(sung("every light", 7), sung("every light")) << "nothing fits: the most common pronunciations";
     EXPECT_EQ(sung("river-water"), sung("river water")) << "a compound the dictionary lacks is read word by word";
 }
