@@ -14,9 +14,7 @@ constexpr int32_t kDefaultTicksPerStep = 3;  // 384 frames a step
 constexpr int32_t kSegmentAfterReset = kPhonemeRowSlots;  // the first tick reads the text
 constexpr float kAbruptWeightDifference = 8.0f;  // blend weights further apart change at once
 
-constexpr uint32_t kControllerText = 4;  // 0..62 select a text, 63..127 set the speed
 constexpr uint32_t kControllerFormantScale = 5;
-constexpr uint32_t kLastSelectableText = 62;
 constexpr uint32_t kSpeedBase = 63;  // value - 63 ticks per step
 
 // Output resonator: a broad peak at 12 kHz that brightens the result.
@@ -219,8 +217,8 @@ void speech_tick(SpeechSynth& speech)
 
 void speech_control(SpeechSynth& speech, uint32_t number, uint32_t value)
 {
-    if (number == kControllerText) {
-        if (value <= kLastSelectableText) {
+    if (number == kSpeechControllerText) {
+        if (value <= kSpeechLastSelectableText) {
             speech_reset(speech);
             speech.state.text_start = text_or_empty(speech.settings.texts[value]);
             speech.state.cursor = speech.state.text_start;

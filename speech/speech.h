@@ -96,6 +96,10 @@ void speech_move_texts(SpeechSynth& speech, const char* const* texts);
 void speech_clear_memory(SpeechSynth& speech);
 // Once per engine block, whether or not channel 15 sounds.
 void speech_tick(SpeechSynth& speech);
+// Controller 4 on channel 15: values up to kSpeechLastSelectableText select a
+// text, higher ones set the speed (value - 63 ticks a step).
+constexpr uint32_t kSpeechControllerText = 4;
+constexpr uint32_t kSpeechLastSelectableText = 62;
 // Controllers 4 (text select, speed) and 5 (formant scale); others ignored.
 void speech_control(SpeechSynth& speech, uint32_t number, uint32_t value);
 void speech_release_note_on_hold(SpeechSynth& speech);

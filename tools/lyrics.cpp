@@ -439,8 +439,8 @@ std::string lyrics_write(const std::vector<SungWord>& words, LyricsStyle style)
             w.phone(s.glide.empty() ? nucleus : lasting(nucleus, kDiphthongNucleusSteps));
             w.phones(s.glide);
             w.mark("_");
-            if (i + 1 == word.syllables.size())
-                for (int h = 0; h < word.holds; ++h) w.mark("!_");
+            const int holds = s.holds + (i + 1 == word.syllables.size() ? word.holds : 0);
+            for (int h = 0; h < holds; ++h) w.mark("!_");
             w.phones(s.coda);
         }
     }

@@ -6,6 +6,7 @@
 #include "tools/general_midi.h"
 #include "tools/midi_file.h"
 #include "tools/midi_lyrics.h"
+#include "tools/song_lyrics.h"
 #include "tools/song_writer.h"
 #include "tools/starter_bank.h"
 
@@ -29,6 +30,12 @@ std::vector<uint8_t> song_compile_midi(const std::string& path, const FileReader
     for (size_t p = 0; p < programs.size(); ++p) programs[p] = static_cast<int>(p);
     song.patch_bank = song_build_patch_bank(patches, programs);
     song.global_block = starter_globals();
+    const std::string sung = song_lyrics_from_midi(midi, path, warnings);
+    if (!sung.empty()) {
+        song.speech_block = song_build_speech_block({sung});
+        song.speech_size_word = static_cast<uint32_t>(song.speech_block.size());
+        song_check_sung_notes(song, {sung}, path, warnings);
+    }
     std::vector<uint8_t> image;
     try {
         image = song_write_image(song);

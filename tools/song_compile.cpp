@@ -8,6 +8,7 @@
 #include "tools/midi_file.h"
 #include "tools/midi_import.h"
 #include "tools/patch_params.h"
+#include "tools/song_lyrics.h"
 #include "tools/song_reader.h"
 #include "tools/song_writer.h"
 #include "tools/song_yaml.h"
@@ -176,7 +177,7 @@ std::string patch_file_name(int program)
 std::vector<uint8_t> song_compile(const std::string& song_yaml, const FileReader& read, Warnings& warnings,
                                   std::string* title)
 {
-    const SongDescription desc = song_yaml_read(song_yaml, read, warnings);
+    SongDescription desc = song_yaml_read(song_yaml, read, warnings);
     if (title) *title = desc.title;
     std::vector<uint8_t> midi_bytes;
     try {
@@ -186,6 +187,15 @@ std::vector<uint8_t> song_compile(const std::string& song_yaml, const FileReader
     }
     const MidiFile midi = midi_read(midi_bytes.data(), midi_bytes.size(), desc.midi_file, warnings);
     SongData song = midi_import(midi, desc.import, desc.midi_file, warnings);
+    if (desc.texts.empty()) {
+        // Without texts of its own, the song sings the lyrics its MIDI file carries.
+        const std::string sung = song_lyrics_from_midi(midi, desc.midi_file, warnings);
+        if (!sung.empty()) {
+            desc.texts.push_back(sung);
+            desc.has_speech = true;
+        }
+    }
+    if (!desc.texts.empty()) song_check_sung_notes(song, desc.texts, desc.speech_where.empty() ? desc.path : desc.speech_where, warnings);
     if (std::all_of(song.channels.begin(), song.channels.end(), [](const ChannelEvents& c) { return c.notes.empty(); }))
         warnings.add(desc.midi_file, "the song has no notes");
     check_programs(desc, song, desc.midi_file, warnings);

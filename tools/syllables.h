@@ -24,6 +24,7 @@ struct Syllable {
     std::vector<Phone> glide;  // off-glide of a diphthong
     std::vector<Phone> coda;
     bool stressed = false;
+    int holds = 0;  // sung: the notes it is held over after its own
 };
 
 // Throws std::invalid_argument for a phoneme that is no ARPAbet name.

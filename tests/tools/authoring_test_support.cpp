@@ -54,6 +54,13 @@ std::vector<uint8_t> midi_bytes(uint16_t format, uint16_t division, const std::v
     return out;
 }
 
+std::vector<uint8_t> meta_text_bytes(uint8_t type, const std::string& text)
+{
+    std::vector<uint8_t> bytes{0xFF, type, static_cast<uint8_t>(text.size())};
+    for (char c : text) bytes.push_back(static_cast<uint8_t>(c));
+    return bytes;
+}
+
 std::vector<uint8_t> tempo_bytes(uint32_t us)
 {
     return {0xFF, 0x51, 0x03, static_cast<uint8_t>(us >> 16), static_cast<uint8_t>(us >> 8), static_cast<uint8_t>(us)};

@@ -27,6 +27,8 @@ std::vector<uint8_t> track_chunk_raw(const std::vector<uint8_t>& body);
 std::vector<uint8_t> midi_bytes(uint16_t format, uint16_t division, const std::vector<std::vector<uint8_t>>& tracks);
 
 std::vector<uint8_t> tempo_bytes(uint32_t us_per_quarter);
+// A meta event of a short text (a lyric is type 5, a text event type 1).
+std::vector<uint8_t> meta_text_bytes(uint8_t type, const std::string& text);
 std::vector<uint8_t> time_signature_bytes(uint8_t numerator, uint8_t log2_denominator);
 
 struct MemoryFiles {

@@ -11,15 +11,8 @@ namespace {
 
 using Lyric = std::tuple<uint64_t, int, std::string>;  // tick, track, text
 
-std::vector<uint8_t> meta(uint8_t type, const std::string& text)
-{
-    std::vector<uint8_t> bytes{0xFF, type, static_cast<uint8_t>(text.size())};
-    for (char c : text) bytes.push_back(static_cast<uint8_t>(c));
-    return bytes;
-}
-
-std::vector<uint8_t> lyric(const std::string& text) { return meta(0x05, text); }
-std::vector<uint8_t> text_event(const std::string& text) { return meta(0x01, text); }
+std::vector<uint8_t> lyric(const std::string& text) { return meta_text_bytes(0x05, text); }
+std::vector<uint8_t> text_event(const std::string& text) { return meta_text_bytes(0x01, text); }
 
 MidiFile read(const std::vector<std::vector<uint8_t>>& tracks)
 {
