@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/song_yaml.h"
+#include "tools/patch_yaml.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

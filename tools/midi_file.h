@@ -32,6 +32,12 @@ constexpr uint8_t kMetaEndOfTrack = 0x2F;
 constexpr uint8_t kMetaTempo = 0x51;          // 3 bytes: microseconds per quarter note
 constexpr uint8_t kMetaTimeSignature = 0x58;  // 4 bytes: numerator, log2 denominator, clocks, 32nds
 
+// The controllers that release notes.
+constexpr int kSustainPedal = 64;
+constexpr int kAllSoundOff = 120;
+constexpr int kResetControllers = 121;
+constexpr int kAllNotesOff = 123;  // 123..127 all release every held note
+
 constexpr uint32_t kMidiMaxDelta = 0x0FFFFFFF;  // four bytes of variable-length quantity
 
 struct MidiEvent {

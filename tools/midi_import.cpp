@@ -1,8 +1,8 @@
 #include "tools/midi_import.h"
 
 #include <algorithm>
-#include <deque>
-#include <limits>
+
+#include "tools/note_pairing.h"
 
 namespace {
 
@@ -20,27 +20,6 @@ EventOrigin origin_of(const Merged& m)
 {
     return {m.track, m.event->offset};
 }
-
-struct Context {
-    const std::string& name;
-    Warnings& warnings;
-
-    std::string where(const EventOrigin& origin) const
-    {
-        return origin.track < 0 ? name : at_byte(name, origin.offset);
-    }
-
-    std::string place(const EventOrigin& origin, uint64_t tick) const
-    {
-        if (origin.track < 0) return "tick " + std::to_string(tick);
-        return "track " + std::to_string(origin.track) + ", tick " + std::to_string(tick);
-    }
-
-    [[noreturn]] void fail(const EventOrigin& origin, uint64_t tick, const std::string& what) const
-    {
-        throw AuthorError(where(origin), place(origin, tick) + ": " + what);
-    }
-};
 
 std::vector<Merged> merge_tracks(const MidiFile& file)
 {
@@ -78,7 +57,7 @@ GlobalEvent global_from(uint64_t tick, const MeterState& state, const EventOrigi
 }
 
 std::vector<GlobalEvent> import_globals(const MidiFile& file, const std::vector<Merged>& merged, bool as_written,
-                                        const Context& context)
+                                        const ImportContext& context)
 {
     std::vector<GlobalEvent> globals;
     MeterState state;
@@ -190,219 +169,6 @@ std::vector<GlobalEvent> import_globals(const MidiFile& file, const std::vector<
 }
 
 
-struct OpenNote {
-    uint64_t start;
-    uint8_t velocity;
-    bool key_released;  // released by its key while the pedal holds it
-    size_t on_sequence;
-    EventOrigin origin;
-};
-
-struct PairedNote {
-    uint64_t start;
-    uint64_t end;
-    uint8_t key;
-    uint8_t velocity;
-    size_t on_sequence;
-    size_t off_sequence;  // the event that ended it; ties broken by off_order
-    size_t off_order;
-    EventOrigin origin;
-    EventOrigin off_origin;
-};
-
-// Counts of repairs, reported once per channel with the first place.
-struct Repair {
-    size_t count = 0;
-    EventOrigin origin;
-    uint64_t tick = 0;
-    int key = 0;
-    void note(const EventOrigin& o, uint64_t t, int k)
-    {
-        if (count++ == 0) {
-            origin = o;
-            tick = t;
-            key = k;
-        }
-    }
-};
-
-class NotePairer {
-public:
-    NotePairer(const Context& context, int song_channel, const ChannelRoute& route, uint64_t end_tick)
-        : context_(context), song_channel_(song_channel), route_(route), end_tick_(end_tick)
-    {
-    }
-
-    void note_on(const Merged& m, size_t sequence, int key, uint8_t velocity)
-    {
-        open_[key].push_back({m.event->tick, velocity, false, sequence, origin_of(m)});
-    }
-
-    void note_off(const Merged& m, size_t sequence, int key)
-    {
-        auto& list = open_[key];
-        for (auto it = list.begin(); it != list.end(); ++it) {
-            if (it->key_released) continue;
-            if (pedal_down_ && route_.sustain) {
-                it->key_released = true;
-            } else {
-                close(key, it, m.event->tick, sequence, origin_of(m));
-            }
-            return;
-        }
-        stray_.note(origin_of(m), m.event->tick, key);
-    }
-
-    void controller(const Merged& m, size_t sequence, int number, int value)
-    {
-        const uint64_t tick = m.event->tick;
-        if (number == kSustainPedal && route_.sustain) {
-            const bool down = value >= 64;
-            if (pedal_down_ && !down) release_held_by_pedal(tick, sequence, origin_of(m));
-            pedal_down_ = down;
-        } else if (number == kResetControllers && route_.sustain) {
-            if (pedal_down_) release_held_by_pedal(tick, sequence, origin_of(m));
-            pedal_down_ = false;
-        } else if (number == kAllSoundOff) {
-            for (int key = 0; key < 128; ++key)
-                while (!open_[key].empty()) close(key, open_[key].begin(), tick, sequence, origin_of(m));
-        } else if (number >= kAllNotesOff) {
-            for (int key = 0; key < 128; ++key) {
-                for (auto it = open_[key].begin(); it != open_[key].end();) {
-                    if (it->key_released) {
-                        ++it;
-                    } else if (pedal_down_ && route_.sustain) {
-                        it->key_released = true;
-                        ++it;
-                    } else {
-                        it = close(key, it, tick, sequence, origin_of(m));
-                    }
-                }
-            }
-        }
-    }
-
-    // Releases what is left, cuts overlaps and returns the note track.
-    std::vector<NoteEvent> finish()
-    {
-        Repair unreleased;
-        bool pedal_held = false;
-        for (int key = 0; key < 128; ++key) {
-            while (!open_[key].empty()) {
-                if (open_[key].front().key_released) pedal_held = true;
-                else unreleased.note(open_[key].front().origin, open_[key].front().start, key);
-                close(key, open_[key].begin(), end_tick_, std::numeric_limits<size_t>::max(), open_[key].front().origin);
-            }
-        }
-        const std::string channel = "song channel " + std::to_string(song_channel_);
-        if (unreleased.count > 0)
-            context_.warnings.add(context_.where(unreleased.origin),
-                                  context_.place(unreleased.origin, unreleased.tick) + ": " + channel + ": " +
-                                      std::to_string(unreleased.count) + " note" + (unreleased.count > 1 ? "s" : "") +
-                                      " never released (the first: key " + std::to_string(unreleased.key) +
-                                      " here); released at tick " + std::to_string(end_tick_) + ", the end of the file");
-        if (pedal_held)
-            context_.warnings.add(context_.name, channel + ": the sustain pedal is still down at the end of the file; "
-                                                 "the notes it holds are released at tick " +
-                                                     std::to_string(end_tick_));
-        if (stray_.count > 0)
-            context_.warnings.add(context_.where(stray_.origin),
-                                  context_.place(stray_.origin, stray_.tick) + ": " + channel + ": " +
-                                      std::to_string(stray_.count) + " note-off" + (stray_.count > 1 ? "s" : "") +
-                                      " without a sounding note (the first: key " + std::to_string(stray_.key) +
-                                      " here) ignored");
-
-        // A new note of a sounding key ends the old one where it starts.
-        Repair cut;
-        std::stable_sort(notes_.begin(), notes_.end(), [](const PairedNote& a, const PairedNote& b) {
-            if (a.key != b.key) return a.key < b.key;
-            if (a.start != b.start) return a.start < b.start;
-            return a.on_sequence < b.on_sequence;
-        });
-        for (size_t i = 0; i + 1 < notes_.size(); ++i) {
-            PairedNote& a = notes_[i];
-            const PairedNote& b = notes_[i + 1];
-            if (a.key != b.key || a.end <= b.start) continue;
-            cut.note(b.origin, b.start, b.key);
-            a.end = b.start;
-            a.off_sequence = b.on_sequence;
-            a.off_order = 0;
-            a.off_origin = b.origin;
-        }
-        if (cut.count > 0)
-            context_.warnings.add(context_.where(cut.origin),
-                                  context_.place(cut.origin, cut.tick) + ": song channel " +
-                                      std::to_string(song_channel_) + ": " + std::to_string(cut.count) +
-                                      " note" + (cut.count > 1 ? "s" : "") +
-                                      " of a key that was still sounding (the first: key " + std::to_string(cut.key) +
-                                      " here); the sounding note ends where the new one starts");
-
-        // Per tick: offs of notes that began earlier (in the order they were
-        // ended), then the new notes in file order, a zero-length note's off
-        // right after its on.
-        struct Emit {
-            uint64_t tick;
-            int group;
-            size_t sequence;
-            size_t order;
-            int after_on;
-            NoteEvent event;
-        };
-        std::vector<Emit> emits;
-        emits.reserve(2 * notes_.size());
-        for (const PairedNote& n : notes_) {
-            emits.push_back({n.start, 1, n.on_sequence, 0, 0, {0, n.key, n.velocity, n.origin}});
-            if (n.end > n.start)
-                emits.push_back({n.end, 0, n.off_sequence, n.off_order, 0, {0, n.key, 0, n.off_origin}});
-            else
-                emits.push_back({n.start, 1, n.on_sequence, 0, 1, {0, n.key, 0, n.off_origin}});
-        }
-        std::sort(emits.begin(), emits.end(), [](const Emit& a, const Emit& b) {
-            if (a.tick != b.tick) return a.tick < b.tick;
-            if (a.group != b.group) return a.group < b.group;
-            if (a.sequence != b.sequence) return a.sequence < b.sequence;
-            if (a.order != b.order) return a.order < b.order;
-            return a.after_on < b.after_on;
-        });
-        std::vector<NoteEvent> events;
-        events.reserve(emits.size());
-        for (const Emit& e : emits) {
-            NoteEvent event = e.event;
-            if (e.tick > kLastSongTick) context_.fail(event.origin, e.tick, "the note lies past the last usable tick");
-            event.tick = static_cast<uint32_t>(e.tick);
-            events.push_back(event);
-        }
-        return events;
-    }
-
-private:
-    std::deque<OpenNote>::iterator close(int key, std::deque<OpenNote>::iterator it, uint64_t tick, size_t sequence,
-                                         const EventOrigin& origin)
-    {
-        notes_.push_back({it->start, tick, static_cast<uint8_t>(key), it->velocity, it->on_sequence, sequence,
-                          close_order_++, it->origin, origin});
-        return open_[key].erase(it);
-    }
-
-    void release_held_by_pedal(uint64_t tick, size_t sequence, const EventOrigin& origin)
-    {
-        for (int key = 0; key < 128; ++key)
-            for (auto it = open_[key].begin(); it != open_[key].end();)
-                it = it->key_released ? close(key, it, tick, sequence, origin) : std::next(it);
-    }
-
-    const Context& context_;
-    int song_channel_;
-    const ChannelRoute& route_;
-    uint64_t end_tick_;
-    bool pedal_down_ = false;
-    std::deque<OpenNote> open_[128];
-    std::vector<PairedNote> notes_;
-    size_t close_order_ = 1;
-    Repair stray_;
-};
-
-
 struct GapLimit {
     uint64_t slowest_tempo;  // samples per quarter x 10000
     uint64_t divisor;        // Q x 10000
@@ -410,7 +176,7 @@ struct GapLimit {
 
 template <typename Event>
 void check_track(const std::vector<Event>& events, const std::string& label, const GapLimit& limit,
-                 const Context& context)
+                 const ImportContext& context)
 {
     uint32_t previous = 0;
     for (const Event& event : events) {
@@ -443,7 +209,7 @@ ImportOptions midi_import_default_options()
 
 SongData midi_import(const MidiFile& file, const ImportOptions& options, const std::string& name, Warnings& warnings)
 {
-    const Context context{name, warnings};
+    const ImportContext context{name, warnings};
     if (file.format == 2)
         throw AuthorError(at_byte(name, 8), "format 2 (a set of independent sequences) cannot be played as one song; "
                                             "save the file as format 0 or 1");
@@ -485,7 +251,7 @@ SongData midi_import(const MidiFile& file, const ImportOptions& options, const s
         if (route.midi_channel < 0) continue;
         if (route.program >= 0) channel.programs.push_back({0, static_cast<uint8_t>(route.program), {}});
         midi_routed[route.midi_channel] = true;
-        NotePairer pairer(context, c, route, end_of_file);
+        NotePairing pairing{context, c, route.sustain, end_of_file};
         for (size_t sequence = 0; sequence < merged.size(); ++sequence) {
             const Merged& m = merged[sequence];
             const MidiEvent& event = *m.event;
@@ -505,9 +271,9 @@ SongData midi_import(const MidiFile& file, const ImportOptions& options, const s
                 if (options.as_written)
                     channel.notes.push_back({tick, static_cast<uint8_t>(key), on ? event.data[1] : uint8_t{0}, origin});
                 else if (on)
-                    pairer.note_on(m, sequence, key, event.data[1]);
+                    note_pairing_on(pairing, event.tick, origin, sequence, key, event.data[1]);
                 else
-                    pairer.note_off(m, sequence, key);
+                    note_pairing_off(pairing, event.tick, origin, sequence, key);
             } else if (kind == kMidiProgram) {
                 channel.programs.push_back({tick, event.data[0], origin});
             } else if (kind == kMidiPitchBend) {
@@ -516,10 +282,11 @@ SongData midi_import(const MidiFile& file, const ImportOptions& options, const s
                 for (int k = 0; k < kSongControllers; ++k)
                     if (route.controller_source[k] == event.data[0])
                         channel.controllers[k].push_back({tick, event.data[1], origin});
-                if (!options.as_written) pairer.controller(m, sequence, event.data[0], event.data[1]);
+                if (!options.as_written)
+                    note_pairing_controller(pairing, event.tick, origin, sequence, event.data[0], event.data[1]);
             }
         }
-        if (!options.as_written) channel.notes = pairer.finish();
+        if (!options.as_written) channel.notes = note_pairing_finish(pairing);
         if (channel.notes.empty()) {
             const bool others = !channel.programs.empty() || !channel.bends.empty() ||
                                 std::any_of(channel.controllers.begin(), channel.controllers.end(),

@@ -26,12 +26,6 @@
 #include "tools/midi_file.h"
 #include "tools/song_data.h"
 
-// The controllers the tidy reading turns into note releases.
-constexpr int kSustainPedal = 64;
-constexpr int kAllSoundOff = 120;
-constexpr int kResetControllers = 121;
-constexpr int kAllNotesOff = 123;  // 123..127 all release every held note
-
 struct ChannelRoute {
     int midi_channel = -1;  // 0..15 feeds this song channel; -1 nothing does
     int transpose = 0;      // semitones added to every key

@@ -11,6 +11,7 @@
 #include "tools/song_lyrics.h"
 #include "tools/song_reader.h"
 #include "tools/song_writer.h"
+#include "tools/patch_yaml.h"
 #include "tools/song_yaml.h"
 
 namespace {

@@ -1,6 +1,6 @@
-// The readable sources of a song: SONG.yaml (the MIDI file, the patch of
-// each program, the global effects, the speech texts and the channel
-// options) and the patch files, read with yaml-cpp and written back by
+// SONG.yaml, the readable description of a song: the MIDI file, the patch of
+// each program (files read with patch_yaml), the global effects, the speech
+// texts and the channel options; read with yaml-cpp and written back by
 // decompile. Every error names the file, line and column.
 #pragma once
 
@@ -25,7 +25,7 @@ struct SongDescription {
     ImportOptions import;        // routing, controllers, transposes, reading
     bool has_end_tick = false;   // otherwise the tick of the last event
     uint32_t end_tick = 0;
-    std::vector<uint8_t> global_block;         // 22 bytes
+    std::vector<uint8_t> global_block;         // kGlobalParamCount bytes
     std::vector<std::vector<uint8_t>> patches; // distinct patches, in order of first mention
     std::vector<ProgramPatch> programs;        // in the order written
     bool has_speech = false;                   // a "speech:" list, even an empty one, makes a text block
@@ -35,12 +35,6 @@ struct SongDescription {
 
 // Reads SONG.yaml and every patch file it names. Throws AuthorError.
 SongDescription song_yaml_read(const std::string& path, const FileReader& read, Warnings& warnings);
-
-// A patch file's bytes (86 + 3 N). Throws AuthorError.
-std::vector<uint8_t> patch_yaml_read(const std::string& path, const FileReader& read, Warnings& warnings);
-std::vector<uint8_t> patch_yaml_parse(const std::string& text, const std::string& path, Warnings& warnings);
-// A globals file's 22 bytes (the form of SONG.yaml's globals:). Throws AuthorError.
-std::vector<uint8_t> globals_yaml_parse(const std::string& text, const std::string& path, Warnings& warnings);
 
 // What decompile writes into SONG.yaml.
 struct SongYamlOutput {
@@ -56,7 +50,3 @@ struct SongYamlOutput {
 };
 
 std::string song_yaml_write(const SongYamlOutput& song);
-// Every parameter, grouped, with symbolic names where values have them.
-std::string patch_yaml_write(const std::vector<uint8_t>& patch, const std::string& heading);
-// A YAML double-quoted string holding 8-bit text (bytes above 0x7E as \xNN).
-std::string yaml_quote(const std::string& bytes);

@@ -6,7 +6,7 @@
 
 #include "data/embedded_texts.h"
 #include "tools/author_common.h"
-#include "tools/song_yaml.h"
+#include "tools/patch_yaml.h"
 
 namespace {
 

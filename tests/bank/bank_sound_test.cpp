@@ -8,7 +8,7 @@
 
 #include "synth/patch.h"
 #include "tests/bank/bank_measure.h"
-#include "tools/song_yaml.h"
+#include "tools/patch_yaml.h"
 #include "tools/starter_bank.h"
 
 using namespace bank_measure;

@@ -10,7 +10,7 @@
 #include "tests/tools/authoring_test_support.h"
 #include "tools/song_compile.h"
 #include "tools/song_writer.h"
-#include "tools/song_yaml.h"
+#include "tools/patch_yaml.h"
 
 using namespace authoring_test;
 

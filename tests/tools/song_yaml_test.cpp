@@ -8,6 +8,7 @@
 #include "synth/patch.h"
 #include "tests/tools/authoring_test_support.h"
 #include "tools/patch_params.h"
+#include "tools/patch_yaml.h"
 #include "tools/song_yaml.h"
 
 using namespace authoring_test;
