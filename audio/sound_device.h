@@ -1,8 +1,8 @@
 // The sound device behind the streaming output. The output keeps the looping
 // 16-bit stereo stream buffer (the ring) itself; a device only plays it: it
 // copies frames from the play cursor and moves the cursor on. Two devices
-// exist: PortAudio (portaudio_device.h) and a fake one for tests
-// (fake_device.h) whose cursor the test moves by hand.
+// exist: PortAudio (portaudio_device.h) and, for the tests, a fake one
+// (tests/audio/fake_device.h) whose cursor the test moves by hand.
 #pragma once
 
 #include <semaphore.h>

@@ -14,8 +14,10 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 bash scripts/sizes.sh build >&2
 
 # Fuzzing: each target runs for FUZZ_SECONDS on a seed corpus of valid inputs
-# (fuzz/corpus/<name>/ and whatever the tests left in build/fuzz-corpus/<name>/).
+# (fuzz/corpus/<name>/ and the seeds build/fuzz/write_fuzz_seeds writes into
+# build/fuzz-corpus/<name>/).
 fuzz_seconds=${FUZZ_SECONDS:-45}
+build/fuzz/write_fuzz_seeds build/fuzz-corpus
 CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Release -DCANTILENA_FUZZ=ON \
     -DCANTILENA_TESTS=OFF -DCANTILENA_BENCH=OFF -DCANTILENA_PLAYER=OFF -DCANTILENA_PLUGIN=OFF >/dev/null
 cmake --build build-fuzz -j "$jobs"

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr int kPrograms = 128;
 constexpr uint8_t kGmDefaultProgram = 0;  // a channel that selects none plays the piano
 
 std::string midi_channel_name(int c) { return "MIDI channel " + std::to_string(c + 1); }

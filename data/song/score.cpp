@@ -21,9 +21,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <iterator>
 #include <string>
 #include <vector>
+
+#include "tools/midi_file.h"
 
 namespace {
 
@@ -86,13 +87,14 @@ void note(int channel, uint32_t start, uint32_t length, int key, int velocity)
     if (length == 0) fail("a note without length");
     if (key < 0 || key > 127) fail("key out of range: " + std::to_string(key));
     velocity = std::clamp(velocity, 1, 127);
-    add_event(channel, start, 2, 0x90, static_cast<uint8_t>(key), static_cast<uint8_t>(velocity));
-    add_event(channel, start + length, 0, 0x80, static_cast<uint8_t>(key), 0);
+    add_event(channel, start, 2, kMidiNoteOn, static_cast<uint8_t>(key), static_cast<uint8_t>(velocity));
+    add_event(channel, start + length, 0, kMidiNoteOff, static_cast<uint8_t>(key), 0);
 }
 
 void controller(int channel, uint32_t tick, int number, int value)
 {
-    add_event(channel, tick, 1, 0xB0, static_cast<uint8_t>(number), static_cast<uint8_t>(std::clamp(value, 0, 127)));
+    add_event(channel, tick, 1, kMidiController, static_cast<uint8_t>(number),
+              static_cast<uint8_t>(std::clamp(value, 0, 127)));
 }
 
 // A controller moving from one value to another in even steps, one a beat.
@@ -672,76 +674,32 @@ void arrange()
     sing(outro.bar, kEnding, outro.key);
 }
 
-void put_word(std::vector<uint8_t>& out, uint32_t value, int bytes)
+MidiEvent track_name(const std::string& name)
 {
-    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    return midi_meta_event(0, kMetaTrackName, std::vector<uint8_t>(name.begin(), name.end()));
 }
 
-void put_variable(std::vector<uint8_t>& out, uint32_t value)
+MidiFile midi_file()
 {
-    uint8_t buffer[5];
-    int count = 0;
-    do {
-        buffer[count++] = static_cast<uint8_t>(value & 0x7F);
-        value >>= 7;
-    } while (value != 0);
-    while (count > 1) out.push_back(static_cast<uint8_t>(buffer[--count] | 0x80));
-    out.push_back(buffer[0]);
-}
+    MidiFile file;
+    file.format = 1;
+    file.division = kQuarter;
 
-void put_track(std::vector<uint8_t>& file, const std::vector<uint8_t>& body)
-{
-    file.insert(file.end(), {'M', 'T', 'r', 'k'});
-    put_word(file, static_cast<uint32_t>(body.size()), 4);
-    file.insert(file.end(), body.begin(), body.end());
-}
-
-void put_name(std::vector<uint8_t>& body, const std::string& name)
-{
-    put_variable(body, 0);
-    body.insert(body.end(), {0xFF, 0x03});
-    put_variable(body, static_cast<uint32_t>(name.size()));
-    body.insert(body.end(), name.begin(), name.end());
-}
-
-std::vector<uint8_t> midi_file()
-{
-    std::vector<uint8_t> file{'M', 'T', 'h', 'd'};
-    put_word(file, 6, 4);
-    put_word(file, 1, 2);  // format 1
-    put_word(file, 1 + static_cast<uint32_t>(std::size(kInstruments)), 2);
-    put_word(file, kQuarter, 2);
-
-    std::vector<uint8_t> meter;
-    put_name(meter, "Lanterns on the Water");
-    put_variable(meter, 0);
-    meter.insert(meter.end(), {0xFF, 0x51, 0x03});
-    put_word(meter, kTempo, 3);
-    put_variable(meter, 0);
-    meter.insert(meter.end(), {0xFF, 0x58, 0x04, 0x04, 0x02, 0x18, 0x08});  // 4/4
-    put_variable(meter, 0);
-    meter.insert(meter.end(), {0xFF, 0x2F, 0x00});
-    put_track(file, meter);
+    MidiTrack& meter = file.tracks.emplace_back();
+    meter.events.push_back(track_name("Lanterns on the Water"));
+    meter.events.push_back(midi_tempo_event(0, kTempo));
+    meter.events.push_back(midi_time_signature_event(0, 4, 2, 8));  // 4/4, eight 32nds a quarter
 
     for (const Instrument& instrument : kInstruments) {
         std::vector<Event>& events = g_tracks[instrument.channel];
         std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) {
             return a.tick != b.tick ? a.tick < b.tick : a.order < b.order;
         });
-        std::vector<uint8_t> body;
-        put_name(body, instrument.name);
-        put_variable(body, 0);
-        body.push_back(static_cast<uint8_t>(0xC0 | instrument.channel));
-        body.push_back(static_cast<uint8_t>(instrument.program));
-        uint32_t now = 0;
-        for (const Event& e : events) {
-            put_variable(body, e.tick - now);
-            now = e.tick;
-            body.insert(body.end(), e.bytes, e.bytes + 3);
-        }
-        put_variable(body, 0);
-        body.insert(body.end(), {0xFF, 0x2F, 0x00});
-        put_track(file, body);
+        MidiTrack& track = file.tracks.emplace_back();
+        track.events.push_back(track_name(instrument.name));
+        track.events.push_back(midi_channel_event(0, static_cast<uint8_t>(kMidiProgram | instrument.channel),
+                                                  static_cast<uint8_t>(instrument.program)));
+        for (const Event& e : events) track.events.push_back(midi_channel_event(e.tick, e.bytes[0], e.bytes[1], e.bytes[2]));
     }
     return file;
 }
@@ -755,7 +713,7 @@ int main(int argc, char** argv)
         return 2;
     }
     arrange();
-    const std::vector<uint8_t> bytes = midi_file();
+    const std::vector<uint8_t> bytes = midi_write(midi_file());
     std::FILE* out = std::fopen(argv[1], "wb");
     if (!out) {
         std::perror(argv[1]);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "audio/audio_output.h"
-#include "audio/fake_device.h"
+#include "tests/audio/fake_device.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/fake_device.h"
+#include "tests/audio/fake_device.h"
 #include "tools/midi_song.h"
 #include "tools/play_session.h"
 #include "tools/song_compile.h"

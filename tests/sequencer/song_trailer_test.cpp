@@ -1,14 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 
 #include "sequencer/song_trailer.h"
 #include "tests/support/image_builder.h"
-#include "tools/author_common.h"
 
 using namespace image_builder;
 
@@ -65,13 +63,6 @@ TEST(AppendedSong, AnAppendedImageIsFoundWithItsTitleAndEnd)
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data()) + bytes.size() - kTrailerMarkBytes,
                           kTrailerMarkBytes),
               kTrailerMark);
-
-    // A seed for the fuzz target of the same check.
-    const char* binary = std::getenv("CANTILENA_BINARY_DIR");
-    if (!binary) GTEST_SKIP() << "CANTILENA_BINARY_DIR is not set";
-    const std::filesystem::path corpus = std::filesystem::path(binary) / "fuzz-corpus" / "appended_song_fuzz";
-    std::filesystem::create_directories(corpus);
-    file_write_atomically((corpus / "appended.bin").string(), bytes);
 }
 
 TEST(AppendedSong, BytesCutShortAtAnyLengthAreRefused)

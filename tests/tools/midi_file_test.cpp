@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <tuple>
 
 #include "tests/tools/authoring_test_support.h"
@@ -201,24 +200,4 @@ TEST(MidiFileWrite, WhatIsWrittenReadsBackWithRunningStatus)
     EXPECT_EQ(back.tracks[1].end_tick, 200000000u);  // the end never comes before the last event
     // 0x99 is written once for the three notes: running status.
     EXPECT_EQ(std::count(bytes.begin(), bytes.end(), 0x99), 1);
-}
-
-TEST(MidiFileSeeds, SeedFilesForTheFuzzerAreWritten)
-{
-    const char* binary = std::getenv("CANTILENA_BINARY_DIR");
-    if (!binary) GTEST_SKIP() << "CANTILENA_BINARY_DIR is not set";
-    const std::filesystem::path directory = std::filesystem::path(binary) / "fuzz-corpus" / "midi_fuzz";
-    std::filesystem::create_directories(directory);
-    std::vector<std::vector<uint8_t>> seeds = {
-        midi_bytes(0, 96, {track_chunk({{0, {0x90, 60, 100}}, {10, {62, 90}}, {20, {0x80, 60, 0}}, {30, {62, 0}}})}),
-        midi_bytes(1, 480, {track_chunk({{0, tempo_bytes(500000)}, {0, time_signature_bytes(3, 2)}, {960, tempo_bytes(250000)}}),
-                            track_chunk({{0, {0xC0, 3}}, {0, {0xB0, 7, 100}}, {0, {0x90, 60, 100}},
-                                         {0, {0xFF, 0x01, 0x02, 'h', 'i'}}, {10, {64, 100}}, {20, {0xE0, 0, 64}},
-                                         {40, {0x90, 60, 0}}, {40, {0xF0, 0x02, 0x7E, 0xF7}}, {40, {64, 0}}})}),
-        midi_bytes(0, 0xE728, {track_chunk({{0, {0x99, 36, 100}}, {0, {0x99, 36, 0}}})}),
-        midi_bytes(1, 96, {track_chunk({}), track_chunk({{0, {0x90, 60, 1}}}, false)}),
-    };
-    if (const char* source = std::getenv("CANTILENA_SOURCE_DIR"))
-        seeds.push_back(file_read_all(std::string(source) + "/examples/first-song/song.mid"));
-    for (size_t i = 0; i < seeds.size(); ++i) file_write_atomically((directory / ("seed" + std::to_string(i) + ".mid")).string(), seeds[i]);
 }

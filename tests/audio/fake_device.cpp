@@ -1,4 +1,4 @@
-#include "audio/fake_device.h"
+#include "tests/audio/fake_device.h"
 
 #include <chrono>
 #include <thread>
