@@ -196,6 +196,7 @@ std::vector<uint8_t> song_compile(const std::string& song_yaml, const FileReader
             desc.has_speech = true;
         }
     }
+    song_fit_lyrics(song, desc);
     if (!desc.texts.empty()) song_check_sung_notes(song, desc.texts, desc.speech_where.empty() ? desc.path : desc.speech_where, warnings);
     if (std::all_of(song.channels.begin(), song.channels.end(), [](const ChannelEvents& c) { return c.notes.empty(); }))
         warnings.add(desc.midi_file, "the song has no notes");

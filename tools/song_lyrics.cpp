@@ -160,6 +160,36 @@ SungWord sung_group(const Group& group, const std::string& name)
     return out;
 }
 
+// The voice's notes between two text selections.
+struct Stretch {
+    size_t text;
+    int notes = 0;
+    uint32_t first = 0;  // ticks of the first and the last note-on
+    uint32_t last = 0;
+};
+
+// The stretches of song channel 15 that have notes: note-ons at one tick
+// count once, and at one tick a selection comes before the notes.
+std::vector<Stretch> voice_stretches(const SongData& song)
+{
+    const ChannelEvents& voice = song.channels[kSpeechChannel];
+    const std::vector<ValueEvent>& selections = voice.controllers[kSpeechControllerText - 1];
+    std::vector<Stretch> stretches{{0}};
+    size_t next = 0;
+    for (const NoteEvent& note : voice.notes) {
+        if (note.velocity == 0) continue;
+        for (; next < selections.size() && selections[next].tick <= note.tick; ++next)
+            if (selections[next].value <= kSpeechLastSelectableText) stretches.push_back({selections[next].value});
+        Stretch& s = stretches.back();
+        if (s.notes > 0 && note.tick == s.last) continue;
+        if (s.notes++ == 0) s.first = note.tick;
+        s.last = note.tick;
+    }
+    stretches.erase(std::remove_if(stretches.begin(), stretches.end(), [](const Stretch& s) { return s.notes == 0; }),
+                    stretches.end());
+    return stretches;
+}
+
 int syllable_count(const std::string& text)
 {
     int count = 0;
@@ -182,35 +212,22 @@ std::string song_lyrics_from_midi(const MidiFile& file, const std::string& name,
     return text + lyrics_write(words, LyricsStyle::sung);
 }
 
+void song_fit_lyrics(const SongData& song, SongDescription& desc)
+{
+    const std::vector<Stretch> stretches = voice_stretches(song);
+    for (const SpeechWords& item : desc.speech_words) {
+        if (item.style != LyricsStyle::sung) continue;
+        auto first = std::find_if(stretches.begin(), stretches.end(), [&](const Stretch& s) { return s.text == item.text; });
+        if (first == stretches.end()) continue;
+        const std::string fitted = lyrics_to_phonetic(item.words, item.style, item.source, first->notes);
+        if (syllable_count(fitted) == first->notes) desc.texts[item.text] = fitted;
+    }
+}
+
 void song_check_sung_notes(const SongData& song, const std::vector<std::string>& texts, const std::string& where,
                            Warnings& warnings)
 {
-    const ChannelEvents& voice = song.channels[kSpeechChannel];
-    const std::vector<ValueEvent>& selections = voice.controllers[kSpeechControllerText - 1];
-    struct Stretch {
-        size_t text;
-        int notes = 0;
-        uint32_t first = 0;
-        uint32_t last = 0;
-    };
-    std::vector<Stretch> stretches{{0}};
-    size_t next = 0;
-    uint32_t previous_on = 0;
-    bool any = false;
-    for (const NoteEvent& note : voice.notes) {
-        if (note.velocity == 0) continue;
-        // At one tick a selection comes before the notes.
-        for (; next < selections.size() && selections[next].tick <= note.tick; ++next)
-            if (selections[next].value <= kSpeechLastSelectableText)
-                stretches.push_back({selections[next].value});
-        if (any && note.tick == previous_on && stretches.back().notes > 0) continue;  // a chord is one note
-        if (stretches.back().notes++ == 0) stretches.back().first = note.tick;
-        stretches.back().last = note.tick;
-        previous_on = note.tick;
-        any = true;
-    }
-    for (const Stretch& s : stretches) {
-        if (s.notes == 0) continue;
+    for (const Stretch& s : voice_stretches(song)) {
         const int syllables = s.text < texts.size() ? syllable_count(texts[s.text]) : 0;
         const std::string head = "song channel 15 sings text " + std::to_string(s.text) + " to " +
                                  std::to_string(s.notes) + " notes (ticks " + std::to_string(s.first) + " to " +

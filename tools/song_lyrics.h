@@ -8,6 +8,7 @@
 #include "tools/author_common.h"
 #include "tools/midi_file.h"
 #include "tools/song_data.h"
+#include "tools/song_yaml.h"
 
 // MIDI channel 16, which song channel 15 (the voice) plays unless SONG.yaml
 // routes it otherwise; counted from 0.
@@ -24,6 +25,12 @@ constexpr int kVoiceMidiChannel = 15;
 // the notes left or, when notes run out, the syllables left sung after it.
 // Throws AuthorError naming the event of a word the dictionary lacks.
 std::string song_lyrics_from_midi(const MidiFile& file, const std::string& name, Warnings& warnings);
+
+// Fits the texts SONG.yaml gives as sung words to their notes: where the
+// first stretch of notes that sings a text (see below) is not as long as its
+// syllables, the pronunciations that make it so are taken, where a choice
+// does ("every" as ev-ery or ev-er-y).
+void song_fit_lyrics(const SongData& song, SongDescription& desc);
 
 // Warns where the voice's notes and its texts' syllables do not pair up: per
 // stretch of song channel 15 between two text selections (controller 4),

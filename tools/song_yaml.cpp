@@ -91,7 +91,26 @@ void read_patches(SongReading& r, const YAML::Node& value)
     });
 }
 
-// speech: a list of phonetic texts, 8-bit characters, within the text block's limit.
+// {lyrics: "words"}, sung a syllable a note, or {spoken: "words"}: the
+// phonetic text the words make (fitted to the notes later, at compile).
+std::string speech_from_words(const YamlDocument& doc, const YAML::Node& item, SongDescription& desc)
+{
+    const char* const form = "a speech text in words is {lyrics: \"...\"} (sung) or {spoken: \"...\"}";
+    if (item.size() != 1) doc.fail(item, form);
+    const auto entry = *item.begin();
+    const std::string key = doc.scalar(entry.first, "a speech text's key");
+    if (key != "lyrics" && key != "spoken") doc.fail(entry.first, form);
+    const std::string words = doc.scalar(entry.second, "the words");
+    const YAML::Mark mark = entry.second.Mark();
+    SpeechWords item_words{desc.texts.size(), words, key == "lyrics" ? LyricsStyle::sung : LyricsStyle::spoken,
+                           {doc.path, mark.is_null() ? 1 : mark.line + 1}};
+    std::string text = lyrics_to_phonetic(words, item_words.style, item_words.source);
+    desc.speech_words.push_back(std::move(item_words));
+    return text;
+}
+
+// speech: a list of phonetic texts, 8-bit characters, or texts in words;
+// within the text block's limit.
 void read_speech(SongReading& r, const YAML::Node& value)
 {
     const YamlDocument& doc = r.doc;
@@ -103,9 +122,12 @@ void read_speech(SongReading& r, const YAML::Node& value)
     for (const YAML::Node& item : value) {
         std::string text;
         size_t bad = 0;
-        if (!latin1_from_utf8(doc.scalar(item, "a speech text"), text, bad))
+        if (item.IsMap()) {
+            text = speech_from_words(doc, item, r.desc);
+        } else if (!latin1_from_utf8(doc.scalar(item, "a speech text"), text, bad)) {
             doc.fail(item, "character " + std::to_string(bad + 1) +
                                " of this text is not an 8-bit character (U+0001..U+00FF)");
+        }
         if (r.desc.texts.size() == kLastSelectableText + 1)
             doc.warn(item, "texts from number 63 on cannot be selected (controller 4 selects 0..62)");
         r.desc.texts.push_back(text);

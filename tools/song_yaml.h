@@ -9,12 +9,22 @@
 #include <vector>
 
 #include "tools/author_common.h"
+#include "tools/lyrics.h"
 #include "tools/midi_import.h"
 
 struct ProgramPatch {
     int program;        // 0..127
     int patch;          // index into SongDescription::patches
     std::string where;  // "SONG.yaml:12:3", for messages
+};
+
+// A speech text written in SONG.yaml as words: {lyrics: "..."} (sung) or
+// {spoken: "..."}.
+struct SpeechWords {
+    size_t text;  // its number in the speech list
+    std::string words;
+    LyricsStyle style;
+    LyricsSource source;
 };
 
 struct SongDescription {
@@ -31,6 +41,7 @@ struct SongDescription {
     bool has_speech = false;                   // a "speech:" list, even an empty one, makes a text block
     std::vector<std::string> texts;            // 8-bit texts
     std::string speech_where;
+    std::vector<SpeechWords> speech_words;     // the texts written in words, for fitting them to their notes
 };
 
 // Reads SONG.yaml and every patch file it names. Throws AuthorError.

@@ -173,3 +173,41 @@ TEST(SongLyrics, CompileWarnsWhereNotesAndSyllablesDoNotPairUp)
             EXPECT_NE(warnings.find(c.warning), std::string::npos) << c.what << "\n" << warnings;
     }
 }
+
+TEST(SongLyrics, SongYamlTakesTextsInWordsFittedToTheirNotes)
+{
+    const std::string speech = "speech:\n  - {lyrics: \"every light\"}\n  - {spoken: \"carry us home\"}\n  - \"!hEH_\"\n";
+    const Compiled three = compile(sung_file(eighths(3), {}), speech);
+    EXPECT_EQ(three.texts, (std::vector<std::string>{sung("every light", 3),
+                                                     lyrics_to_phonetic("carry us home", LyricsStyle::spoken,
+                                                                        {"lyrics", 1}),
+                                                     "!hEH_"}));
+    EXPECT_EQ(three.texts[0], "!EH_v!rIY_!lAAIH_t") << "three notes: ev-ery";
+    EXPECT_EQ(three.warnings, "");
+    EXPECT_EQ(compile(sung_file(eighths(4), {}), speech).texts[0], sung("every light", 4)) << "four notes: ev-er-y";
+    EXPECT_EQ(compile(sung_file(eighths(5), {}), speech).texts[0], sung("every light")) << "nothing fits: as written";
+}
+
+TEST(SongLyrics, TextsInWordsAreCheckedWhereTheyStandAndDecompileWritesTheirPhonemes)
+{
+    const std::vector<uint8_t> midi = sung_file(eighths(2), {});
+    EXPECT_EQ(error_of([&] { compile(midi, "speech:\n  - {lyric: \"home\"}\n"); }),
+              "SONG.yaml:4:6: a speech text in words is {lyrics: \"...\"} (sung) or {spoken: \"...\"}");
+    EXPECT_EQ(error_of([&] { compile(midi, "speech:\n  - {lyrics: \"home\", spoken: \"home\"}\n"); }),
+              "SONG.yaml:4:5: a speech text in words is {lyrics: \"...\"} (sung) or {spoken: \"...\"}");
+    EXPECT_EQ(error_of([&] { compile(midi, "speech:\n  - \"!hEH_\"\n  - {lyrics: \"glimmerous home\"}\n"); }),
+              "SONG.yaml:5: \"glimmerous\" is not in the pronunciation dictionary; write its sounds inline in braces, "
+              "one syllable a group, for example {hEH lOW} for \"hello\"");
+
+    MemoryFiles files;
+    files.add("song.mid", midi);
+    files.add("voice.yaml", simple_patch_yaml());
+    files.add("SONG.yaml", "midi: song.mid\npatches: {0: voice.yaml}\nspeech:\n  - {lyrics: \"carry home\"}\n");
+    Warnings warnings;
+    const std::vector<uint8_t> image = song_compile("SONG.yaml", files.reader(), warnings);
+    for (const SourceFile& file : song_decompile(image, "song.img"))
+        if (file.name == "SONG.yaml") {
+            const std::string text(file.bytes.begin(), file.bytes.end());
+            EXPECT_NE(text.find("  - \"" + sung("carry home", 2) + "\"\n"), std::string::npos) << text;
+        }
+}
