@@ -19,6 +19,11 @@ constexpr int kMaxNumber = 999999999;
 // while a nucleus held alone is another vowel ("name" as "nem") and an
 // off-glide after the note is lost in the release.
 constexpr int kDiphthongNucleusSteps = 12;
+// Sung, what follows a note before the next one may take about this many
+// steps (70 ms at the brisk speed of two ticks a step, a thirty-second note's
+// breath at 100 quarters a minute): a next note that comes while the text is
+// still in the coda finds no "!" waiting, and the text falls a note behind.
+constexpr int kSungCodaSteps = 12;
 // Spoken, a stressed syllable's nucleus lasts about this many steps (87 ms):
 // the synthesizer's short vowels (35-52 ms) beside its long consonants are
 // heard as other words.
@@ -311,17 +316,51 @@ std::vector<Token> words_of(const std::vector<Token>& tokens, const LyricsSource
     return words;
 }
 
+// The steps a phoneme plays: its rows' durations (a row of duration 0 takes
+// one) times its multiplier.
+int phone_steps(const Phone& phone)
+{
+    int32_t length = 0;
+    const int32_t entry = phoneme_match(phone.name.c_str(), &length);
+    int steps = 0;
+    for (uint8_t row : kPhonemeEntries[entry].rows)
+        if (row != kRowListEnd) steps += std::max(1, static_cast<int>(kPhonemeRows[row][kParamDuration]));
+    return steps * phone.multiplier;
+}
+
 // The phoneme with the multiplier that makes it last about the given number
 // of speech steps (never shorter than written).
 Phone lasting(Phone phone, int steps)
 {
-    int32_t length = 0;
-    const int32_t entry = phoneme_match(phone.name.c_str(), &length);
-    int own = 0;  // steps at multiplier 1: a row of duration 0 takes one
-    for (uint8_t row : kPhonemeEntries[entry].rows)
-        if (row != kRowListEnd) own += std::max(1, static_cast<int>(kPhonemeRows[row][kParamDuration]));
+    const int own = phone_steps({phone.name, 1});
     phone.multiplier = std::max(phone.multiplier, (steps + own / 2) / own);
     return phone;
+}
+
+// Sung codas made to fit between two notes: of a coda longer than
+// kSungCodaSteps, what does not fit begins the next syllable where it can
+// ("lanterns on" as lan-tern-zon), or is left out; the last syllable keeps
+// its coda, since nothing follows it.
+std::vector<SungWord> codas_fitted(std::vector<SungWord> words)
+{
+    std::vector<Syllable*> all;
+    for (SungWord& word : words)
+        for (Syllable& s : word.syllables) all.push_back(&s);
+    for (size_t i = 0; i + 1 < all.size(); ++i) {
+        std::vector<Phone>& coda = all[i]->coda;
+        size_t kept = 0;
+        for (int steps = 0; kept < coda.size(); ++kept) {
+            steps += phone_steps(coda[kept]);
+            if (kept > 0 && steps > kSungCodaSteps) break;
+        }
+        if (kept == coda.size()) continue;
+        std::vector<Phone> moved(coda.begin() + static_cast<long>(kept), coda.end());
+        coda.resize(kept);
+        std::vector<Phone>& onset = all[i + 1]->onset;
+        moved.insert(moved.end(), onset.begin(), onset.end());
+        if (phones_begin_syllable(moved)) onset = moved;
+    }
+    return words;
 }
 
 std::string written_name(const Phone& phone)
@@ -429,7 +468,7 @@ std::string lyrics_write(const std::vector<SungWord>& words, LyricsStyle style)
         w.mark(" _");
         return w.text;
     }
-    for (const SungWord& word : words) {
+    for (const SungWord& word : codas_fitted(words)) {
         for (size_t i = 0; i < word.syllables.size(); ++i) {
             const Syllable& s = word.syllables[i];
             w.mark("!");

@@ -81,6 +81,18 @@ std::string consonant_name(const std::string& base)
 
 }  // namespace
 
+bool phones_begin_syllable(const std::vector<Phone>& consonants)
+{
+    std::vector<std::string> run;
+    for (const Phone& phone : consonants) {
+        const auto it = std::find_if(std::begin(kConsonants), std::end(kConsonants),
+                                     [&](const auto& c) { return phone.name == c.second; });
+        if (it == std::end(kConsonants)) return false;
+        run.push_back(it->first);
+    }
+    return kOnsets.count(run) > 0;
+}
+
 bool phone_is_vowel(const std::string& name)
 {
     static const std::set<std::string> vowels = {"ih", "eh", "ae", "ah", "oh", "uh", "ax", "iy", "er", "aa", "ao",

@@ -33,6 +33,9 @@ std::vector<Syllable> syllables_from_pronunciation(const Pronunciation& pronunci
 // The number of vowels of a pronunciation: its syllables.
 int pronunciation_syllable_count(const Pronunciation& pronunciation);
 
+// Whether the consonants (inventory names) can begin an English syllable.
+bool phones_begin_syllable(const std::vector<Phone>& consonants);
+
 // Whether a phoneme of the inventory can carry a held note (vowels, and the
 // syllabic l).
 bool phone_is_vowel(const std::string& name);

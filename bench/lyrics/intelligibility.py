@@ -44,10 +44,11 @@ TICKS_PER_SECOND = 960     # 480 ticks a quarter at 120 quarters a minute
 SLOT_SECONDS = 3.0         # one word per slot
 SELECT_LEAD = 0.05         # the text is selected this long before the first note
 # Sung as in a song at 100 quarter notes a minute: a syllable an eighth note,
-# the last one held a quarter, a thirty-second's breath between notes for the
-# consonants after the vowel; at the voice's lowest note in the embedded song.
+# the last one held a quarter, at the voice's lowest note in the embedded
+# song. Between notes, time for the 12 speech steps of consonants the writer
+# leaves after a note (0.104 s at the default speed).
 SYLLABLE_NOTE = 0.30       # seconds
-BREATH = 0.075
+BREATH = 0.12
 LAST_NOTE = 0.60
 SPOKEN_NOTE = 1.60         # longer than any word spoken
 SUNG_KEY = 69              # 220 Hz

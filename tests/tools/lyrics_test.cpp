@@ -76,6 +76,9 @@ TEST(Lyrics, WordsBecomeOneSyllableANoteWithTheVowelHeld)
         {"Home, home.", "!h2OHUH_m!h2OHUH_m", "sung, punctuation changes nothing"},
         {"don\xE2\x80\x99t", "!d2OHUH_nt", "a curly apostrophe is an apostrophe"},
         {"{hEH lOW}+", "!hEH_!lOW_!_", "inline phonemes: a group a syllable, its first vowel held"},
+        {"lanterns on", "!lAE_n!tER_n!zAA_n", "a coda longer than the breath begins the next syllable"},
+        {"finds the sea", "!fAAIH_n!vAX_!sIY_", "or, where it cannot, is left out"},
+        {"sea lanterns", "!sIY_!lAE_n!tER_nz", "the last syllable keeps its coda"},
     };
     for (const Case& c : cases) EXPECT_EQ(sung(c.text), c.sung) << c.text << ": " << c.what;
 }
@@ -136,8 +139,19 @@ TEST(Lyrics, EveryTextParsesBackIntoTheIntendedPhonemes)
     };
     for (const char* text : texts) {
         const std::vector<SungWord> words = lyrics_read(text, {"SONG.yaml", 1});
-        for (LyricsStyle style : {LyricsStyle::sung, LyricsStyle::spoken})
-            EXPECT_EQ(parsed_phonemes(lyrics_write(words, style)), intended_phonemes(words)) << text;
+        const std::vector<std::string> intended = intended_phonemes(words);
+        EXPECT_EQ(parsed_phonemes(lyrics_write(words, LyricsStyle::spoken)), intended) << text;
+        // Sung, a coda too long for the breath between notes may lose
+        // consonants, never a vowel, and keeps the order of the rest.
+        const std::vector<std::string> sung_names = parsed_phonemes(lyrics_write(words, LyricsStyle::sung));
+        size_t at = 0;
+        for (const std::string& name : intended) {
+            if (at < sung_names.size() && sung_names[at] == name)
+                ++at;
+            else
+                EXPECT_FALSE(phone_is_vowel(name)) << text << ": the vowel " << name << " is lost";
+        }
+        EXPECT_EQ(at, sung_names.size()) << text << ": phonemes out of order";
     }
 }
 
