@@ -13,6 +13,7 @@
 #include "sequencer/song_end.h"
 #include "sequencer/song_info.h"
 #include "synth/engine.h"
+#include "synth/workers.h"
 #include "synth/seed_source.h"
 
 namespace {
@@ -118,6 +119,8 @@ int cantilena_main(int argc, char** argv, const CarriedSong& carried)
         return 1;
     }
     if (info) return print_info(song);
+    // The refill worker renders with one extra thread at most, where there is a second core.
+    synth_attach_workers(g_engine, synth_workers_create(synth_machine_cores() > 1 ? 2 : 1));
 
     Playback playback{};
     playback_begin(playback, "cantilena", g_output, g_device);

@@ -40,22 +40,33 @@ void channel_clear(SynthEngine& engine, int c)
 
 namespace {
 
-// Adds the mono sum (left + right, not the mean) of n frames times gain to send.
+typedef float Quad __attribute__((vector_size(16)));
+
+// Adds the mono sum (left + right, not the mean) of n frames times gain to
+// send; four frames at a time.
 void add_send(float* send, const float* frames, float gain, int32_t n)
 {
     if (bits_from_float(gain) == 0) return;
-    for (int32_t i = 0; i < n; ++i) send[i] += (frames[2 * i] + frames[2 * i + 1]) * gain;
+    int32_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        Quad first, second, s;
+        __builtin_memcpy(&first, frames + 2 * i, sizeof first);
+        __builtin_memcpy(&second, frames + 2 * i + 4, sizeof second);
+        __builtin_memcpy(&s, send + i, sizeof s);
+        const Quad left = __builtin_shufflevector(first, second, 0, 2, 4, 6);
+        const Quad right = __builtin_shufflevector(first, second, 1, 3, 5, 7);
+        s += (left + right) * gain;
+        __builtin_memcpy(send + i, &s, sizeof s);
+    }
+    for (; i < n; ++i) send[i] += (frames[2 * i] + frames[2 * i + 1]) * gain;
 }
 
 }  // namespace
 
-void channel_render(SynthEngine& engine, int c, int32_t n)
+void channel_render(SynthEngine& engine, int c, float* frames, int32_t n, float* detector)
 {
     ChannelState& channel = engine.state.channels[c];
-    SynthBuffers& buffers = engine.buffers;
-    float* frames = buffers.channel;
-
-    dynamics_render(channel.dynamics, frames, n, buffers.detector);
+    dynamics_render(channel.dynamics, frames, n, detector);
     shelf_render(channel.equaliser, frames, n);
     if (channel.effect_order == 0) {
         distortion_render_stereo(channel.distortion, frames, frames, n);
@@ -64,18 +75,25 @@ void channel_render(SynthEngine& engine, int c, int32_t n)
         delay_render_insert(channel.delay, frames, n);
         distortion_render_stereo(channel.distortion, frames, frames, n);
     }
-    // A chain that blew up is heard as silence and cleared at the next block.
-    if (block_sanitize(frames, 2 * n)) {
-        engine.state.faulty_channels |= 1u << c;
-        return;
-    }
+    if (block_sanitize(frames, 2 * n)) engine.state.faulty_channels[c] = 1;
+}
+
+void channel_mix(SynthEngine& engine, int c, const float* frames, int32_t n)
+{
+    const ChannelState& channel = engine.state.channels[c];
+    SynthBuffers& buffers = engine.buffers;
     add_send(buffers.reverb_send, frames, channel.reverb_send, n);
     add_send(buffers.delay_send, frames, channel.delay_send, n);
 
     const float volume = channel.volume;
     float* master = buffers.master;
-    for (int32_t i = 0; i < n; ++i) {
-        master[2 * i] += frames[2 * i] * volume;
-        master[2 * i + 1] += frames[2 * i + 1] * volume;
+    int32_t i = 0;
+    for (; i + 4 <= 2 * n; i += 4) {
+        Quad m, f;
+        __builtin_memcpy(&m, master + i, sizeof m);
+        __builtin_memcpy(&f, frames + i, sizeof f);
+        m += f * volume;
+        __builtin_memcpy(master + i, &m, sizeof m);
     }
+    for (; i < 2 * n; ++i) master[i] += frames[i] * volume;
 }

@@ -31,5 +31,9 @@ void channel_reset(SynthEngine& engine, int c);
 // Clears every memory of the chain (and of the speech on its channel); the
 // coefficients stay.
 void channel_clear(SynthEngine& engine, int c);
-// Runs the chain on the channel buffer (n frames) and distributes it.
-void channel_render(SynthEngine& engine, int c, int32_t n);
+// Runs the chain in place on n interleaved frames (its voices and speech
+// already summed in); detector is n frames of scratch. A chain whose output
+// is not finite is heard as silence and cleared at the next block.
+void channel_render(SynthEngine& engine, int c, float* frames, int32_t n, float* detector);
+// Adds a rendered channel to the reverb and delay sends and the master block.
+void channel_mix(SynthEngine& engine, int c, const float* frames, int32_t n);

@@ -13,6 +13,7 @@ bool synth_init(SynthEngine& engine, const uint8_t* patch_bank, int32_t sample_r
     engine.sample_rate = sample_rate;
     rate_setup(engine.rates, sample_rate);
     engine.patch_bank = patch_bank;
+    if (engine.lane_width == 0) synth_set_lane_width(engine, voice_lanes_widest());
 
     for (int v = 0; v < kVoiceCount; ++v) {
         voice_reset(engine, v);
@@ -35,6 +36,20 @@ bool synth_init(SynthEngine& engine, const uint8_t* patch_bank, int32_t sample_r
     speech_init(engine.speech);
     dynamics_init(engine.state.master_dynamics);
     return true;
+}
+
+bool synth_set_lane_width(SynthEngine& engine, int32_t width)
+{
+    if (width != 1 && voice_lanes_renderer(width) == nullptr) return false;
+    engine.lane_width = width;
+    for (int k = 0; k < kLaneWidthCount; ++k)
+        engine.voice_lanes[k] = kLaneWidths[k] <= width ? voice_lanes_renderer(kLaneWidths[k]) : nullptr;
+    return true;
+}
+
+void synth_attach_workers(SynthEngine& engine, SynthWorkers* workers)
+{
+    engine.workers = workers;
 }
 
 void synth_voice_usage(const SynthEngine& engine, int32_t counts[kChannelCount + 1])

@@ -14,6 +14,8 @@
 #include "synth/reverb.h"
 #include "synth/seed_source.h"
 #include "synth/voice.h"
+#include "synth/voice_lanes.h"
+#include "synth/workers.h"
 
 // A channel's program and its controllers 1..7 (modulation sources 1..7).
 struct ChannelControls {
@@ -37,16 +39,26 @@ enum MasterUnit : uint32_t {
     kMasterDynamics = 4,  // with the low and high cut before it
 };
 
-struct SynthBuffers {
+constexpr int kMaxRenderThreads = kChannelCount;
+
+// The work memory of one rendering thread.
+struct RenderScratch {
+    VoiceLaneScratch lanes;
     float voice_work[kMaxBlockSize];
     float second_filter[kMaxBlockSize];
     float detector[kMaxBlockSize * 2];
-    float channel[kMaxBlockSize * 2];
+};
+
+struct SynthBuffers {
+    float voice_out[kVoiceCount][kMaxBlockSize];  // a busy voice's block after its amplitude ramp
+    float channel_frames[kChannelCount][kMaxBlockSize * 2];  // a busy channel's block after its chain
+    float detector[kMaxBlockSize * 2];  // the master dynamics'
     float reverb_send[kMaxBlockSize];
     float delay_send[kMaxBlockSize];
     float master[kMaxBlockSize * 2];
     float global_delay_rings[kGlobalDelayFrames * 2];                 // left, then right
     float channel_delay_rings[kChannelCount][kChannelDelayFrames * 2];  // left, then right
+    RenderScratch scratch[kMaxRenderThreads];
 };
 
 // Everything synth_init returns to zero before it sets what starts otherwise.
@@ -66,10 +78,11 @@ struct SynthState {
     DelayState global_delay;
     DynamicsState master_dynamics;
     MasterCutFilter master_cut;
-    // Units whose output became NaN or infinite in the last block, reset at
-    // the next block start: a bit per voice, per channel, per master unit.
-    uint32_t faulty_voices;
-    uint32_t faulty_channels;
+    // Units whose output became NaN or infinite in the last block, cleared
+    // at the next block start. A flag per voice and channel, as each is
+    // written by the thread that renders it.
+    uint8_t faulty_voices[kVoiceCount];
+    uint8_t faulty_channels[kChannelCount];
     uint32_t faulty_master;  // MasterUnit bits
 };
 
@@ -77,6 +90,14 @@ struct SynthEngine {
     const uint8_t* patch_bank;
     int32_t sample_rate;
     SeedSource seeds;  // kept through synth_init: a fixed seed counts on across re-initialisations
+    // How blocks are rendered, kept through synth_init: voices in lanes of
+    // this width (1: the scalar path; 0 until synth_init picks the widest the
+    // machine runs), channels on these threads (null: the caller's only).
+    int32_t lane_width;
+    // The renderer of each of kLaneWidths up to lane_width (else null): a
+    // group of voices takes the narrowest that holds it.
+    VoiceLanesRender voice_lanes[kLaneWidthCount];
+    SynthWorkers* workers;
     RateConstants rates;
     SynthState state;
     SynthBuffers buffers;
@@ -95,6 +116,12 @@ void synth_process_stream(SynthEngine& engine, const uint8_t* stream);
 // Delivers count frames: interleaved into out when out_right is null, else
 // left into out and right into out_right, added when add is non-zero.
 void synth_render(SynthEngine& engine, float* out, int32_t count, float* out_right, int32_t add);
+// Voices in lanes of this width from the next block: 1 for the scalar path,
+// 4, 8 or 16. False, changing nothing, for a width this machine cannot run.
+bool synth_set_lane_width(SynthEngine& engine, int32_t width);
+// Channels rendered on these threads too from the next block (null: on the
+// caller's thread only, the default). The pool must outlive its use.
+void synth_attach_workers(SynthEngine& engine, SynthWorkers* workers);
 // counts[c] = busy voices of channel c, counts[16] = all busy voices.
 void synth_voice_usage(const SynthEngine& engine, int32_t counts[kChannelCount + 1]);
 void synth_channel_programs(const SynthEngine& engine, int32_t programs[kChannelCount]);

@@ -54,12 +54,15 @@ void clear_faulty_units(SynthEngine& engine)
 {
     SynthState& state = engine.state;
     for (int v = 0; v < kVoiceCount; ++v) {
-        if (((state.faulty_voices >> v) & 1u) == 0) continue;
+        if (state.faulty_voices[v] == 0) continue;
         voice_clear(engine, v);
         state.voice_channel[v] = -1;
+        state.faulty_voices[v] = 0;
     }
     for (int c = 0; c < kChannelCount; ++c) {
-        if ((state.faulty_channels >> c) & 1u) channel_clear(engine, c);
+        if (state.faulty_channels[c] == 0) continue;
+        channel_clear(engine, c);
+        state.faulty_channels[c] = 0;
     }
     if (state.faulty_master & kMasterReverb) reverb_clear(state.reverb);
     if (state.faulty_master & kMasterDelay) delay_reset(state.global_delay);
@@ -68,8 +71,6 @@ void clear_faulty_units(SynthEngine& engine)
         cut.low_left = cut.low_right = cut.high_left = cut.high_right = 0.0f;
         dynamics_clear(state.master_dynamics);
     }
-    state.faulty_voices = 0;
-    state.faulty_channels = 0;
     state.faulty_master = 0;
 }
 
@@ -88,6 +89,108 @@ void start_block(SynthEngine& engine)
     block_mix(engine, engine.rates.block_size);
 }
 
+// The channels each rendering thread takes this block.
+struct BlockJobs {
+    SynthEngine* engine;
+    int32_t n;
+    int32_t channel_count[kMaxRenderThreads];
+    int8_t channels[kMaxRenderThreads][kChannelCount];
+};
+
+// What decides a voice's control flow in lanes: voices that share it share
+// one pass of each unit.
+uint32_t lane_signature(const VoiceState& voice)
+{
+    const uint32_t distortion = static_cast<uint32_t>(voice.distortion.mode) & 0xFFu;
+    return (static_cast<uint32_t>(voice.oscillators[0].mode) & 7u) |
+           ((static_cast<uint32_t>(voice.oscillators[1].mode) & 7u) << 3) |
+           ((static_cast<uint32_t>(voice.oscillators[2].mode) & 7u) << 6) | (distortion << 9);
+}
+
+// Renders the voices, in lanes when a width is chosen; each voice's block
+// lands in its voice_out whatever the lane or the order.
+void render_voices(SynthEngine& engine, int* voices, int count, int32_t n, RenderScratch& scratch)
+{
+    if (engine.lane_width <= 1) {
+        for (int k = 0; k < count; ++k) voice_render(engine, voices[k], n, scratch);
+        return;
+    }
+    // Like voices side by side (insertion sort: at most 32 of them).
+    uint32_t keys[kVoiceCount];
+    for (int k = 0; k < count; ++k) keys[k] = lane_signature(engine.state.voices[voices[k]]);
+    for (int k = 1; k < count; ++k) {
+        const uint32_t key = keys[k];
+        const int voice = voices[k];
+        int j = k;
+        for (; j > 0 && keys[j - 1] > key; --j) {
+            keys[j] = keys[j - 1];
+            voices[j] = voices[j - 1];
+        }
+        keys[j] = key;
+        voices[j] = voice;
+    }
+    const int width = engine.lane_width;
+    for (int first = 0; first < count; first += width) {
+        const int group = count - first < width ? count - first : width;
+        int k = 0;
+        while (k + 1 < kLaneWidthCount && (kLaneWidths[k] < group || engine.voice_lanes[k] == nullptr)) ++k;
+        engine.voice_lanes[k](engine, voices + first, group, n, scratch.lanes);
+    }
+}
+
+// One thread's share of a block: its channels' voices, then each channel's
+// voices summed in voice order, the speech, and the chain.
+void render_channels(SynthEngine& engine, const int8_t* channels, int count, int32_t n, RenderScratch& scratch)
+{
+    uint32_t mine = 0;
+    for (int k = 0; k < count; ++k) mine |= 1u << channels[k];
+    int voices[kVoiceCount];
+    int voice_count = 0;
+    for (int v = 0; v < kVoiceCount; ++v) {
+        const int32_t c = engine.state.voice_channel[v];
+        if (c >= 0 && ((mine >> c) & 1u)) voices[voice_count++] = v;
+    }
+    render_voices(engine, voices, voice_count, n, scratch);
+
+    for (int k = 0; k < count; ++k) {
+        const int c = channels[k];
+        float* frames = engine.buffers.channel_frames[c];
+        std::memset(frames, 0, sizeof(float) * 2 * static_cast<size_t>(n));
+        for (int v = 0; v < kVoiceCount; ++v) {
+            if (engine.state.voice_channel[v] == c) voice_mix(engine, v, frames, n);
+        }
+        if (c == kSpeechChannel) speech_render(engine.speech, frames, static_cast<uint32_t>(n));
+        channel_render(engine, c, frames, n, scratch.detector);
+    }
+}
+
+void run_job(void* context, int job)
+{
+    BlockJobs& jobs = *static_cast<BlockJobs*>(context);
+    render_channels(*jobs.engine, jobs.channels[job], jobs.channel_count[job], jobs.n,
+                    jobs.engine->buffers.scratch[job]);
+}
+
+// Spreads the busy channels over the threads, each to the least loaded
+// (a voice counts four, a channel's chain one); returns the jobs used.
+int plan_jobs(const int32_t voices_of[kChannelCount], int threads, BlockJobs& jobs)
+{
+    int32_t load[kMaxRenderThreads] = {};
+    int used = 0;
+    for (int t = 0; t < threads; ++t) jobs.channel_count[t] = 0;
+    for (int c = 0; c < kChannelCount; ++c) {
+        if (voices_of[c] == 0) continue;
+        int best = 0;
+        for (int t = 1; t < threads; ++t) {
+            if (load[t] < load[best]) best = t;
+        }
+        jobs.channels[best][jobs.channel_count[best]++] = static_cast<int8_t>(c);
+        load[best] += 4 * voices_of[c] + 1;
+        if (best + 1 > used) used = best + 1;
+    }
+    return used;
+}
+
 }  // namespace
 
 void block_mix(SynthEngine& engine, int32_t n)
@@ -98,17 +201,26 @@ void block_mix(SynthEngine& engine, int32_t n)
     std::memset(buffers.reverb_send, 0, sizeof(float) * static_cast<size_t>(n));
     std::memset(buffers.delay_send, 0, sizeof(float) * static_cast<size_t>(n));
 
+    // A silent channel costs nothing and its effect tails stand still.
+    int32_t voices_of[kChannelCount] = {};
+    for (int v = 0; v < kVoiceCount; ++v) {
+        const int32_t c = engine.state.voice_channel[v];
+        if (c >= 0 && c < kChannelCount) ++voices_of[c];
+    }
+    const int threads = engine.workers != nullptr ? synth_workers_threads(*engine.workers) : 1;
+    BlockJobs jobs;
+    jobs.engine = &engine;
+    jobs.n = n;
+    const int used = plan_jobs(voices_of, threads < kMaxRenderThreads ? threads : kMaxRenderThreads, jobs);
+    if (used > 1) {
+        synth_workers_run(*engine.workers, used, run_job, &jobs);
+    } else if (used == 1) {
+        run_job(&jobs, 0);
+    }
+
+    // The master sums the channels in channel order, whatever thread rendered them.
     for (int c = 0; c < kChannelCount; ++c) {
-        bool busy = false;
-        for (int v = 0; v < kVoiceCount && !busy; ++v) busy = engine.state.voice_channel[v] == c;
-        // A silent channel costs nothing and its effect tails stand still.
-        if (!busy) continue;
-        std::memset(buffers.channel, 0, frame_bytes);
-        for (int v = 0; v < kVoiceCount; ++v) {
-            if (engine.state.voice_channel[v] == c) voice_render(engine, v, n);
-        }
-        if (c == kSpeechChannel) speech_render(engine.speech, buffers.channel, static_cast<uint32_t>(n));
-        channel_render(engine, c, n);
+        if (voices_of[c] != 0) channel_mix(engine, c, buffers.channel_frames[c], n);
     }
 
     // Each master unit that blows up is heard as silence and cleared at the

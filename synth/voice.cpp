@@ -6,11 +6,27 @@
 #include "synth/engine.h"
 #include "synth/units/numeric.h"
 
+namespace {
+
+// Whether count parameters differ in any bit from those of the last conversion.
+__attribute__((noinline)) bool slice_changed(const VoiceState& voice, const float* p, int first, int count)
+{
+    return voice.converted == 0 ||
+           std::memcmp(p + first, voice.converted_params + first, sizeof(float) * static_cast<size_t>(count)) != 0;
+}
+
+}  // namespace
+
 void voice_convert_params(SynthEngine& engine, int v)
 {
     VoiceState& voice = engine.state.voices[v];
     const float* p = engine.state.voice_params[v];
     const RateConstants& rates = engine.rates;
+    // A unit's coefficients follow from its slice alone (the oscillators' also
+    // from the note and the voice transpose), so a unit whose inputs are the
+    // same bits as at the last conversion is left as it is.
+    const auto changed = [&](int first, int count) { return slice_changed(voice, p, first, count); };
+    const bool pitch_changed = changed(kVoiceTranspose, 1) || voice.converted_note != voice.note;
 
     voice.transpose = clamp_parameter(p[kVoiceTranspose]) - 64.0f;
     const float note = static_cast<float>(voice.note) + voice.transpose;
@@ -34,16 +50,22 @@ void voice_convert_params(SynthEngine& engine, int v)
         voice.filter2_gain = 1.0f;
     }
 
-    oscillator_setup(voice.oscillators[0], p + kVoiceOscillator1, rates);
-    oscillator_setup(voice.oscillators[1], p + kVoiceOscillator2, rates);
-    oscillator_setup(voice.oscillators[2], p + kVoiceOscillator3, rates);
-    envelope_setup(voice.envelopes[0], p + kVoiceEnvelope1);
-    envelope_setup(voice.envelopes[1], p + kVoiceEnvelope2);
-    filter_setup(voice.filters[0], p + kVoiceFilter1, rates);
-    filter_setup(voice.filters[1], p + kVoiceFilter2, rates);
-    lfo_setup(voice.lfos[0], p + kVoiceLfo1);
-    lfo_setup(voice.lfos[1], p + kVoiceLfo2);
-    distortion_setup(voice.distortion, p + kVoiceDistortion, rates);
+    constexpr int kOscillators[] = {kVoiceOscillator1, kVoiceOscillator2, kVoiceOscillator3};
+    for (int k = 0; k < 3; ++k) {
+        if (pitch_changed || changed(kOscillators[k], OscillatorParam::kCount))
+            oscillator_setup(voice.oscillators[k], p + kOscillators[k], rates);
+    }
+    if (changed(kVoiceEnvelope1, EnvelopeParam::kCount)) envelope_setup(voice.envelopes[0], p + kVoiceEnvelope1);
+    if (changed(kVoiceEnvelope2, EnvelopeParam::kCount)) envelope_setup(voice.envelopes[1], p + kVoiceEnvelope2);
+    if (changed(kVoiceFilter1, FilterParam::kCount)) filter_setup(voice.filters[0], p + kVoiceFilter1, rates);
+    if (changed(kVoiceFilter2, FilterParam::kCount)) filter_setup(voice.filters[1], p + kVoiceFilter2, rates);
+    if (changed(kVoiceLfo1, LfoParam::kCount)) lfo_setup(voice.lfos[0], p + kVoiceLfo1);
+    if (changed(kVoiceLfo2, LfoParam::kCount)) lfo_setup(voice.lfos[1], p + kVoiceLfo2);
+    if (changed(kVoiceDistortion, DistortionParam::kCount))
+        distortion_setup(voice.distortion, p + kVoiceDistortion, rates);
+    std::memcpy(voice.converted_params, p, sizeof voice.converted_params);
+    voice.converted_note = voice.note;
+    voice.converted = 1;
 }
 
 void voice_note_on(SynthEngine& engine, int v, int32_t note, int32_t velocity)
@@ -114,12 +136,11 @@ void voice_tick(SynthEngine& engine, int v)
     voice.amplitude_step = ((voice.envelopes[0].out / 128.0f) - voice.amplitude) / block;
 }
 
-void voice_render(SynthEngine& engine, int v, int32_t n)
+void voice_render(SynthEngine& engine, int v, int32_t n, RenderScratch& scratch)
 {
     VoiceState& voice = engine.state.voices[v];
-    float* work = engine.buffers.voice_work;
-    float* second = engine.buffers.second_filter;
-    float* out = engine.buffers.channel;
+    float* work = scratch.voice_work;
+    float* second = scratch.second_filter;
 
     std::memset(work, 0, sizeof(float) * static_cast<size_t>(n));
     oscillator_render(voice.oscillators[0], work, n);
@@ -140,20 +161,35 @@ void voice_render(SynthEngine& engine, int v, int32_t n)
     }
     distortion_render_mono(voice.distortion, work, work, n);
 
+    float* out = engine.buffers.voice_out[v];
     float amplitude = voice.amplitude;
     const float step = voice.amplitude_step;
     for (int32_t i = 0; i < n; ++i) {
-        work[i] = work[i] * amplitude;
+        out[i] = work[i] * amplitude;
         amplitude += step;
     }
     voice.amplitude = amplitude;
-    // A voice that blew up is heard as silence and cleared at the next block.
-    if (block_sanitize(work, n)) engine.state.faulty_voices |= 1u << v;
+}
 
-    const float left = voice.pan_left;
-    const float right = voice.pan_right;
-    for (int32_t i = 0; i < n; ++i) {
-        out[2 * i] += work[i] * left;
-        out[2 * i + 1] += work[i] * right;
+void voice_mix(SynthEngine& engine, int v, float* frames, int32_t n)
+{
+    float* samples = engine.buffers.voice_out[v];
+    if (block_sanitize(samples, n)) engine.state.faulty_voices[v] = 1;
+    const float left = engine.state.voices[v].pan_left;
+    const float right = engine.state.voices[v].pan_right;
+    // Two frames at a time: each sample times its side's gain, added.
+    typedef float Quad __attribute__((vector_size(16)));
+    const Quad pan = {left, right, left, right};
+    int32_t i = 0;
+    for (; i + 2 <= n; i += 2) {
+        const Quad s = {samples[i], samples[i], samples[i + 1], samples[i + 1]};
+        Quad f;
+        __builtin_memcpy(&f, frames + 2 * i, sizeof f);
+        f += s * pan;
+        __builtin_memcpy(frames + 2 * i, &f, sizeof f);
+    }
+    for (; i < n; ++i) {
+        frames[2 * i] += samples[i] * left;
+        frames[2 * i + 1] += samples[i] * right;
     }
 }

@@ -13,6 +13,7 @@
 #include "synth/units/oscillator.h"
 
 struct SynthEngine;
+struct RenderScratch;
 
 enum FilterRouting : int32_t {
     kRoutingFilter1 = 0,
@@ -38,6 +39,11 @@ struct VoiceState {
     EnvelopeState envelopes[2];  // envelope 1 is the amplitude envelope
     LfoState lfos[2];
     DistortionUnit distortion;
+    // The parameters of the last conversion and the note it was made for:
+    // a unit whose slice is unchanged keeps its coefficients.
+    float converted_params[kVoiceParamCount];
+    int32_t converted_note;
+    int32_t converted;  // non-zero once converted_params holds a conversion
 };
 
 void voice_convert_params(SynthEngine& engine, int v);
@@ -48,5 +54,9 @@ void voice_reset(SynthEngine& engine, int v);
 // reset; for a voice whose state became non-finite.
 void voice_clear(SynthEngine& engine, int v);
 void voice_tick(SynthEngine& engine, int v);
-// Renders n frames of voice v and adds them to the channel buffer.
-void voice_render(SynthEngine& engine, int v, int32_t n);
+// Renders n frames of voice v, after its amplitude ramp, into its voice_out
+// block (the scalar path; voice_lanes.h renders several at once).
+void voice_render(SynthEngine& engine, int v, int32_t n, RenderScratch& scratch);
+// Adds voice v's block, panned, to n interleaved channel frames; a block that
+// is not finite is heard as silence and the voice is cleared at the next block.
+void voice_mix(SynthEngine& engine, int v, float* frames, int32_t n);

@@ -14,6 +14,7 @@
 #include "sequencer/song_end.h"
 #include "synth/engine.h"
 #include "synth/seed_source.h"
+#include "synth/workers.h"
 #include "tools/commands.h"
 #include "tools/image_file.h"
 #include "tools/wav_writer.h"
@@ -30,6 +31,7 @@ struct RenderOptions {
     double seconds = kDefaultSeconds;
     uint32_t seed = 0;
     bool seeded = false;
+    int threads = synth_machine_cores();
     std::string format = "pcm16";
 };
 
@@ -67,6 +69,10 @@ int run_render(const RenderOptions& options)
 
     auto engine = std::make_unique<SynthEngine>();
     if (options.seeded) seed_source_fix(engine->seeds, options.seed);
+    // The channels on this many threads; the bits are the same on any number.
+    const std::unique_ptr<SynthWorkers, void (*)(SynthWorkers*)> workers(synth_workers_create(options.threads),
+                                                                         synth_workers_destroy);
+    synth_attach_workers(*engine, workers.get());
     auto player = std::make_unique<Player>();
     if (!player_init(*player, *engine, image.bytes.data(), nullptr)) {
         std::fprintf(stderr, "cantilena-tool render: %s: the song does not load\n", image.name.c_str());
@@ -118,6 +124,10 @@ void add_render_command(CLI::App& app)
     cmd->add_option("--seconds", options->seconds, "Length to render in seconds (default 198, what the player plays)");
     cmd->add_option("--seed", options->seed,
                     "Fix the engine's random seed so that the output is the same bits on every run");
+    cmd->add_option("--threads", options->threads,
+                    "Render the channels on this many threads (default: the machine's cores); the output is the "
+                    "same bits on any number")
+        ->check(CLI::Range(1, kMaxWorkerThreads + 1));
     cmd->add_option("--format", options->format, "Sample format: pcm16 (as the sound output) or float (the engine's frames)")
         ->check(CLI::IsMember({"pcm16", "float"}));
     cmd->callback([options, cmd] {

@@ -28,12 +28,21 @@ float pow2(float x)
 
 bool block_sanitize(float* x, int32_t count)
 {
-    uint32_t bad = 0;
-    for (int32_t i = 0; i < count; ++i) {
-        const uint32_t exponent = (bits_from_float(x[i]) >> 23) & 0xFFu;
-        bad |= exponent == 0xFFu;
+    // An exponent of all ones (NaN or infinity) carries into the top bit;
+    // four samples at a time.
+    constexpr uint32_t kExponent = 0x7F800000u;
+    constexpr uint32_t kCarry = 0x00800000u;
+    typedef uint32_t Quad __attribute__((vector_size(16)));
+    Quad flags = {};
+    int32_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        Quad bits;
+        __builtin_memcpy(&bits, x + i, sizeof bits);
+        flags |= (bits & kExponent) + kCarry;
     }
-    if (bad == 0) return false;
+    uint32_t bad = flags[0] | flags[1] | flags[2] | flags[3];
+    for (; i < count; ++i) bad |= (bits_from_float(x[i]) & kExponent) + kCarry;
+    if ((bad & 0x80000000u) == 0) return false;
     for (int32_t i = 0; i < count; ++i) {
         if (((bits_from_float(x[i]) >> 23) & 0xFFu) == 0xFFu) x[i] = 0.0f;
     }
@@ -71,25 +80,13 @@ float fast_sine(float x)
     return static_cast<float>(zd * sine_polynomial_factor(zd));
 }
 
-namespace {
-
-struct AtanCoefficients {
-    double k0, k1, k2, k3, k4;
-};
-
-constexpr AtanCoefficients kAtanDirect{1.0, 0.43157974, 0.05831938, 1.0, 0.0};
-constexpr AtanCoefficients kAtanReciprocal{-0.431597974, -1.0, 1.0, 0.05831938, 1.5707963267948966};
-constexpr double kAtanShared = 0.76443945;
-
-}  // namespace
-
 float atan_shaper(float v)
 {
     const uint32_t bits = bits_from_float(v);
     // The reciprocal set covers 1 <= |v| < 2 only (biased exponent 127); the
     // exponent is compared as a signed byte, so larger values take the direct set.
     const int8_t exponent = static_cast<int8_t>((bits >> 23) & 0xFFu);
-    const AtanCoefficients& k = exponent == 127 ? kAtanReciprocal : kAtanDirect;
+    const AtanCoefficients& k = exponent == kAtanReciprocalExponent ? kAtanReciprocal : kAtanDirect;
     const double a = std::fabs(static_cast<double>(v));
     const double a2 = a * a;
     const double y = a * (k.k0 + k.k1 * a2) / (a2 * (kAtanShared + k.k2 * a2) + k.k3) + k.k4;

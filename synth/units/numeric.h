@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "synth/units/numeric_constants.h"
+
 #if defined(__x86_64__) || defined(_M_X64) || defined(__i386__)
 #include <immintrin.h>
 #define CANTILENA_HAVE_SSE 1
@@ -84,10 +86,9 @@ inline uint32_t word_from_bytes(const uint8_t* p)
            (static_cast<uint32_t>(p[3]) << 24);
 }
 
-// state * 196314165 + 907633515, modulo 2^32.
 inline uint32_t random_step(uint32_t state)
 {
-    return state * 196314165u + 907633515u;
+    return state * kRandomMultiplier + kRandomIncrement;
 }
 
 // [0, 1) from the top 23 bits of u.
@@ -107,16 +108,6 @@ inline float signed_from_bits(uint32_t u)
 {
     return float_from_bits((u >> 9) | 0x40000000u) - 3.0f;
 }
-
-constexpr float kPiOver2 = 1.5707963705062866f;
-constexpr float kPi = 3.1415927410125732f;
-constexpr float kThreePiOver2 = 4.71238899230957f;
-constexpr float kTwoPi = 6.2831854820251465f;
-
-// Sine polynomial coefficients (doubles), shared with the oscillator's sine.
-constexpr double kSineC3 = -0.16666;
-constexpr double kSineC5 = 0.0083143;
-constexpr double kSineC7 = -0.00018542;
 
 // z (1 + z^2 (c3 + z^2 (c5 + z^2 c7))) in double.
 inline double sine_polynomial_factor(double z)

@@ -19,6 +19,7 @@
 #include "sequencer/player.h"
 #include "synth/engine.h"
 #include "synth/seed_source.h"
+#include "synth/workers.h"
 #include "tests/support/image_builder.h"
 
 namespace {
@@ -59,11 +60,41 @@ uint64_t fnv_add(uint64_t hash, uint32_t word)
     return hash;
 }
 
+// How the engine renders: voices in lanes of this width (1: the scalar path),
+// channels on this many threads. Every mode must give the committed bits.
+struct RenderMode {
+    int32_t width;
+    int threads;
+};
+
+std::ostream& operator<<(std::ostream& out, const RenderMode& mode)
+{
+    return out << mode.width << " lanes, " << mode.threads << " threads";
+}
+
+// Every width this machine runs, each on one thread and on two.
+std::vector<RenderMode> render_modes()
+{
+    std::vector<RenderMode> modes;
+    for (int32_t width : {1, 4, 8, 16}) {
+        if (width > 1 && voice_lanes_renderer(width) == nullptr) continue;
+        for (int threads : {1, 2}) modes.push_back({width, threads});
+    }
+    return modes;
+}
+
+struct WorkersDeleter {
+    void operator()(SynthWorkers* workers) const { synth_workers_destroy(workers); }
+};
+
 // Renders through the transport exactly as the render tool does, seed fixed.
-Hashes render_hashes(const std::vector<uint8_t>& image, double seconds, uint32_t window)
+Hashes render_hashes(const std::vector<uint8_t>& image, double seconds, uint32_t window, RenderMode mode)
 {
     auto engine = std::make_unique<SynthEngine>();
     seed_source_fix(engine->seeds, kSeed);
+    EXPECT_TRUE(synth_set_lane_width(*engine, mode.width)) << mode;
+    const std::unique_ptr<SynthWorkers, WorkersDeleter> workers(synth_workers_create(mode.threads));
+    synth_attach_workers(*engine, workers.get());
     auto player = std::make_unique<Player>();
     Hashes out;
     out.window = window;
@@ -542,27 +573,40 @@ protected:
         FAIL() << name << ": the whole render's hash differs";
     }
 
+    static void every_scene(RenderMode mode);
+
     static std::map<std::string, std::string> actual_;
 };
 
 std::map<std::string, std::string> Golden::actual_;
 
-TEST_F(Golden, EverySceneRendersItsCommittedBits)
+TEST_F(Golden, EverySceneRendersItsCommittedBitsAtEveryLaneWidthAndThreadCount)
 {
-    for (const Scene& scene : all_scenes()) {
-        const std::vector<uint8_t> image = image_builder::build_song_image(scene.plan);
-        const Hashes hashes = render_hashes(image, scene.seconds, kSceneWindow);
-        // A scene that went silent or blew up would guard nothing.
-        EXPECT_GT(hashes.peak, 0.01f) << scene.name;
-        EXPECT_LT(hashes.peak, 4.0f) << scene.name;
-        check(scene.name, hashes);
+    for (const RenderMode& mode : render_modes()) {
+        SCOPED_TRACE(::testing::Message() << mode);
+        every_scene(mode);
     }
 }
 
 TEST_F(Golden, TheEmbeddedSongRendersItsCommittedBitsForItsWhole198Seconds)
 {
     const std::vector<uint8_t> image(kEmbeddedSong, kEmbeddedSong + kEmbeddedSongSize);
-    check("embedded_song", render_hashes(image, 198.0, kSongWindow));
+    for (const RenderMode& mode : {RenderMode{1, 1}, RenderMode{voice_lanes_widest(), 2}}) {
+        SCOPED_TRACE(::testing::Message() << mode);
+        check("embedded_song", render_hashes(image, 198.0, kSongWindow, mode));
+    }
+}
+
+void Golden::every_scene(RenderMode mode)
+{
+    for (const Scene& scene : all_scenes()) {
+        const std::vector<uint8_t> image = image_builder::build_song_image(scene.plan);
+        const Hashes hashes = render_hashes(image, scene.seconds, kSceneWindow, mode);
+        // A scene that went silent or blew up would guard nothing.
+        EXPECT_GT(hashes.peak, 0.01f) << scene.name;
+        EXPECT_LT(hashes.peak, 4.0f) << scene.name;
+        check(scene.name, hashes);
+    }
 }
 
 TEST_F(Golden, TheEmbeddedSongImageKeepsItsBytes)

@@ -32,9 +32,10 @@ ChannelRun run_channel(const PatchBuilder& patch)
     std::fill(buffers.master, buffers.master + 2 * kFrames, 0.0f);
     std::fill(buffers.reverb_send, buffers.reverb_send + kFrames, 0.0f);
     std::fill(buffers.delay_send, buffers.delay_send + kFrames, 0.0f);
-    std::copy(run.input.begin(), run.input.end(), buffers.channel);
+    std::vector<float> frames = run.input;
     channel_update_params(engine, 0);
-    channel_render(engine, 0, kFrames);
+    channel_render(engine, 0, frames.data(), kFrames, buffers.detector);
+    channel_mix(engine, 0, frames.data(), kFrames);
     run.master.assign(buffers.master, buffers.master + 2 * kFrames);
     run.reverb_send.assign(buffers.reverb_send, buffers.reverb_send + kFrames);
     run.delay_send.assign(buffers.delay_send, buffers.delay_send + kFrames);

@@ -1,0 +1,102 @@
+// Lanes: W single-precision values side by side (GCC vector extensions), with
+// the few operations the engine needs that the extensions do not spell. Each
+// lane performs exactly the scalar code's IEEE operations in the scalar order:
+// no fused multiply-add, no reassociation, no approximate reciprocals.
+//
+// Everything here has internal linkage: a source built for one instruction
+// set includes it and keeps its own copy, so no code built for a wider set
+// can stand in for code that runs everywhere.
+#pragma once
+
+#include <cstdint>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
+namespace {
+
+// The vector types of a width (a vector size cannot depend on a template
+// parameter, so each width is spelled out).
+template <int W>
+struct LaneTypes;
+
+#define CANTILENA_LANE_TYPES(width)                                          \
+    template <>                                                              \
+    struct LaneTypes<width> {                                                \
+        typedef float F __attribute__((vector_size(4 * (width))));           \
+        typedef int32_t I __attribute__((vector_size(4 * (width))));         \
+        typedef uint32_t U __attribute__((vector_size(4 * (width))));        \
+        typedef double D __attribute__((vector_size(8 * (width))));          \
+        typedef int64_t WideMask __attribute__((vector_size(8 * (width))));  \
+        typedef uint64_t WideBits __attribute__((vector_size(8 * (width))));  \
+    };
+CANTILENA_LANE_TYPES(4)
+CANTILENA_LANE_TYPES(8)
+CANTILENA_LANE_TYPES(16)
+#undef CANTILENA_LANE_TYPES
+
+template <int W>
+struct Lanes {
+    using F = typename LaneTypes<W>::F;
+    using I = typename LaneTypes<W>::I;
+    using U = typename LaneTypes<W>::U;
+    using D = typename LaneTypes<W>::D;
+    using WideBits = typename LaneTypes<W>::WideBits;
+
+    static F load(const float* p)
+    {
+        F v;
+        __builtin_memcpy(&v, p, sizeof v);
+        return v;
+    }
+    static void store(float* p, F v) { __builtin_memcpy(p, &v, sizeof v); }
+    static F splat(float x) { return F{} + x; }
+    static U splat_u(uint32_t x) { return U{} + x; }
+
+    // Bit patterns, not values.
+    static F as_float(U u) { return __builtin_bit_cast(F, u); }
+    static U as_bits(F f) { return __builtin_bit_cast(U, f); }
+    static I as_signed(U u) { return __builtin_bit_cast(I, u); }
+    static U as_unsigned(I i) { return __builtin_bit_cast(U, i); }
+
+    // m is all ones or all zeros per lane, as comparisons give it.
+    static F select(I m, F a, F b) { return m ? a : b; }
+    static U select(I m, U a, U b) { return m ? a : b; }
+    static I select(I m, I a, I b) { return m ? a : b; }
+    static D select_d(I m, D a, D b)
+    {
+        const typename LaneTypes<W>::WideMask wide = __builtin_convertvector(m, typename LaneTypes<W>::WideMask);
+        return wide ? a : b;
+    }
+
+    static D widen(F x) { return __builtin_convertvector(x, D); }
+    // Rounds under the current mode (nearest), as a scalar conversion does.
+    static F narrow(D x) { return __builtin_convertvector(x, F); }
+
+    static bool any(I m)
+    {
+#if defined(__AVX512F__)
+        if constexpr (W == 16) {
+            const __m512i v = __builtin_bit_cast(__m512i, m);
+            return _mm512_test_epi32_mask(v, v) != 0;
+        }
+#endif
+#if defined(__AVX__)
+        if constexpr (W == 8) return _mm256_movemask_ps(__builtin_bit_cast(__m256, m)) != 0;
+#endif
+#if defined(__SSE2__)
+        if constexpr (W == 4) return _mm_movemask_ps(__builtin_bit_cast(__m128, m)) != 0;
+#endif
+        int32_t bits = 0;
+        for (int l = 0; l < W; ++l) bits |= m[l];
+        return bits != 0;
+    }
+
+    // [0, 1), [1, 2) and [-1, 1) from the top 23 bits of u.
+    static F unit_from_bits(U u) { return as_float((u >> 9) | 0x3F800000u) - 1.0f; }
+    static F one_plus_unit_from_bits(U u) { return as_float((u >> 9) | 0x3F800000u); }
+    static F signed_from_bits(U u) { return as_float((u >> 9) | 0x40000000u) - 3.0f; }
+};
+
+}  // namespace

@@ -1,0 +1,522 @@
+// The voice path with one voice per lane: oscillators, the two filters in
+// their routing, the distortion unit and the amplitude ramp, for up to W
+// voices at once. Each lane repeats the scalar units' operations in their
+// order, so a voice sounds the same bits in any lane, at any width, as on
+// the scalar path.
+//
+// Per block the voices' states are gathered into lanes, run and scattered
+// back. Where voices differ in a unit's mode, that mode's loop runs for the
+// lanes that have it while the others keep their values; filter responses
+// and the routing are chosen lane by lane within one loop.
+//
+// Included once per instruction set (voice_lanes_<width>.cpp); everything
+// has internal linkage.
+#pragma once
+
+#include "synth/engine.h"
+#include "synth/lanes.h"
+#include "synth/units/numeric_constants.h"
+#include "synth/voice_lanes.h"
+
+namespace {
+
+// Each unit's pass is kept out of line: the passes run once per block, and
+// inlining them into one body would repeat them per oscillator slot.
+// kCompact: the rarer passes (phase modulation, the distortion's filters)
+// run the scalar unit lane by lane, for a build that must stay small.
+template <int W, bool kCompact>
+struct VoiceKernel {
+    using L = Lanes<W>;
+    using F = typename L::F;
+    using I = typename L::I;
+    using U = typename L::U;
+    using D = typename L::D;
+    using U64 = typename L::WideBits;
+
+    VoiceState* voices[W];  // lanes past the count repeat the last voice
+    int count;
+    int n;
+    float* work;  // n vectors of W lanes: sample i of lane l at work[i * W + l]
+    float* spare;  // n samples of one lane
+
+    F load(int i) const { return L::load(work + i * W); }
+
+    // Runs a scalar unit, unit(samples), on lane l's n samples in place.
+    template <typename Unit>
+    void run_scalar(int l, Unit unit) const
+    {
+        for (int i = 0; i < n; ++i) spare[i] = work[i * W + l];
+        unit(spare);
+        for (int i = 0; i < n; ++i) work[i * W + l] = spare[i];
+    }
+    void store(int i, F v) const { L::store(work + i * W, v); }
+
+    // The 32-bit field that field(voice) refers to, from each lane's voice:
+    // one copy loop per vector type, the field's offset its argument.
+    template <typename V>
+    __attribute__((noinline)) V gather_at(size_t offset) const
+    {
+        V v;
+        for (int l = 0; l < W; ++l) {
+            __builtin_memcpy(reinterpret_cast<char*>(&v) + sizeof(float) * l,
+                             reinterpret_cast<const char*>(voices[l]) + offset, sizeof(float));
+        }
+        return v;
+    }
+    template <typename V, typename Field>
+    V gather(Field field) const
+    {
+        const char* first = reinterpret_cast<const char*>(voices[0]);
+        return gather_at<V>(static_cast<size_t>(reinterpret_cast<const char*>(&field(*voices[0])) - first));
+    }
+    template <typename Field>
+    F gather_f(Field field) const
+    {
+        return gather<F>(field);
+    }
+    template <typename Field>
+    I gather_i(Field field) const
+    {
+        return gather<I>(field);
+    }
+    template <typename Field>
+    U gather_u(Field field) const
+    {
+        return gather<U>(field);
+    }
+
+    // Bit m set for each value m in 0..30 that one of the voices has; bit 31
+    // for any other value.
+    uint32_t present(I mode) const
+    {
+        uint32_t bits = 0;
+        for (int l = 0; l < count; ++l) {
+            const uint32_t m = static_cast<uint32_t>(mode[l]);
+            bits |= 1u << (m < 31u ? m : 31u);
+        }
+        return bits;
+    }
+
+    static U bit_if(I condition, uint32_t bit) { return L::as_unsigned(condition) & bit; }
+
+    // 1 + z^2 (c3 + z^2 (c5 + z^2 c7)) in double.
+    static D sine_factor(D z)
+    {
+        const D z2 = z * z;
+        return 1.0 + z2 * (kSineC3 + z2 * (kSineC5 + z2 * kSineC7));
+    }
+
+    // x mod 2 pi with the sign of x, exactly as fmodf. For |x| < 2^28 the
+    // product of the truncated quotient and 2 pi and the difference are exact
+    // in double, and one correction mends a quotient that rounded across an
+    // integer; other lanes (huge, infinite, NaN) take fmodf itself.
+    static F fmod_two_pi(F x)
+    {
+        const double y = static_cast<double>(kTwoPi);
+        const double inverse = 1.0 / y;  // within one of the true quotient, as a division would be
+        const D xd = L::widen(x);
+        const D q = __builtin_convertvector(__builtin_convertvector(xd * inverse, I), D);
+        D r = xd - (q * y);
+        const I negative = L::as_signed(L::as_bits(x)) < 0;
+        r = L::select_d(negative, r > 0.0 ? r - y : r, r < 0.0 ? r + y : r);
+        r = L::select_d(negative, r <= -y ? r + y : r, r >= y ? r - y : r);
+        F out = L::narrow(r);
+        out = L::select(out == 0.0f, L::select(negative, L::splat(-0.0f), L::splat(0.0f)), out);
+        const F magnitude = L::as_float(L::as_bits(x) & 0x7FFFFFFFu);
+        const I outside = !(magnitude < 268435456.0f);  // 2^28, or NaN
+        if (L::any(outside)) fmod_lanes(x, outside, out);
+        return out;
+    }
+
+    __attribute__((noinline)) static void fmod_lanes(F x, I outside, F& out)
+    {
+        for (int l = 0; l < W; ++l) {
+            if (outside[l]) out[l] = __builtin_fmodf(x[l], kTwoPi);
+        }
+    }
+
+    static F fast_sine(F x)
+    {
+        const F r = fmod_two_pi(x);
+        const F z = L::select(r <= kPiOver2, r, L::select(r <= kThreePiOver2, kPi - r, r - kTwoPi));
+        const D zd = L::widen(z);
+        return L::narrow(zd * sine_factor(zd));
+    }
+
+    // The swept-interval code of the first sample (see the scalar oscillator).
+    static U first_code(U phase, U increment, U threshold)
+    {
+        const U previous = phase - increment;
+        return bit_if(previous < threshold, 4u) | bit_if(phase < increment, 2u) | bit_if(phase < threshold, 1u);
+    }
+    static U next_code(U code, U next, U increment, U threshold)
+    {
+        return ((code & 1u) << 2) | bit_if(next < increment, 2u) | bit_if(next < threshold, 1u);
+    }
+
+    void combine(int i, I mine, I ring, F v) const
+    {
+        const F x = load(i);
+        store(i, L::select(mine, L::select(ring, x * v, x + v), x));
+    }
+
+    // The codes of a sample swept across an edge or the cycle end; the others
+    // (0, 1, 5, 6) lie inside one part of the wave and are the common case.
+    static I crossing(I c) { return (c == 2) | (c == 3) | (c == 4) | (c == 7); }
+
+    __attribute__((noinline))
+    U ramp(I mine, I ring, U phase, U increment, U threshold, F g) const
+    {
+        const F k = L::unit_from_bits(threshold);
+        const F d = L::unit_from_bits(increment);
+        const F a = -g / (1.0f - k);
+        const F b = L::select(k != 0.0f, g / k, L::splat(0.0f));
+        const F r = 1.0f / d;
+        U code = first_code(phase, increment, threshold);
+        for (int i = 0; i < n; ++i) {
+            const F x = L::unit_from_bits(phase) - k;
+            const F two_x = 2.0f * x;
+            const I c = L::as_signed(code);
+            const F falling = g + (a * (two_x - d));
+            const F rising = g + (b * (two_x - d));
+            F v = L::select((c == 1) | (c == 5), rising, falling);
+            const I across = crossing(c);
+            if (L::any(across)) {
+                const F peak = g + (r * ((a * (x * x)) - (b * ((x - d) * (x - d)))));
+                const F e = (1.0f + x) - d;
+                const F cycle_end = g - (r * ((g + (a * (e * e))) - (b * (x * x))));
+                const F t = ((two_x + 1.0f) - d);
+                const F whole_rise = g - (r * (g + ((a * (1.0f - d)) * t)));
+                const F both = g - (r * (g + ((b * (1.0f - d)) * t)));
+                F edge = L::select(c == 2, whole_rise, both);
+                edge = L::select(c == 3, cycle_end, edge);
+                edge = L::select(c == 4, peak, edge);
+                v = L::select(across, edge, v);
+            }
+            combine(i, mine, ring, v);
+            const U next = phase + increment;
+            code = next_code(code, next, increment, threshold);
+            phase = next;
+        }
+        return phase;
+    }
+
+    __attribute__((noinline))
+    U pulse(I mine, I ring, U phase, U increment, U threshold, F g) const
+    {
+        const F k = L::unit_from_bits(threshold);
+        const F d = L::unit_from_bits(increment);
+        const F big_g = g / d;
+        U code = first_code(phase, increment, threshold);
+        for (int i = 0; i < n; ++i) {
+            const I c = L::as_signed(code);
+            F v = L::select((c == 1) | (c == 5), g, -g);
+            const I across = crossing(c);
+            if (L::any(across)) {
+                const F phi = L::unit_from_bits(phase);
+                F edge = L::select(c == 7, g - ((2.0f * (1.0f - k)) * big_g), -g);
+                edge = L::select(c == 2, ((2.0f * k) * big_g) - g, edge);
+                edge = L::select(c == 3, ((2.0f * phi) * big_g) - g, edge);
+                edge = L::select(c == 4, g + ((2.0f * (k - phi)) * big_g), edge);
+                v = L::select(across, edge, v);
+            }
+            combine(i, mine, ring, v);
+            const U next = phase + increment;
+            code = next_code(code, next, increment, threshold);
+            phase = next;
+        }
+        return phase;
+    }
+
+    __attribute__((noinline))
+    U sine(I mine, I ring, U phase, U increment, F g) const
+    {
+        for (int i = 0; i < n; ++i) {
+            I t = L::as_signed(phase + 0x40000000u);
+            t = L::select(t < 0, ~t, t);
+            const F y = L::as_float(0x3F800000u | (L::as_unsigned(t) >> 8));
+            const F x = (y * kPi) - kThreePiOver2;
+            const F v = L::narrow(L::widen(g * x) * sine_factor(L::widen(x)));
+            combine(i, mine, ring, v);
+            phase += increment;
+        }
+        return phase;
+    }
+
+    __attribute__((noinline))
+    void noise(I mine, I ring, U& seed, F& low, F& band, F f, F q, F g) const
+    {
+        U s_seed = seed;
+        F s_low = low;
+        F s_band = band;
+        for (int i = 0; i < n; ++i) {
+            s_seed = (s_seed * kRandomMultiplier) + kRandomIncrement;
+            const F s = L::signed_from_bits(s_seed);
+            s_low = s_low + (f * s_band);
+            const F high = (s - (q * s_band)) - s_low;
+            s_band = s_band + (f * high);
+            const F v = g * ((q * (high + s_low)) + s_band);
+            combine(i, mine, ring, v);
+        }
+        seed = L::select(mine, s_seed, seed);
+        low = L::select(mine, s_low, low);
+        band = L::select(mine, s_band, band);
+    }
+
+    __attribute__((noinline))
+    U phase_mod(I mine, I ring, U phase, U increment, F g) const
+    {
+        for (int i = 0; i < n; ++i) {
+            const F m = load(i);
+            const F phi1 = L::one_plus_unit_from_bits(phase);
+            const F v = g * fast_sine(kTwoPi * ((2.0f * m) + phi1));
+            store(i, L::select(mine, L::select(ring, v * m, v), m));
+            phase += increment;
+        }
+        return phase;
+    }
+
+    __attribute__((noinline))
+    void oscillator(int k)
+    {
+        const I mode = (gather_i([k](VoiceState& v) -> auto& { return v.oscillators[k].mode; }) & 7);
+        const uint32_t modes = present(mode);
+        if ((modes & ((1u << kOscillatorRamp) | (1u << kOscillatorPulse) | (1u << kOscillatorSine) |
+                      (1u << kOscillatorNoise) | (1u << kOscillatorPhaseMod))) == 0) {
+            return;
+        }
+        const I ring = (gather_i([k](VoiceState& v) -> auto& { return v.oscillators[k].ring; }) & 1) != 0;
+        const U start = gather_u([k](VoiceState& v) -> auto& { return v.oscillators[k].phase; });
+        const U increment = gather_u([k](VoiceState& v) -> auto& { return v.oscillators[k].increment; });
+        const U threshold = gather_u([k](VoiceState& v) -> auto& { return v.oscillators[k].threshold; });
+        const F g = gather_f([k](VoiceState& v) -> auto& { return v.oscillators[k].gain; });
+        U phase = start;
+        if (modes & (1u << kOscillatorRamp)) {
+            const I mine = mode == int32_t{kOscillatorRamp};
+            phase = L::select(mine, ramp(mine, ring, start, increment, threshold, g), phase);
+        }
+        if (modes & (1u << kOscillatorPulse)) {
+            const I mine = mode == int32_t{kOscillatorPulse};
+            phase = L::select(mine, pulse(mine, ring, start, increment, threshold, g), phase);
+        }
+        if (modes & (1u << kOscillatorSine)) {
+            const I mine = mode == int32_t{kOscillatorSine};
+            phase = L::select(mine, sine(mine, ring, start, increment, g), phase);
+        }
+        if ((modes & (1u << kOscillatorPhaseMod)) && kCompact) {
+            for (int l = 0; l < count; ++l) {
+                if (mode[l] != kOscillatorPhaseMod) continue;
+                OscillatorState& osc = voices[l]->oscillators[k];
+                run_scalar(l, [&](float* samples) { oscillator_render(osc, samples, n); });
+                phase[l] = osc.phase;
+            }
+        } else if (modes & (1u << kOscillatorPhaseMod)) {
+            const I mine = mode == int32_t{kOscillatorPhaseMod};
+            phase = L::select(mine, phase_mod(mine, ring, start, increment, g), phase);
+        }
+        if (modes & (1u << kOscillatorNoise)) {
+            const I mine = mode == int32_t{kOscillatorNoise};
+            U seed = gather_u([k](VoiceState& v) -> auto& { return v.oscillators[k].noise_seed; });
+            F low = gather_f([k](VoiceState& v) -> auto& { return v.oscillators[k].noise_low; });
+            F band = gather_f([k](VoiceState& v) -> auto& { return v.oscillators[k].noise_band; });
+            const F f = gather_f([k](VoiceState& v) -> auto& { return v.oscillators[k].noise_cutoff; });
+            const F q = gather_f([k](VoiceState& v) -> auto& { return v.oscillators[k].noise_damping; });
+            noise(mine, ring, seed, low, band, f, q, g);
+            for (int l = 0; l < count; ++l) {
+                OscillatorState& osc = voices[l]->oscillators[k];
+                osc.noise_seed = seed[l];
+                osc.noise_low = low[l];
+                osc.noise_band = band[l];
+            }
+        }
+        for (int l = 0; l < count; ++l) voices[l]->oscillators[k].phase = phase[l];
+    }
+
+    // The state-variable filter of a lane set: two passes per sample on the
+    // same input, the response chosen per lane; lanes without a response
+    // (0, 6, 7) pass the input.
+    struct FilterLanes {
+        I response;
+        F f, q, low, band;
+
+        F step(F s)
+        {
+            F l = low + (f * band);
+            F high = (s - (q * band)) - l;
+            F b = band + (f * high);
+            l = l + (f * b);
+            high = (s - (q * b)) - l;
+            b = b + (f * high);
+            low = l;
+            band = b;
+            F v = L::select(response == int32_t{kFilterAll}, (high + b) + l, s);
+            v = L::select(response == int32_t{kFilterNotch}, high + l, v);
+            v = L::select(response == int32_t{kFilterHighPass}, high, v);
+            v = L::select(response == int32_t{kFilterBandPass}, b, v);
+            return L::select(response == int32_t{kFilterLowPass}, l, v);
+        }
+        I active() const { return (response >= int32_t{kFilterLowPass}) & (response <= int32_t{kFilterAll}); }
+    };
+
+    template <typename Get>
+    FilterLanes filter_lanes(Get get) const
+    {
+        return {(gather_i([&](VoiceState& v) -> auto& { return get(v).mode; }) & 7),
+                gather_f([&](VoiceState& v) -> auto& { return get(v).cutoff; }),
+                gather_f([&](VoiceState& v) -> auto& { return get(v).damping; }),
+                gather_f([&](VoiceState& v) -> auto& { return get(v).low; }),
+                gather_f([&](VoiceState& v) -> auto& { return get(v).band; })};
+    }
+
+    // Keeps the new state of the lanes in use, the old one elsewhere.
+    template <typename Get>
+    void filter_scatter(const FilterLanes& after, I used, Get get) const
+    {
+        for (int l = 0; l < count; ++l) {
+            if (!used[l]) continue;
+            FilterState& filter = get(*voices[l]);
+            filter.low = after.low[l];
+            filter.band = after.band[l];
+        }
+    }
+
+    __attribute__((noinline))
+    void filters()
+    {
+        const auto first = [](VoiceState& v) -> FilterState& { return v.filters[0]; };
+        const auto second = [](VoiceState& v) -> FilterState& { return v.filters[1]; };
+        FilterLanes f1 = filter_lanes(first);
+        FilterLanes f2 = filter_lanes(second);
+        const I routing = gather_i([](VoiceState& v) -> auto& { return v.routing; });
+        const I parallel = routing == int32_t{kRoutingParallel};
+        const I only_first = routing == int32_t{kRoutingFilter1};
+        const F gain1 = gather_f([](VoiceState& v) -> auto& { return v.filter1_gain; });
+        const F gain2 = gather_f([](VoiceState& v) -> auto& { return v.filter2_gain; });
+        const I used1 = f1.active();
+        const I used2 = f2.active() & ~only_first;
+        // Parallel routing mixes the two paths even where both filters pass.
+        const bool second_path = L::any(used2) || L::any(parallel);
+        if (!L::any(used1) && !second_path) return;
+        for (int i = 0; i < n; ++i) {
+            const F x = load(i);
+            const F y1 = f1.step(x);
+            F out = y1;
+            if (second_path) {
+                const F y2 = f2.step(L::select(parallel, x, y1));
+                out = L::select(parallel, (y1 * gain1) + (y2 * gain2), L::select(only_first, y1, y2));
+            }
+            store(i, out);
+        }
+        filter_scatter(f1, used1, first);
+        filter_scatter(f2, used2, second);
+    }
+
+    static F atan_shaper(F v)
+    {
+        const U bits = L::as_bits(v);
+        const I reciprocal = L::as_signed((bits >> 23) & 0xFFu) == kAtanReciprocalExponent;
+        const auto pick = [&](double direct, double inverse) {
+            return L::select_d(reciprocal, D{} + inverse, D{} + direct);
+        };
+        const D k0 = pick(kAtanDirect.k0, kAtanReciprocal.k0);
+        const D k1 = pick(kAtanDirect.k1, kAtanReciprocal.k1);
+        const D k2 = pick(kAtanDirect.k2, kAtanReciprocal.k2);
+        const D k3 = pick(kAtanDirect.k3, kAtanReciprocal.k3);
+        const D k4 = pick(kAtanDirect.k4, kAtanReciprocal.k4);
+        const D wide = L::widen(v);
+        const D a = __builtin_bit_cast(D, __builtin_bit_cast(U64, wide) & 0x7FFFFFFFFFFFFFFFull);
+        const D a2 = a * a;
+        const D y = ((a * (k0 + (k1 * a2))) / ((a2 * (kAtanShared + (k2 * a2))) + k3)) + k4;
+        const I negative = L::as_signed(bits) < 0;
+        return L::narrow(L::select_d(negative, -y, y));
+    }
+
+    __attribute__((noinline))
+    void distortion()
+    {
+        const I mode = gather_i([](VoiceState& v) -> auto& { return v.distortion.mode; });
+        const uint32_t modes = present(mode);
+        const F drive = gather_f([](VoiceState& v) -> auto& { return v.distortion.drive; });
+        if (modes & ((1u << kDistortionOverdrive) | (1u << kDistortionClip))) {
+            const F bias = gather_f([](VoiceState& v) -> auto& { return v.distortion.bias; });
+            const F gain = gather_f([](VoiceState& v) -> auto& { return v.distortion.output_gain; });
+            const I overdrive = mode == int32_t{kDistortionOverdrive};
+            const I clip = mode == int32_t{kDistortionClip};
+            for (int i = 0; i < n; ++i) {
+                const F x = load(i);
+                const F driven = (x * drive) + bias;
+                F out = x;
+                if (modes & (1u << kDistortionOverdrive)) out = L::select(overdrive, atan_shaper(driven) * gain, out);
+                if (modes & (1u << kDistortionClip)) {
+                    F c = L::select(driven < -1.0f, L::splat(-1.0f), driven);
+                    c = L::select(c > 1.0f, L::splat(1.0f), c);
+                    out = L::select(clip, c * gain, out);
+                }
+                store(i, out);
+            }
+        }
+        // The crusher and the rate reducer are rare: their lanes run the scalar
+        // unit, one voice at a time (in a compact build the filters too).
+        for (int l = 0; l < count; ++l) {
+            const int32_t m = mode[l];
+            const bool filter = m >= kDistortionLowPass && m <= kDistortionAllPass;
+            if (m != kDistortionBitCrusher && m != kDistortionRateReducer && !(kCompact && filter)) continue;
+            DistortionUnit& unit = voices[l]->distortion;
+            run_scalar(l, [&](float* samples) { distortion_render_mono(unit, samples, samples, n); });
+        }
+        constexpr uint32_t kFilterModes = (1u << kDistortionLowPass) | (1u << kDistortionBandPass) |
+                                          (1u << kDistortionHighPass) | (1u << kDistortionNotch) |
+                                          (1u << kDistortionAllPass);
+        if ((modes & kFilterModes) && !kCompact) {
+            const I mine = (mode >= int32_t{kDistortionLowPass}) & (mode <= int32_t{kDistortionAllPass});
+            const auto unit = [](VoiceState& v) -> FilterState& { return v.distortion.filter_a; };
+            FilterLanes f = filter_lanes(unit);
+            for (int i = 0; i < n; ++i) {
+                const F x = load(i);
+                store(i, L::select(mine, f.step(x), x));
+            }
+            filter_scatter(f, mine, unit);
+        }
+    }
+
+    // The amplitude ramp, then each lane's samples into its voice's block.
+    __attribute__((noinline))
+    void amplitude(float* const* outputs)
+    {
+        F amp = gather_f([](VoiceState& v) -> auto& { return v.amplitude; });
+        const F step = gather_f([](VoiceState& v) -> auto& { return v.amplitude_step; });
+        for (int i = 0; i < n; ++i) {
+            store(i, load(i) * amp);
+            amp = amp + step;
+        }
+        for (int l = 0; l < count; ++l) {
+            voices[l]->amplitude = amp[l];
+            float* out = outputs[l];
+            const float* lane = work + l;
+            for (int i = 0; i < n; ++i) out[i] = lane[i * W];
+        }
+    }
+};
+
+template <int W, bool kCompact = false>
+void voice_lanes_render(SynthEngine& engine, const int* voice_ids, int count, int n, VoiceLaneScratch& scratch)
+{
+    VoiceKernel<W, kCompact> kernel;
+    float* outputs[W];
+    for (int l = 0; l < W; ++l) {
+        const int v = voice_ids[l < count ? l : count - 1];
+        kernel.voices[l] = &engine.state.voices[v];
+        outputs[l] = engine.buffers.voice_out[v];
+    }
+    kernel.count = count;
+    kernel.n = n;
+    kernel.work = scratch.work;
+    kernel.spare = scratch.lane;
+    __builtin_memset(scratch.work, 0, sizeof(float) * static_cast<size_t>(n) * W);
+    for (int k = 0; k < 3; ++k) kernel.oscillator(k);
+    kernel.filters();
+    kernel.distortion();
+    kernel.amplitude(outputs);
+}
+
+}  // namespace

@@ -1,0 +1,161 @@
+#include "synth/workers.h"
+
+#include <linux/futex.h>
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <new>
+
+#include "synth/fp_mode.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
+namespace {
+
+// A block's jobs take tens of microseconds: spinning this many rounds before
+// sleeping catches the next block without a trip through the kernel.
+constexpr int kSpinRounds = 256;
+
+inline void spin_pause()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    _mm_pause();
+#endif
+}
+
+// The kernel's wait on a word: sleeps while it holds `from`; a wake ends it.
+void futex_wait(const std::atomic<uint32_t>& word, uint32_t from)
+{
+    syscall(SYS_futex, reinterpret_cast<const uint32_t*>(&word), FUTEX_WAIT_PRIVATE, from, nullptr, nullptr, 0);
+}
+
+void futex_wake_all(std::atomic<uint32_t>& word)
+{
+    syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAKE_PRIVATE, INT32_MAX, nullptr, nullptr, 0);
+}
+
+// Waits until value differs from `from`, spinning first; sleepers counts the
+// threads asleep on it, so a change wakes the kernel only when one is.
+uint32_t wait_change(const std::atomic<uint32_t>& value, uint32_t from, std::atomic<int32_t>& sleepers)
+{
+    for (int i = 0; i < kSpinRounds; ++i) {
+        const uint32_t now = value.load(std::memory_order_acquire);
+        if (now != from) return now;
+        spin_pause();
+    }
+    for (;;) {
+        sleepers.fetch_add(1);
+        uint32_t now = value.load();
+        if (now == from) futex_wait(value, from);
+        sleepers.fetch_sub(1);
+        now = value.load(std::memory_order_acquire);
+        if (now != from) return now;
+    }
+}
+
+// Changes value and wakes whoever sleeps on it.
+void publish(std::atomic<uint32_t>& value, uint32_t delta, std::atomic<int32_t>& sleepers)
+{
+    value.fetch_add(delta);
+    if (sleepers.load() > 0) futex_wake_all(value);
+}
+
+}  // namespace
+
+struct SynthWorkers {
+    pthread_t pool[kMaxWorkerThreads];
+    int started = 0;  // threads in the pool
+    std::atomic<uint32_t> generation{0};  // counts the rounds handed out
+    std::atomic<uint32_t> done{0};        // counts the jobs finished
+    std::atomic<int32_t> generation_sleepers{0};
+    std::atomic<int32_t> done_sleepers{0};
+    std::atomic<bool> stopping{false};
+    int jobs = 0;
+    WorkerJob job = nullptr;
+    void* context = nullptr;
+};
+
+namespace {
+
+struct WorkerStart {
+    SynthWorkers* workers;
+    int index;
+};
+
+void worker_loop(SynthWorkers* workers, int index)
+{
+    uint32_t seen = 0;
+    for (;;) {
+        seen = wait_change(workers->generation, seen, workers->generation_sleepers);
+        if (workers->stopping.load(std::memory_order_acquire)) return;
+        if (index < workers->jobs) {
+            FpModeGuard mode;
+            workers->job(workers->context, index);
+        }
+        publish(workers->done, 1, workers->done_sleepers);
+    }
+}
+
+void* worker_main(void* argument)
+{
+    const WorkerStart start = *static_cast<WorkerStart*>(argument);
+    delete static_cast<WorkerStart*>(argument);
+    worker_loop(start.workers, start.index);
+    return nullptr;
+}
+
+}  // namespace
+
+SynthWorkers* synth_workers_create(int threads)
+{
+    if (threads < 2) return nullptr;
+    if (threads > kMaxWorkerThreads + 1) threads = kMaxWorkerThreads + 1;
+    auto* workers = new (std::nothrow) SynthWorkers;
+    if (workers == nullptr) return nullptr;
+    for (int k = 1; k < threads; ++k) {
+        auto* start = new (std::nothrow) WorkerStart{workers, k};
+        if (start == nullptr || pthread_create(&workers->pool[workers->started], nullptr, worker_main, start) != 0) {
+            delete start;
+            synth_workers_destroy(workers);
+            return nullptr;
+        }
+        ++workers->started;
+    }
+    return workers;
+}
+
+void synth_workers_destroy(SynthWorkers* workers)
+{
+    if (workers == nullptr) return;
+    workers->stopping.store(true, std::memory_order_release);
+    publish(workers->generation, 1, workers->generation_sleepers);
+    for (int k = 0; k < workers->started; ++k) pthread_join(workers->pool[k], nullptr);
+    delete workers;
+}
+
+int synth_workers_threads(const SynthWorkers& workers)
+{
+    return workers.started + 1;
+}
+
+void synth_workers_run(SynthWorkers& workers, int jobs, WorkerJob job, void* context)
+{
+    workers.jobs = jobs;
+    workers.job = job;
+    workers.context = context;
+    const uint32_t target = workers.done.load(std::memory_order_relaxed) + static_cast<uint32_t>(workers.started);
+    publish(workers.generation, 1, workers.generation_sleepers);
+    job(context, 0);
+    uint32_t finished = workers.done.load(std::memory_order_acquire);
+    while (finished != target) finished = wait_change(workers.done, finished, workers.done_sleepers);
+}
+
+int synth_machine_cores()
+{
+    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    return cores < 1 ? 1 : static_cast<int>(cores);
+}
