@@ -100,7 +100,8 @@ def yaml_quote(text):
 
 def render(tool, texts, spoken, workdir, name, setup, take):
     """Renders one text per slot; returns each text's clip, 16 kHz mono."""
-    events = [(0.0, bytes([0xB0 | VOICE_CHANNEL, 4, SPEED_BASE + setup.speed]))]
+    events = [(0.0, bytes([0xB0 | VOICE_CHANNEL, 4, SPEED_BASE + setup.speed])),
+              (0.0, bytes([0xB0 | VOICE_CHANNEL, 5, setup.formants]))]
     windows = []
     for i, text in enumerate(texts):
         start = i * SLOT_SECONDS + FIRST_NOTE + take * TAKE_SHIFT
@@ -249,6 +250,7 @@ def main():
                         help="score only these styles (repeatable)")
     parser.add_argument("--patch", default=os.path.join(HERE, "voice.yaml"), help="the voice's patch")
     parser.add_argument("--speed", type=int, default=3, help="ticks a speech step (3 is the default speed)")
+    parser.add_argument("--formants", type=int, default=64, help="controller 5: the formant scale (64 as written)")
     parser.add_argument("--sung-key", type=int, default=SUNG_KEY)
     parser.add_argument("--spoken-key", type=int, default=SPOKEN_KEY)
     parser.add_argument("--syllable-note", type=float, default=SYLLABLE_NOTE)
