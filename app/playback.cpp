@@ -89,7 +89,7 @@ void playback_report_lost(Playback& playback)
 
 int playback_end(Playback& playback, int status)
 {
-    const bool released = audio_close(*playback.output, kCloseWaitMs) != 0;
+    const bool released = audio_close(*playback.output, kCloseWaitMs);
     keyboard_close(playback.keyboard);
     std::fflush(stdout);
     if (!released) std::_Exit(status);

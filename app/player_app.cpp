@@ -125,13 +125,13 @@ int cantilena_main(int argc, char** argv, const CarriedSong& carried)
     Playback playback{};
     playback_begin(playback, "cantilena", g_output, g_device);
     playback_block_signals();
-    const int32_t ready = player_init(g_player, g_engine, song.image, &playback.player_output);
+    const bool ready = player_init(g_player, g_engine, song.image, &playback.player_output);
     playback_unblock_signals();
-    if (g_player.song_loaded == 0) {
+    if (!g_player.song_loaded) {
         chatter_report("cantilena: the song it carries does not load\n");
         return playback_end(playback, 1);
     }
-    if (ready == 0) {
+    if (!ready) {
         chatter_report("cantilena: no sound output (%s)%s\n", g_output.error, kRenderHint);
         return playback_end(playback, 1);
     }

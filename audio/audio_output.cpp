@@ -74,7 +74,7 @@ void note_device_error(AudioOutput& output)
 bool open_device(AudioOutput& output)
 {
     const SoundDevice& device = *output.device;
-    const bool opened = device.open(device.context, &output.ring) != 0;
+    const bool opened = device.open(device.context, &output.ring);
     note_device_error(output);
     output.device_open = opened ? 1 : 0;
     return opened;
@@ -129,15 +129,15 @@ void convert_region(const float* samples, std::atomic<uint32_t>* region, uint32_
 bool audio_keep_playing(AudioOutput& output)
 {
     const SoundDevice& device = *output.device;
-    if (output.device_open != 0 && device.playing(device.context) != 0) return true;
+    if (output.device_open != 0 && device.playing(device.context)) return true;
     release_device(output);
     return open_device(output);
 }
 
 }  // namespace
 
-int32_t audio_open(AudioOutput& output, const SoundDevice& device, RenderCallback callback,
-                   void* callback_context, AudioWorker worker)
+bool audio_open(AudioOutput& output, const SoundDevice& device, RenderCallback callback, void* callback_context,
+                AudioWorker worker)
 {
     output.device = &device;
     output.device_open = 0;
@@ -164,7 +164,7 @@ int32_t audio_open(AudioOutput& output, const SoundDevice& device, RenderCallbac
     if (!output.semaphore_ready) {
         std::snprintf(output.error, sizeof output.error, "cannot create a semaphore: %s", std::strerror(errno));
         output.status = DeviceStatus::failed;
-        return 0;
+        return false;
     }
 
     if (worker == AudioWorker::manual) {
@@ -172,19 +172,19 @@ int32_t audio_open(AudioOutput& output, const SoundDevice& device, RenderCallbac
         output.status = opened ? DeviceStatus::playing : DeviceStatus::failed;
         if (!opened) {
             audio_close(output);
-            return 0;
+            return false;
         }
-        return -1;
+        return true;
     }
     const int started = pthread_create(&output.worker, nullptr, audio_worker, &output);
     if (started != 0) {
         std::snprintf(output.error, sizeof output.error, "cannot start the output thread: %s", std::strerror(started));
         output.status = DeviceStatus::failed;
         audio_close(output);
-        return 0;
+        return false;
     }
     output.worker_joinable = true;
-    return -1;
+    return true;
 }
 
 DeviceStatus audio_wait_device(AudioOutput& output, int32_t ms)
@@ -210,9 +210,9 @@ uint32_t audio_frames_taken(const AudioOutput& output)
     return output.ring.frames_taken.load(std::memory_order_relaxed);
 }
 
-int32_t audio_close(AudioOutput& output, int32_t wait_ms)
+bool audio_close(AudioOutput& output, int32_t wait_ms)
 {
-    if (output.abandoned) return 0;
+    if (output.abandoned) return false;
     output.stop_request.store(1, std::memory_order_release);
     if (output.worker_joinable) {
         audio_wake(output);
@@ -224,7 +224,7 @@ int32_t audio_close(AudioOutput& output, int32_t wait_ms)
             // Stuck in the device: freeing what it uses would be unsafe.
             pthread_detach(output.worker);
             output.abandoned = true;
-            return 0;
+            return false;
         }
         pthread_join(output.worker, nullptr);
     }
@@ -233,7 +233,7 @@ int32_t audio_close(AudioOutput& output, int32_t wait_ms)
         sem_destroy(&output.ring.taken);
         output.semaphore_ready = false;
     }
-    return 1;
+    return true;
 }
 
 void audio_wake(AudioOutput& output)
@@ -303,7 +303,7 @@ AudioOutput& bound_output(void* context)
     return *static_cast<AudioBinding*>(context)->output;
 }
 
-int32_t binding_open(void* context, RenderCallback callback, void* callback_context)
+bool binding_open(void* context, RenderCallback callback, void* callback_context)
 {
     auto* binding = static_cast<AudioBinding*>(context);
     return audio_open(*binding->output, *binding->device, callback, callback_context);

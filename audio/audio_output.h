@@ -82,12 +82,12 @@ struct AudioOutput {
 };
 
 // Prepares the output and opens the device. With AudioWorker::manual the
-// device opens at once: returns -1 when it did, 0 (everything undone) when
+// device opens at once: true when it did, false (everything undone) when
 // not. With AudioWorker::thread the worker opens it, so that a device that
-// hangs holds up no one else: returns -1 once the worker runs (then
-// audio_wait_device tells how the open went), 0 when no thread could start.
-int32_t audio_open(AudioOutput& output, const SoundDevice& device, RenderCallback callback,
-                   void* callback_context, AudioWorker worker = AudioWorker::thread);
+// hangs holds up no one else: true once the worker runs (then
+// audio_wait_device tells how the open went), false when no thread could start.
+bool audio_open(AudioOutput& output, const SoundDevice& device, RenderCallback callback, void* callback_context,
+                AudioWorker worker = AudioWorker::thread);
 // Waits up to ms (kWaitForever: as long as it takes) while the device is
 // still opening; returns the status then.
 DeviceStatus audio_wait_device(AudioOutput& output, int32_t ms);
@@ -99,11 +99,11 @@ const char* audio_device_step(const AudioOutput& output);
 // Frames the device has taken so far (wrapping): it is alive while this moves.
 uint32_t audio_frames_taken(const AudioOutput& output);
 // Ends the worker and releases the device, waiting up to wait_ms
-// (kWaitForever: however long it takes). Returns 1 when everything was
-// released; 0 when the worker is stuck in a device call: it is left running
-// and the output must not be touched again (the process should end at once,
+// (kWaitForever: however long it takes). True when everything was released;
+// false when the worker is stuck in a device call: it is left running and
+// the output must not be touched again (the process should end at once,
 // without running destructors). Safe to call twice.
-int32_t audio_close(AudioOutput& output, int32_t wait_ms = kWaitForever);
+bool audio_close(AudioOutput& output, int32_t wait_ms = kWaitForever);
 void audio_wake(AudioOutput& output);
 void audio_set_gain(AudioOutput& output, float gain);
 // Stream bytes heard so far: negative for the first buffer's worth.

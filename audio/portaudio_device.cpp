@@ -90,19 +90,19 @@ void device_close(void* context)
     }
 }
 
-int32_t fail(PortAudioDevice& device)
+bool fail(PortAudioDevice& device)
 {
     device_close(&device);
     device.ever_failed = true;
     device.failed_at_ms = monotonic_ms();
-    return 0;
+    return false;
 }
 
-int32_t device_open(void* context, AudioRing* ring)
+bool device_open(void* context, AudioRing* ring)
 {
     auto& device = *static_cast<PortAudioDevice*>(context);
     device_close(&device);
-    if (device.ever_failed && monotonic_ms() - device.failed_at_ms < kReopenPauseMs) return 0;
+    if (device.ever_failed && monotonic_ms() - device.failed_at_ms < kReopenPauseMs) return false;
     device.ring = ring;
     device.error[0] = '\0';
     device.callbacks.store(0, std::memory_order_relaxed);
@@ -165,21 +165,21 @@ int32_t device_open(void* context, AudioRing* ring)
         set_error(device, "cannot start the sound output stream", result);
         return fail(device);
     }
-    return 1;
+    return true;
 }
 
-int32_t device_playing(void* context)
+bool device_playing(void* context)
 {
     auto& device = *static_cast<PortAudioDevice*>(context);
-    if (device.stream == nullptr) return 0;
-    if (device.finished.load(std::memory_order_relaxed) != 0) return 0;
-    if (Pa_IsStreamActive(device.stream) != 1) return 0;
+    if (device.stream == nullptr) return false;
+    if (device.finished.load(std::memory_order_relaxed) != 0) return false;
+    if (Pa_IsStreamActive(device.stream) != 1) return false;
     const uint32_t callbacks = device.callbacks.load(std::memory_order_relaxed);
     const int64_t now = monotonic_ms();
     if (callbacks != device.seen_callbacks) {
         device.seen_callbacks = callbacks;
         device.seen_at_ms = now;
-        return 1;
+        return true;
     }
     return now - device.seen_at_ms < kStalledStreamMs ? 1 : 0;
 }

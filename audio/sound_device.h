@@ -50,12 +50,12 @@ void ring_reset(AudioRing& ring);
 struct SoundDevice {
     void* context;
     // Starts a stream that plays the ring from its current play cursor.
-    // Returns 1, or 0 when no stream could be started.
-    int32_t (*open)(void* context, AudioRing* ring);
+    // False when no stream could be started.
+    bool (*open)(void* context, AudioRing* ring);
     // Stops and releases the stream, if any.
     void (*close)(void* context);
-    // 1 while the stream plays; 0 once it has failed or its device went away.
-    int32_t (*playing)(void* context);
+    // True while the stream plays; false once it has failed or its device went away.
+    bool (*playing)(void* context);
     // Why the last open failed, in words ("" when it did not).
     const char* (*error)(void* context);
     // What a call in progress is doing ("opening the default sound output

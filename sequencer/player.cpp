@@ -45,13 +45,13 @@ uint32_t frames_to_next_event(SequencerState& seq)
     return static_cast<uint32_t>(frames);
 }
 
-int32_t player_load(Player& player, SynthEngine* engine, const uint8_t* image)
+bool player_load(Player& player, SynthEngine* engine, const uint8_t* image)
 {
     SequencerState& seq = player.seq;
     // Texts beyond the song's own count keep what the table held: start from
     // an empty table so nothing of an earlier image is left in it.
     std::memset(static_cast<void*>(&seq.tables), 0, sizeof seq.tables);
-    player.song_loaded = song_load(image, seq.tables) ? 1 : 0;
+    player.song_loaded = song_load(image, seq.tables);
     seq.engine = engine;
     if (player.song_loaded) seq_reset(seq);
     seq.samples_to_next_event = 0;
@@ -59,7 +59,7 @@ int32_t player_load(Player& player, SynthEngine* engine, const uint8_t* image)
     seq.start_byte_position = 0;
     seq.running = 0;
     seq.muted = 1;
-    return static_cast<int32_t>(player.song_loaded);
+    return player.song_loaded;
 }
 
 }  // namespace
@@ -72,18 +72,18 @@ int16_t pcm16_from_float(float sample, float scale)
     return static_cast<int16_t>(value);
 }
 
-int32_t player_init(Player& player, SynthEngine& engine, const uint8_t* image, const PlayerOutput* output)
+bool player_init(Player& player, SynthEngine& engine, const uint8_t* image, const PlayerOutput* output)
 {
     player.output = output;
-    int32_t ok = player_load(player, &engine, image);
+    bool ok = player_load(player, &engine, image);
     if (output) {
-        if (output->open(output->context, player_render, &player) == 0) ok = 0;
+        if (!output->open(output->context, player_render, &player)) ok = false;
         output->set_gain(output->context, 1.0f);
     }
     return ok;
 }
 
-int32_t player_init_dry(Player& player, const uint8_t* image)
+bool player_init_dry(Player& player, const uint8_t* image)
 {
     player.output = nullptr;
     return player_load(player, nullptr, image);

@@ -17,8 +17,8 @@ using RenderCallback = int32_t (*)(void* context, float* frames, uint32_t count)
 struct PlayerOutput {
     void* context;
     // Starts the output; it calls callback(callback_context, ...) from then
-    // on. Returns -1 on success, 0 on failure.
-    int32_t (*open)(void* context, RenderCallback callback, void* callback_context);
+    // on. False when it could not start.
+    bool (*open)(void* context, RenderCallback callback, void* callback_context);
     void (*close)(void* context);
     void (*wake)(void* context);
     void (*set_gain)(void* context, float gain);
@@ -41,16 +41,16 @@ int16_t pcm16_from_float(float sample, float scale = kPcmFullScale);
 struct Player {
     SequencerState seq;
     const PlayerOutput* output;  // null offline
-    uint32_t song_loaded;        // 0: the image did not load; the player stays silent
+    bool song_loaded;            // false: the image did not load; the player stays silent
 };
 
 // Loads the image, resets the sequencer and engine, opens the output (if any)
-// muted. Returns 1 when the song loaded and the output opened, else 0.
-int32_t player_init(Player& player, SynthEngine& engine, const uint8_t* image, const PlayerOutput* output);
+// muted. True when the song loaded and the output opened.
+bool player_init(Player& player, SynthEngine& engine, const uint8_t* image, const PlayerOutput* output);
 // Offline and without an engine: the transport only schedules, streams go to
 // the observer alone and player_render leaves the frame buffer untouched
-// (inspection tools: event listings, song length). Returns 1 when the song loaded.
-int32_t player_init_dry(Player& player, const uint8_t* image);
+// (inspection tools: event listings, song length). True when the song loaded.
+bool player_init_dry(Player& player, const uint8_t* image);
 // Restarts the song from its beginning; returns the start byte position.
 uint32_t player_start(Player& player);
 void player_stop(Player& player);

@@ -17,7 +17,7 @@ const uint8_t* load_track(const uint8_t* p, TrackRef& track, uint32_t width)
 
 const char kDefaultSpeechText[] = " ";
 
-int song_load(const uint8_t* image, SongTables& tables)
+bool song_load(const uint8_t* image, SongTables& tables)
 {
     const uint8_t* p = image;
     tables.ticks_per_quarter = word_from_bytes(p);
@@ -42,19 +42,19 @@ int song_load(const uint8_t* image, SongTables& tables)
     }
 
     const int32_t global_size = static_cast<int32_t>(word_from_bytes(p));
-    if (global_size < 0 || global_size > static_cast<int32_t>(kMaxGlobalBlockBytes)) return 0;
+    if (global_size < 0 || global_size > static_cast<int32_t>(kMaxGlobalBlockBytes)) return false;
     tables.global_block = p + 4;
     p += 4 + global_size;
 
     const int32_t bank_size = static_cast<int32_t>(word_from_bytes(p));
-    if (bank_size < 0 || bank_size > static_cast<int32_t>(kMaxPatchBankBytes)) return 0;
+    if (bank_size < 0 || bank_size > static_cast<int32_t>(kMaxPatchBankBytes)) return false;
     tables.patch_bank = p + 4;
     p += 4 + bank_size;
 
     const uint32_t speech_size = word_from_bytes(p);
     if (speech_size == 0 || speech_size >= kSpeechBlockLimit) {
         for (int i = 0; i < kSpeechTableSize; ++i) tables.speech_texts[i] = kDefaultSpeechText;
-        return 1;
+        return true;
     }
     tables.speech_block = p + 4;
     uint32_t text_count = word_from_bytes(tables.speech_block);
@@ -64,5 +64,5 @@ int song_load(const uint8_t* image, SongTables& tables)
         const uint32_t offset = word_from_bytes(tables.speech_block + 4 + 4 * i);
         tables.speech_texts[i] = reinterpret_cast<const char*>(tables.speech_block + offset);
     }
-    return 1;
+    return true;
 }

@@ -38,9 +38,9 @@ struct SongTables {
 // The text every speech slot holds when the song has no speech block.
 extern const char kDefaultSpeechText[];
 
-// Fills the tables from a trusted image. Returns 1, or 0 when a block size is
-// out of range (the tables then hold what was read before it).
-int song_load(const uint8_t* image, SongTables& tables);
+// Fills the tables from a trusted image. False when a block size is out of
+// range (the tables then hold what was read before it).
+bool song_load(const uint8_t* image, SongTables& tables);
 
 // The number of programs in a patch bank of size bytes. The offset table has
 // no count of its own: it runs from the bank's start up to the smallest patch

@@ -87,7 +87,7 @@ bool song_measure_end(const uint8_t* image, SynthEngine& engine, SongEnd& end, S
     m.progress = progress;
     m.progress_context = progress_context;
     m.most = last.frame + kSongEndMaxTailFrames;
-    const bool loaded = player_init(m.player, engine, image, nullptr) != 0;
+    const bool loaded = player_init(m.player, engine, image, nullptr);
     if (loaded) {
         player_start(m.player);
         end.last_event_frame = last.frame;

@@ -144,9 +144,9 @@ int run_play(const PlayCommandOptions& options)
         return status;
     };
     playback_block_signals();
-    const int32_t started = audio_open(*output, playback.device, play_feed_render, &session->feed);
+    const bool started = audio_open(*output, playback.device, play_feed_render, &session->feed);
     playback_unblock_signals();
-    if (started == 0) {
+    if (!started) {
         chatter_report("%s: no sound output (%s)%s\n", kProgram, output->error, kRenderHint);
         return finish(1);
     }

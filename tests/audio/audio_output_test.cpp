@@ -42,7 +42,7 @@ protected:
     }
     void TearDown() override { audio_close(*output); }
 
-    void open_manual() { ASSERT_EQ(audio_open(*output, device, count_samples, &counter, AudioWorker::manual), -1); }
+    void open_manual() { ASSERT_TRUE(audio_open(*output, device, count_samples, &counter, AudioWorker::manual)); }
 
     // Plays bytes and refills after them, as the device and the worker would.
     void play_and_fill(uint32_t bytes, int16_t* heard = nullptr)
@@ -201,16 +201,16 @@ TEST_F(AudioOutputTest, a_lost_stream_is_reopened_and_resumes_from_the_ring_with
 TEST_F(AudioOutputTest, a_device_that_cannot_open_fails_the_open_saying_why_and_leaves_nothing_running)
 {
     fake.failures_left = 1;
-    EXPECT_EQ(audio_open(*output, device, count_samples, &counter, AudioWorker::manual), 0);
+    EXPECT_FALSE(audio_open(*output, device, count_samples, &counter, AudioWorker::manual));
     EXPECT_FALSE(fake.open);
 
     fake.failures_left = 1;
-    ASSERT_EQ(audio_open(*output, device, count_samples, &counter), -1) << "the worker opens the device";
+    ASSERT_TRUE(audio_open(*output, device, count_samples, &counter)) << "the worker opens the device";
     EXPECT_EQ(audio_wait_device(*output, kWaitForever), DeviceStatus::failed);
     char error[kAudioErrorBytes];
     audio_device_error(*output, error, sizeof error);
     EXPECT_STREQ(error, "the fake device refused to open");
-    EXPECT_EQ(audio_close(*output, 1000), 1);
+    EXPECT_TRUE(audio_close(*output, 1000));
     EXPECT_FALSE(output->worker_joinable);
     EXPECT_FALSE(fake.open);
 }
@@ -264,7 +264,7 @@ TEST(AudioWorkerThread, fills_when_the_device_takes_frames_or_after_its_time_out
     AudioBinding binding{output.get(), &device};
     const PlayerOutput player_output = audio_player_output(binding);
     Watched watched;
-    ASSERT_EQ(player_output.open(player_output.context, watch_frames, &watched), -1);
+    ASSERT_TRUE(player_output.open(player_output.context, watch_frames, &watched));
     ASSERT_EQ(audio_wait_device(*output, kWaitForever), DeviceStatus::playing);
 
     player_output.lock(player_output.context);  // the device moves while the worker is kept out
@@ -303,15 +303,15 @@ TEST(AudioWorkerThread, a_device_that_hangs_while_opening_holds_up_only_the_work
     const SoundDevice device = fake_device(fake);
     fake.hang.store(true);
     Watched watched;
-    ASSERT_EQ(audio_open(*output, device, watch_frames, &watched), -1);
+    ASSERT_TRUE(audio_open(*output, device, watch_frames, &watched));
     EXPECT_EQ(audio_wait_device(*output, 50), DeviceStatus::opening);
     ASSERT_TRUE(wait_until([&] { return audio_device_step(*output) != nullptr; }));
     EXPECT_STREQ(audio_device_step(*output), "opening the fake device");
 
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(audio_close(*output, 30), 0) << "the worker is stuck: left running";
+    EXPECT_FALSE(audio_close(*output, 30)) << "the worker is stuck: left running";
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-    EXPECT_EQ(audio_close(*output, 30), 0) << "and left alone by a second close";
+    EXPECT_FALSE(audio_close(*output, 30)) << "and left alone by a second close";
     release_hung_worker(*output, fake);
 }
 
@@ -321,7 +321,7 @@ TEST(AudioWorkerThread, a_device_that_hangs_while_closing_a_lost_stream_never_ho
     FakeDevice fake{};
     const SoundDevice device = fake_device(fake);
     Watched watched;
-    ASSERT_EQ(audio_open(*output, device, watch_frames, &watched), -1);
+    ASSERT_TRUE(audio_open(*output, device, watch_frames, &watched));
     ASSERT_EQ(audio_wait_device(*output, kWaitForever), DeviceStatus::playing);
     fake_device_play(fake, 640);
     ASSERT_TRUE(wait_until([&] { return watched.frames.load() == 160; }));
@@ -333,7 +333,7 @@ TEST(AudioWorkerThread, a_device_that_hangs_while_closing_a_lost_stream_never_ho
     EXPECT_EQ(audio_played_bytes(*output), -65536 + 640);
     EXPECT_EQ(pthread_mutex_trylock(&output->lock), 0);
     pthread_mutex_unlock(&output->lock);
-    EXPECT_EQ(audio_close(*output, 30), 0);
+    EXPECT_FALSE(audio_close(*output, 30));
     release_hung_worker(*output, fake);
 }
 

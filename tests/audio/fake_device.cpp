@@ -14,20 +14,20 @@ void wait_while_hanging(FakeDevice& device, const char* step)
     device.step.store(nullptr);
 }
 
-int32_t fake_open(void* context, AudioRing* ring)
+bool fake_open(void* context, AudioRing* ring)
 {
     auto& device = *static_cast<FakeDevice*>(context);
     wait_while_hanging(device, "opening the fake device");
     if (device.failures_left > 0) {
         --device.failures_left;
         ++device.failed_opens;
-        return 0;
+        return false;
     }
     device.ring = ring;
     device.open = true;
     device.lost = false;
     ++device.opens;
-    return 1;
+    return true;
 }
 
 void fake_close(void* context)
@@ -38,10 +38,10 @@ void fake_close(void* context)
     device.open = false;
 }
 
-int32_t fake_playing(void* context)
+bool fake_playing(void* context)
 {
     const auto& device = *static_cast<FakeDevice*>(context);
-    return device.open && !device.lost ? 1 : 0;
+    return device.open && !device.lost;
 }
 
 const char* fake_error(void* context)

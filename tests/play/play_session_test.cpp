@@ -111,7 +111,7 @@ protected:
             song = play_song_make(std::move(image), "test song", end_frame);
         }
         play_session_start(session, *output, song, options, files, now_ms());
-        ASSERT_EQ(audio_open(*output, device, play_feed_render, &session.feed, AudioWorker::manual), -1);
+        ASSERT_TRUE(audio_open(*output, device, play_feed_render, &session.feed, AudioWorker::manual));
     }
 
     int64_t now_ms() const { return static_cast<int64_t>(heard.size() / 2) * 1000 / kSampleRate; }

@@ -196,7 +196,7 @@ namespace {
 
 // A stand-in for the sound output: records what the transport asks of it.
 struct FakeOutput {
-    int32_t open_result = -1;
+    bool open_result = true;
     RenderCallback callback = nullptr;
     void* callback_context = nullptr;
     float gain = 0.0f;
@@ -230,7 +230,7 @@ TEST(Player, WithAnOutputTheRenderCallbackIsHandedOverAndTheResetRunsUnderTheLoc
     auto engine = std::make_unique<SynthEngine>();
     auto player = std::make_unique<Player>();
     FakeOutput fake;
-    EXPECT_EQ(player_init(*player, *engine, image.data(), &fake.output), 1);
+    EXPECT_TRUE(player_init(*player, *engine, image.data(), &fake.output));
     EXPECT_EQ(fake.callback, &player_render);
     EXPECT_EQ(fake.callback_context, player.get());
     EXPECT_EQ(fake.gain, 1.0f);
@@ -253,9 +253,9 @@ TEST(Player, WithAnOutputTheRenderCallbackIsHandedOverAndTheResetRunsUnderTheLoc
     EXPECT_EQ(fake.closes, 1);
 
     FakeOutput failing;
-    failing.open_result = 0;
+    failing.open_result = false;
     auto other = std::make_unique<Player>();
-    EXPECT_EQ(player_init(*other, *engine, image.data(), &failing.output), 0);
+    EXPECT_FALSE(player_init(*other, *engine, image.data(), &failing.output));
 }
 
 TEST(Player, ASongThatDoesNotLoadIsNeverPlayed)
@@ -265,7 +265,7 @@ TEST(Player, ASongThatDoesNotLoadIsNeverPlayed)
     write_word(image, layout.patch_bank_size, 1048577);
     auto engine = std::make_unique<SynthEngine>();
     auto player = std::make_unique<Player>();
-    EXPECT_EQ(player_init(*player, *engine, image.data(), nullptr), 0);
+    EXPECT_FALSE(player_init(*player, *engine, image.data(), nullptr));
     player_start(*player);
     EXPECT_EQ(player->seq.running, 0u);
     Frames frames(2 * 1000, 1.0f);

@@ -46,7 +46,7 @@ struct StreamRecorder {
 inline std::vector<RecordedStream> dry_streams(const std::vector<uint8_t>& image, std::vector<uint32_t> chunks = {1u << 20})
 {
     auto player = std::make_unique<Player>();
-    EXPECT_EQ(player_init_dry(*player, image.data()), 1);
+    EXPECT_TRUE(player_init_dry(*player, image.data()));
     StreamRecorder recorder;
     recorder.attach(player->seq);
     player_start(*player);
@@ -65,7 +65,7 @@ struct Rig {
     explicit Rig(std::vector<uint8_t> bytes, uint32_t seed = 1, bool start = true) : image(std::move(bytes))
     {
         seed_source_fix(engine->seeds, seed);
-        EXPECT_EQ(player_init(*player, *engine, image.data(), nullptr), 1);
+        EXPECT_TRUE(player_init(*player, *engine, image.data(), nullptr));
         recorder.attach(player->seq);
         if (start) this->start();
     }

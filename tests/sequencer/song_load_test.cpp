@@ -11,10 +11,10 @@ using namespace image_builder;
 namespace {
 
 // What song_load returns for an image, and the tables it filled.
-std::pair<int, std::unique_ptr<SongTables>> load(const std::vector<uint8_t>& image)
+std::pair<bool, std::unique_ptr<SongTables>> load(const std::vector<uint8_t>& image)
 {
     auto tables = std::make_unique<SongTables>();
-    const int ok = song_load(image.data(), *tables);
+    const bool ok = song_load(image.data(), *tables);
     return {ok, std::move(tables)};
 }
 
@@ -37,7 +37,7 @@ TEST(SongLoad, ReadsTheHeaderTheGlobalTrackAndEveryPresentChannelsTracksWhileAnA
     ImageLayout layout;
     const auto image = build_song_image(two_channel_song(), &layout);
     const auto [ok, tables] = load(image);
-    EXPECT_EQ(ok, 1);
+    EXPECT_TRUE(ok);
     EXPECT_EQ(std::tuple(tables->ticks_per_quarter, tables->tick_divisor, tables->end_tick, tables->global_count),
               std::tuple(96u, 960000u, 96u, 1u));
     EXPECT_EQ(tables->global_track, image.data() + 12);
@@ -65,7 +65,7 @@ TEST(SongLoad, BlockSizesAtTheirLimitsLoadWhileOneByteMoreOrANegativeSizeFails)
         auto bad = image;
         write_word(bad, at, size);
         const auto [ok, tables] = load(bad);
-        EXPECT_EQ(ok, 0) << at << " " << size;
+        EXPECT_FALSE(ok) << at << " " << size;
         if (at == layout.patch_bank_size) {  // what came before the failing block is stored
             EXPECT_EQ(tables->global_block, bad.data() + layout.global_block_size + 4);
             EXPECT_EQ(tables->channels[1].notes.count, 2u);
@@ -80,7 +80,7 @@ TEST(SongLoad, WithoutASpeechBlockEveryTextIsTheOneBlankDefault)
     for (uint32_t size : {0u, 8192u, 0xFFFFFFFFu}) {
         write_word(image, layout.speech_size, size);
         const auto [ok, tables] = load(image);
-        EXPECT_EQ(ok, 1);
+        EXPECT_TRUE(ok);
         for (const char* text : tables->speech_texts) ASSERT_EQ(text, kDefaultSpeechText);
     }
     EXPECT_STREQ(kDefaultSpeechText, " ");
@@ -99,7 +99,7 @@ TEST(SongLoad, TextsFillTheirEntriesLeaveTheOthersAsTheyWereAndOnlyTheFirst256Ar
     const char* kept = "kept";
     for (const char*& text : guarded.tables.speech_texts) text = kept;
     guarded.after = "guard";
-    EXPECT_EQ(song_load(image.data(), guarded.tables), 1);
+    EXPECT_TRUE(song_load(image.data(), guarded.tables));
     EXPECT_EQ(guarded.tables.speech_block, image.data() + layout.speech_size + 4);
     EXPECT_STREQ(guarded.tables.speech_texts[0], "!hEH_lOW");
     for (int i = 1; i < kSpeechTableSize; ++i) ASSERT_EQ(guarded.tables.speech_texts[i], kept);
@@ -107,7 +107,7 @@ TEST(SongLoad, TextsFillTheirEntriesLeaveTheOthersAsTheyWereAndOnlyTheFirst256Ar
     song.texts.clear();
     for (int i = 0; i < 300; ++i) song.texts.push_back("t" + std::to_string(i));
     const auto many = build_song_image(song);
-    EXPECT_EQ(song_load(many.data(), guarded.tables), 1);
+    EXPECT_TRUE(song_load(many.data(), guarded.tables));
     EXPECT_STREQ(guarded.tables.speech_texts[0], "t0");
     EXPECT_STREQ(guarded.tables.speech_texts[255], "t255");
     EXPECT_STREQ(guarded.after, "guard");

@@ -57,7 +57,7 @@ TEST_F(ExampleSong, RendersAudibleFiniteSound)
 {
     auto engine = std::make_unique<SynthEngine>();
     auto player = std::make_unique<Player>();
-    ASSERT_EQ(player_init(*player, *engine, image.data(), nullptr), 1);
+    ASSERT_TRUE(player_init(*player, *engine, image.data(), nullptr));
     player_start(*player);
     constexpr uint32_t kChunk = 4096;
     std::vector<float> frames(2 * kChunk);
