@@ -24,13 +24,13 @@ std::string format(const char* format_text, ...)
     return buffer;
 }
 
-TEST(ConsoleFormat, plain_text_and_a_doubled_percent_are_copied)
+TEST(ConsoleFormat, PlainTextAndADoubledPercentAreCopied)
 {
     EXPECT_EQ(format("Cantilena -- 100%% ready"), "Cantilena -- 100% ready");
     EXPECT_EQ(format(""), "");
 }
 
-TEST(ConsoleFormat, strings_pad_right_by_default_and_left_with_the_minus_flag)
+TEST(ConsoleFormat, StringsPadRightByDefaultAndLeftWithTheMinusFlag)
 {
     EXPECT_EQ(format("[%5s]", "abc"), "[  abc]");
     EXPECT_EQ(format("[%-5s]", "abc"), "[abc  ]");
@@ -40,7 +40,7 @@ TEST(ConsoleFormat, strings_pad_right_by_default_and_left_with_the_minus_flag)
     EXPECT_EQ(format("[%8s]", static_cast<const char*>(nullptr)), "[  (null)]");
 }
 
-TEST(ConsoleFormat, signed_numbers_put_zero_padding_between_sign_and_digits)
+TEST(ConsoleFormat, SignedNumbersPutZeroPaddingBetweenSignAndDigits)
 {
     EXPECT_EQ(format("[%5d]", -42), "[  -42]");
     EXPECT_EQ(format("[%05d]", -42), "[-0042]");
@@ -50,7 +50,7 @@ TEST(ConsoleFormat, signed_numbers_put_zero_padding_between_sign_and_digits)
     EXPECT_EQ(format("[%d|%05d|%-3d]", 0, 0, 0), "[0|00000|0  ]");
 }
 
-TEST(ConsoleFormat, unsigned_and_hexadecimal_numbers)
+TEST(ConsoleFormat, UnsignedAndHexadecimalNumbers)
 {
     EXPECT_EQ(format("%x %X", 255, 255), "ff FF");
     EXPECT_EQ(format("%u", 0xFFFFFFFFu), "4294967295");
@@ -58,20 +58,20 @@ TEST(ConsoleFormat, unsigned_and_hexadecimal_numbers)
     EXPECT_EQ(format("%08X", 0xBEEFu), "0000BEEF");
 }
 
-TEST(ConsoleFormat, a_character_is_the_low_byte_padded_like_a_string)
+TEST(ConsoleFormat, ACharacterIsTheLowBytePaddedLikeAString)
 {
     EXPECT_EQ(format("%c%c", 'o', 0x100 + 'k'), "ok");
     EXPECT_EQ(format("[%3c]", 'x'), "[  x]");
     EXPECT_EQ(format("[%-3c]", 'x'), "[x  ]");
 }
 
-TEST(ConsoleFormat, an_unknown_conversion_writes_nothing_and_takes_no_argument)
+TEST(ConsoleFormat, AnUnknownConversionWritesNothingAndTakesNoArgument)
 {
     EXPECT_EQ(format("a%qb%d", 7), "ab7");
     EXPECT_EQ(format("a%5zb%s", "c"), "abc");
 }
 
-TEST(ConsoleFormat, a_format_ending_inside_a_conversion_stops_at_the_terminator)
+TEST(ConsoleFormat, AFormatEndingInsideAConversionStopsAtTheTerminator)
 {
     EXPECT_EQ(format("abc%"), "abc");
     EXPECT_EQ(format("abc%-"), "abc");
@@ -79,7 +79,7 @@ TEST(ConsoleFormat, a_format_ending_inside_a_conversion_stops_at_the_terminator)
     EXPECT_EQ(format("abc%7"), "abc");
 }
 
-TEST(ConsoleFormat, printing_goes_to_standard_output_and_counts_the_characters)
+TEST(ConsoleFormat, PrintingGoesToStandardOutputAndCountsTheCharacters)
 {
     testing::internal::CaptureStdout();
     const int32_t count = con_printf("Cantilena -- playing %s. Press Esc to stop.\n", "a song");

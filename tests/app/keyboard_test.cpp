@@ -51,7 +51,7 @@ bool same_settings(const termios& a, const termios& b)
            a.c_lflag == b.c_lflag && std::equal(a.c_cc, a.c_cc + NCCS, b.c_cc);
 }
 
-TEST_F(PseudoTerminal, keys_are_read_at_once_without_echo_a_lone_escape_reads_as_held_and_the_terminal_is_put_back)
+TEST_F(PseudoTerminal, KeysAreReadAtOnceWithoutEchoALoneEscapeReadsAsHeldAndTheTerminalIsPutBack)
 {
     termios before{}, playing{}, after{};
     ASSERT_EQ(tcgetattr(slave, &before), 0);
@@ -78,7 +78,7 @@ TEST_F(PseudoTerminal, keys_are_read_at_once_without_echo_a_lone_escape_reads_as
     EXPECT_TRUE(same_settings(before, after));
 }
 
-TEST_F(PseudoTerminal, typed_keys_come_out_one_by_one_and_a_wait_ends_when_one_arrives)
+TEST_F(PseudoTerminal, TypedKeysComeOutOneByOneAndAWaitEndsWhenOneArrives)
 {
     Keyboard keyboard{};
     keyboard_open(keyboard, slave);
@@ -110,7 +110,7 @@ std::vector<Key> decode(const std::string& bytes)
     return keys;
 }
 
-TEST(KeyDecoder, escape_sequences_are_one_key_and_only_a_lone_escape_is_esc)
+TEST(KeyDecoder, EscapeSequencesAreOneKeyAndOnlyALoneEscapeIsEsc)
 {
     using K = Key;
     const std::pair<std::string, std::vector<Key>> cases[] = {
@@ -129,7 +129,7 @@ TEST(KeyDecoder, escape_sequences_are_one_key_and_only_a_lone_escape_is_esc)
     for (const auto& [bytes, keys] : cases) EXPECT_EQ(decode(bytes), keys) << testing::PrintToString(bytes);
 }
 
-TEST(Keyboard, input_that_is_not_a_terminal_is_not_read)
+TEST(Keyboard, InputThatIsNotATerminalIsNotRead)
 {
     int pipe_ends[2];
     ASSERT_EQ(pipe(pipe_ends), 0);
@@ -145,7 +145,7 @@ TEST(Keyboard, input_that_is_not_a_terminal_is_not_read)
     close(pipe_ends[1]);
 }
 
-TEST(KeyboardDeathTest, a_termination_signal_ends_a_wait_and_reads_as_escape_held_and_as_quit)
+TEST(KeyboardDeathTest, ATerminationSignalEndsAWaitAndReadsAsEscapeHeldAndAsQuit)
 {
     EXPECT_EXIT(
         {
@@ -178,7 +178,7 @@ int run_player(std::initializer_list<const char*> arguments)
     return cantilena_main(static_cast<int>(argv.size()), argv.data(), CarriedSong{nullptr, 0, ""});
 }
 
-TEST(PlayerCommandLine, help_and_version_are_answered_and_anything_else_is_refused)
+TEST(PlayerCommandLine, HelpAndVersionAreAnsweredAndAnythingElseIsRefused)
 {
     testing::internal::CaptureStdout();
     EXPECT_EQ(run_player({"cantilena", "--help"}), 0);
@@ -193,7 +193,7 @@ TEST(PlayerCommandLine, help_and_version_are_answered_and_anything_else_is_refus
     EXPECT_NE(complaints.find("unexpected argument 'song.img'"), std::string::npos);
 }
 
-TEST(PlayerCommandLine, a_seed_that_is_not_a_number_is_refused_before_anything_plays)
+TEST(PlayerCommandLine, ASeedThatIsNotANumberIsRefusedBeforeAnythingPlays)
 {
     for (const char* bad : {"x1", "-1", "4294967296"}) {
         setenv("CANTILENA_SEED", bad, 1);

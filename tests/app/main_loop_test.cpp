@@ -48,13 +48,13 @@ MainLoopHost scripted_host(Script& script)
     };
 }
 
-TEST(StopRule, the_carried_song_plays_on_at_197_seconds_and_stops_at_198)
+TEST(StopRule, TheCarriedSongPlaysOnAt197SecondsAndStopsAt198)
 {
     for (int32_t ms : {-2000000000, -372, 0, 197000, 197999}) EXPECT_FALSE(main_should_stop(ms, kPlayerStopMs)) << ms;
     for (int32_t ms : {198000, 2000000000}) EXPECT_TRUE(main_should_stop(ms, kPlayerStopMs)) << ms;
 }
 
-TEST(StopRule, a_measured_end_stops_once_every_frame_before_it_was_heard)
+TEST(StopRule, AMeasuredEndStopsOnceEveryFrameBeforeItWasHeard)
 {
     const int32_t end_ms = song_end_ms(44101);  // one frame past a second: 1000.02 ms
     EXPECT_EQ(end_ms, 1001);
@@ -64,7 +64,7 @@ TEST(StopRule, a_measured_end_stops_once_every_frame_before_it_was_heard)
     EXPECT_EQ(song_end_ms(UINT64_MAX), INT32_MAX);
 }
 
-TEST(MainLoop, an_appended_song_ends_at_the_first_test_at_or_after_its_end)
+TEST(MainLoop, AnAppendedSongEndsAtTheFirstTestAtOrAfterItsEnd)
 {
     Script script;
     script.end_ms = 23512;
@@ -73,7 +73,7 @@ TEST(MainLoop, an_appended_song_ends_at_the_first_test_at_or_after_its_end)
     EXPECT_LT(script.heard_ms, 23512 + static_cast<int64_t>(kMainWaitMs));
 }
 
-TEST(MainLoop, sleeps_at_most_100_ms_at_a_time_and_ends_at_the_first_test_at_or_after_198_seconds_heard)
+TEST(MainLoop, SleepsAtMost100MsAtATimeAndEndsAtTheFirstTestAtOrAfter198SecondsHeard)
 {
     Script script;
     EXPECT_EQ(main_loop(scripted_host(script)), MainLoopEnd::stopped);
@@ -83,7 +83,7 @@ TEST(MainLoop, sleeps_at_most_100_ms_at_a_time_and_ends_at_the_first_test_at_or_
     EXPECT_EQ(script.key_tests, script.waits) << "Esc is tested after every wait";
 }
 
-TEST(MainLoop, escape_held_at_the_first_test_ends_before_any_wait_and_a_later_press_at_the_next_test)
+TEST(MainLoop, EscapeHeldAtTheFirstTestEndsBeforeAnyWaitAndALaterPressAtTheNextTest)
 {
     Script script;
     script.key = [](int32_t) { return kKeyHeld; };
@@ -96,7 +96,7 @@ TEST(MainLoop, escape_held_at_the_first_test_ends_before_any_wait_and_a_later_pr
     EXPECT_EQ(later.waits, 30);
 }
 
-TEST(MainLoop, a_device_that_takes_nothing_for_5_seconds_is_given_up_at_the_next_test)
+TEST(MainLoop, ADeviceThatTakesNothingFor5SecondsIsGivenUpAtTheNextTest)
 {
     Script script;
     script.device_gone = [](int64_t now) { return now > 10000; };
@@ -104,7 +104,7 @@ TEST(MainLoop, a_device_that_takes_nothing_for_5_seconds_is_given_up_at_the_next
     EXPECT_EQ(script.now_ms, 10000 + kDeviceGiveUpMs);
 }
 
-TEST(MainLoop, wall_clock_time_while_the_device_is_gone_counts_toward_the_stop_point)
+TEST(MainLoop, WallClockTimeWhileTheDeviceIsGoneCountsTowardTheStopPoint)
 {
     // Gone twice for 4.5 s (each time back before it is given up): the
     // heard position stands still then, and playback still ends about 198 s
@@ -116,7 +116,7 @@ TEST(MainLoop, wall_clock_time_while_the_device_is_gone_counts_toward_the_stop_p
     EXPECT_LT(script.heard_ms, 198000 - 8000);
 }
 
-TEST(DeviceWatch, gaps_up_to_2_seconds_are_a_device_starting_or_a_busy_machine_and_do_not_count)
+TEST(DeviceWatch, GapsUpTo2SecondsAreADeviceStartingOrABusyMachineAndDoNotCount)
 {
     DeviceWatch watch;
     device_watch_start(watch, 1000, 0);

@@ -66,7 +66,7 @@ protected:
     Counter counter;
 };
 
-TEST_F(AudioOutputTest, fills_at_a_one_millisecond_cadence_are_160_or_192_bytes_and_cover_the_play_time)
+TEST_F(AudioOutputTest, FillsAtAOneMillisecondCadenceAre160Or192BytesAndCoverThePlayTime)
 {
     open_manual();
     uint32_t cursor = 0;
@@ -85,7 +85,7 @@ TEST_F(AudioOutputTest, fills_at_a_one_millisecond_cadence_are_160_or_192_bytes_
     EXPECT_EQ(output->write_offset, (cursor & ~31u) % kRingBytes);
 }
 
-TEST_F(AudioOutputTest, a_cursor_that_has_not_passed_a_32_byte_step_asks_for_nothing)
+TEST_F(AudioOutputTest, ACursorThatHasNotPassedA32ByteStepAsksForNothing)
 {
     open_manual();
     audio_fill(*output);
@@ -98,7 +98,7 @@ TEST_F(AudioOutputTest, a_cursor_that_has_not_passed_a_32_byte_step_asks_for_not
     EXPECT_EQ(output->region1, nullptr);
 }
 
-TEST_F(AudioOutputTest, a_fill_across_the_end_writes_two_regions_the_second_continuing_the_mix)
+TEST_F(AudioOutputTest, AFillAcrossTheEndWritesTwoRegionsTheSecondContinuingTheMix)
 {
     open_manual();
     play_and_fill(kRingBytes - 64);
@@ -117,7 +117,7 @@ TEST_F(AudioOutputTest, a_fill_across_the_end_writes_two_regions_the_second_cont
     EXPECT_EQ(static_cast<int16_t>(last & 0xFFFF), 30);
 }
 
-TEST_F(AudioOutputTest, the_device_hears_the_rendered_stream_one_buffer_late_without_a_gap)
+TEST_F(AudioOutputTest, TheDeviceHearsTheRenderedStreamOneBufferLateWithoutAGap)
 {
     open_manual();
     // Irregular device buffers, several times round the ring.
@@ -138,7 +138,7 @@ TEST_F(AudioOutputTest, the_device_hears_the_rendered_stream_one_buffer_late_wit
     }
 }
 
-TEST_F(AudioOutputTest, before_the_first_fill_the_position_is_one_buffer_below_zero_plus_the_cursor_less_the_device_latency)
+TEST_F(AudioOutputTest, BeforeTheFirstFillThePositionIsOneBufferBelowZeroPlusTheCursorLessTheDeviceLatency)
 {
     open_manual();
     EXPECT_EQ(audio_played_bytes(*output), -65536);
@@ -153,7 +153,7 @@ TEST_F(AudioOutputTest, before_the_first_fill_the_position_is_one_buffer_below_z
     EXPECT_EQ(audio_played_bytes(*output), 100 - 2200);
 }
 
-TEST_F(AudioOutputTest, a_cursor_16384_bytes_or_more_past_the_last_fill_repeats_the_previous_position)
+TEST_F(AudioOutputTest, ACursor16384BytesOrMorePastTheLastFillRepeatsThePreviousPosition)
 {
     open_manual();
     play_and_fill(1024);
@@ -168,7 +168,7 @@ TEST_F(AudioOutputTest, a_cursor_16384_bytes_or_more_past_the_last_fill_repeats_
     EXPECT_EQ(audio_played_bytes(*output), before + 16384 + 30000);
 }
 
-TEST_F(AudioOutputTest, a_lost_stream_is_reopened_and_resumes_from_the_ring_without_a_gap)
+TEST_F(AudioOutputTest, ALostStreamIsReopenedAndResumesFromTheRingWithoutAGap)
 {
     open_manual();
     std::vector<int16_t> heard(kRingBytes / 2 + 500 + (kRingBytes - 4096) / 2);
@@ -198,7 +198,7 @@ TEST_F(AudioOutputTest, a_lost_stream_is_reopened_and_resumes_from_the_ring_with
     }
 }
 
-TEST_F(AudioOutputTest, a_device_that_cannot_open_fails_the_open_saying_why_and_leaves_nothing_running)
+TEST_F(AudioOutputTest, ADeviceThatCannotOpenFailsTheOpenSayingWhyAndLeavesNothingRunning)
 {
     fake.failures_left = 1;
     EXPECT_FALSE(audio_open(*output, device, count_samples, &counter, AudioWorker::manual));
@@ -215,7 +215,7 @@ TEST_F(AudioOutputTest, a_device_that_cannot_open_fails_the_open_saying_why_and_
     EXPECT_FALSE(fake.open);
 }
 
-TEST_F(AudioOutputTest, a_failed_reopen_is_reported_until_a_good_one_and_the_frames_taken_count_on)
+TEST_F(AudioOutputTest, AFailedReopenIsReportedUntilAGoodOneAndTheFramesTakenCountOn)
 {
     open_manual();
     play_and_fill(4096);
@@ -256,7 +256,7 @@ int32_t watch_frames(void* context, float* frames, uint32_t count)
     return 0;
 }
 
-TEST(AudioWorkerThread, fills_when_the_device_takes_frames_or_after_its_time_out_keeps_out_while_the_player_holds_the_lock_and_ends_on_close)
+TEST(AudioWorkerThread, FillsWhenTheDeviceTakesFramesOrAfterItsTimeOutKeepsOutWhileThePlayerHoldsTheLockAndEndsOnClose)
 {
     auto output = std::make_unique<AudioOutput>();
     FakeDevice fake{};
@@ -296,7 +296,7 @@ void release_hung_worker(AudioOutput& output, FakeDevice& fake)
     pthread_mutex_unlock(&output.status_mutex);
 }
 
-TEST(AudioWorkerThread, a_device_that_hangs_while_opening_holds_up_only_the_worker_and_a_close_gives_up_on_it)
+TEST(AudioWorkerThread, ADeviceThatHangsWhileOpeningHoldsUpOnlyTheWorkerAndACloseGivesUpOnIt)
 {
     auto output = std::make_unique<AudioOutput>();
     FakeDevice fake{};
@@ -315,7 +315,7 @@ TEST(AudioWorkerThread, a_device_that_hangs_while_opening_holds_up_only_the_work
     release_hung_worker(*output, fake);
 }
 
-TEST(AudioWorkerThread, a_device_that_hangs_while_closing_a_lost_stream_never_holds_up_the_position_or_the_lock)
+TEST(AudioWorkerThread, ADeviceThatHangsWhileClosingALostStreamNeverHoldsUpThePositionOrTheLock)
 {
     auto output = std::make_unique<AudioOutput>();
     FakeDevice fake{};

@@ -201,7 +201,7 @@ protected:
     std::vector<int16_t> heard;
 };
 
-TEST_F(PlaySessionTest, seeks_pauses_and_resumes_give_the_straight_render_at_the_positions_they_land_on)
+TEST_F(PlaySessionTest, SeeksPausesAndResumesGiveTheStraightRenderAtThePositionsTheyLandOn)
 {
     const std::vector<uint8_t> image = compile(songs.yaml());
     start(PlayOptions{}, image);
@@ -230,7 +230,7 @@ TEST_F(PlaySessionTest, seeks_pauses_and_resumes_give_the_straight_render_at_the
     expect_heard_as_marked(straight_render(image, static_cast<uint64_t>(16 * kSecond)));
 }
 
-TEST_F(PlaySessionTest, from_starts_there_and_a_song_ends_by_itself_off_a_terminal_but_waits_on_one)
+TEST_F(PlaySessionTest, FromStartsThereAndASongEndsByItselfOffATerminalButWaitsOnOne)
 {
     const std::vector<uint8_t> image = compile(songs.yaml());
     const int64_t end = 8 * kSecond;  // as if measured
@@ -259,7 +259,7 @@ TEST_F(PlaySessionTest, from_starts_there_and_a_song_ends_by_itself_off_a_termin
     EXPECT_FALSE(play_status(session).ended);
 }
 
-TEST_F(PlaySessionTest, a_looped_song_starts_again_at_its_end_without_a_gap)
+TEST_F(PlaySessionTest, ALoopedSongStartsAgainAtItsEndWithoutAGap)
 {
     const std::vector<uint8_t> image = compile(songs.yaml());
     const int64_t end = 2 * kSecond;
@@ -274,7 +274,7 @@ TEST_F(PlaySessionTest, a_looped_song_starts_again_at_its_end_without_a_gap)
     expect_heard_as_marked(straight_render(image, static_cast<uint64_t>(end)));
 }
 
-TEST_F(PlaySessionTest, watch_plays_a_saved_patch_change_from_where_playback_is_and_keeps_the_last_song_through_an_error)
+TEST_F(PlaySessionTest, WatchPlaysASavedPatchChangeFromWherePlaybackIsAndKeepsTheLastSongThroughAnError)
 {
     PlayOptions options{};
     options.watch_yaml = songs.yaml();
@@ -304,7 +304,7 @@ TEST_F(PlaySessionTest, watch_plays_a_saved_patch_change_from_where_playback_is_
     expect_heard_as_marked(after, reload.stream_frame);
 }
 
-TEST_F(PlaySessionTest, a_midi_file_alone_plays_with_the_starter_bank_and_is_watched_too)
+TEST_F(PlaySessionTest, AMidiFileAlonePlaysWithTheStarterBankAndIsWatchedToo)
 {
     PlayOptions options{};
     options.watch_yaml = songs.file("song.mid");

@@ -13,7 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(PlayStatus, clock_shows_minutes_seconds_and_tenths_cut_not_rounded)
+TEST(PlayStatus, ClockShowsMinutesSecondsAndTenthsCutNotRounded)
 {
     EXPECT_EQ(play_clock(0), "0:00.0");
     EXPECT_EQ(play_clock(-5), "0:00.0");
@@ -22,7 +22,7 @@ TEST(PlayStatus, clock_shows_minutes_seconds_and_tenths_cut_not_rounded)
     EXPECT_EQ(play_clock(44100LL * 3600 * 2), "120:00.0");
 }
 
-TEST(PlayStatus, a_meter_lights_a_cell_for_every_6_db_step_the_peak_reaches_above_minus_60_dbfs)
+TEST(PlayStatus, AMeterLightsACellForEvery6DbStepThePeakReachesAboveMinus60Dbfs)
 {
     for (const auto& [peak, cells] : {std::pair{1.0f, 10}, {0.51f, 10}, {0.49f, 9}, {0.24f, 8}, {0.0011f, 1}, {0.0009f, 0}, {0.0f, 0},
                                       {4.0f, 10}, {NAN, 0}}) {
@@ -30,7 +30,7 @@ TEST(PlayStatus, a_meter_lights_a_cell_for_every_6_db_step_the_peak_reaches_abov
     }
 }
 
-TEST(PlayStatus, the_line_holds_state_time_tempo_voices_meters_and_lyric_or_a_message_in_their_place)
+TEST(PlayStatus, TheLineHoldsStateTimeTempoVoicesMetersAndLyricOrAMessageInTheirPlace)
 {
     PlayStatus status{};
     status.position_frame = 44100 * 65;
@@ -68,7 +68,7 @@ protected:
     fs::path dir;
 };
 
-TEST_F(SongWatchTest, a_save_counts_once_it_has_held_still_for_a_poll_and_until_the_next_compile)
+TEST_F(SongWatchTest, ASaveCountsOnceItHasHeldStillForAPollAndUntilTheNextCompile)
 {
     write("SONG.yaml", "midi: song.mid\n");
     SongWatch watch;
@@ -87,7 +87,7 @@ TEST_F(SongWatchTest, a_save_counts_once_it_has_held_still_for_a_poll_and_until_
     EXPECT_TRUE(song_watch_poll(watch));
 }
 
-TEST_F(SongWatchTest, a_file_renamed_into_place_counts_and_a_reader_stamps_every_file_before_reading_it)
+TEST_F(SongWatchTest, AFileRenamedIntoPlaceCountsAndAReaderStampsEveryFileBeforeReadingIt)
 {
     write("patch.yaml", "a: 1\n");
     std::vector<FileStamp> stamps;
