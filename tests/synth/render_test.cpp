@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <new>
 
 #include "tests/synth/engine_harness.h"
 
@@ -74,10 +76,11 @@ TEST(MasterCut, HighCut127IsBypassedAndLowCut0IsOneIn16384)
     EngineHarness smoothed(BankBuilder().add(sine_patch()), GlobalsBuilder().high_cut(126));
     smoothed.engine->state.master_cut.low_left = 0.5f;
     const std::vector<float> out = smoothed.render(1);
-    FpModeGuard mode;
-    const float k2 = (127.0f / 128.0f) * (127.0f / 128.0f);
-    EXPECT_EQ(smoothed.engine->state.master_cut.high_coefficient, k2);
-    EXPECT_EQ(out[0], 0.0f + ((-0.5f - 0.0f) * k2));
+    // 126 gives (127/128)^2 = 16129/16384, and the high cut's first output
+    // is that share of the low cut's -0.5: both exact in single precision.
+    EXPECT_EQ(smoothed.engine->state.master_cut.high_coefficient, 16129.0f / 16384.0f);
+    EXPECT_EQ(out[0], -16129.0f / 32768.0f);
+    EXPECT_GT(out[0], bypassed[0]) << "the high cut smooths the step";
 }
 
 TEST(SynthInit, StartsWithFreeVoicesProgramZeroAndFullController7AndRefusesAnUnusableRate)
@@ -216,21 +219,75 @@ TEST(BlockMix, AChannelWithoutBusyVoicesContributesNothingNotEvenItsTail)
     EXPECT_EQ(delay.write_index, write_index);
 }
 
+// An engine record with guard bytes before and after it: a write past either
+// end of the record shows as a changed guard byte.
+struct GuardedEngine {
+    static constexpr size_t kGuardBytes = 4096;
+    static constexpr uint8_t kGuardValue = 0xA5;
+    std::vector<uint8_t> memory =
+        std::vector<uint8_t>(sizeof(SynthEngine) + 2 * kGuardBytes + alignof(SynthEngine), kGuardValue);
+    uint8_t* front =
+        memory.data() + (alignof(SynthEngine) - reinterpret_cast<uintptr_t>(memory.data()) % alignof(SynthEngine)) %
+                            alignof(SynthEngine);
+    SynthEngine* engine = new (front + kGuardBytes) SynthEngine();
+
+    bool guards_intact() const
+    {
+        const uint8_t* back = front + kGuardBytes + sizeof(SynthEngine);
+        return std::all_of(front, front + kGuardBytes, [](uint8_t b) { return b == kGuardValue; }) &&
+               std::all_of(back, back + kGuardBytes, [](uint8_t b) { return b == kGuardValue; });
+    }
+};
+
+// Every ring and line position the engine keeps lies inside its buffer.
+void expect_positions_inside(const SynthState& state)
+{
+    const auto delay_inside = [](const DelayState& delay) {
+        return delay.write_index >= 0 && delay.write_index <= delay.mask;
+    };
+    const auto dynamics_inside = [](const DynamicsState& dyn) {
+        return dyn.look_ahead >= 0 && dyn.look_ahead <= kDynamicsMaxLookAhead && dyn.write_index >= 0 &&
+               dyn.write_index <= dyn.look_ahead && dyn.rms_index >= 0 && dyn.rms_index < kRmsWindowFrames;
+    };
+    for (int c = 0; c < kChannelCount; ++c) {
+        EXPECT_TRUE(delay_inside(state.channels[c].delay)) << "channel " << c;
+        EXPECT_TRUE(dynamics_inside(state.channels[c].dynamics)) << "channel " << c;
+    }
+    EXPECT_TRUE(delay_inside(state.global_delay));
+    EXPECT_TRUE(dynamics_inside(state.master_dynamics));
+    const int32_t lengths[12] = {kReverbCombLeft[0],  kReverbCombLeft[1],     kReverbCombLeft[2],
+                                 kReverbCombLeft[3],  kReverbAllPassLeft[0],  kReverbAllPassLeft[1],
+                                 kReverbCombRight[0], kReverbCombRight[1],    kReverbCombRight[2],
+                                 kReverbCombRight[3], kReverbAllPassRight[0], kReverbAllPassRight[1]};
+    for (int i = 0; i < 12; ++i)
+        EXPECT_TRUE(state.reverb.indices[i] >= 0 && state.reverb.indices[i] < lengths[i]) << "reverb line " << i;
+}
+
 TEST(Robustness, BytesFarOutOfRangeStayInsideEveryBuffer)
 {
     PatchBuilder patch;
-    for (int i = 0; i < kPatchModCountOffset; ++i) patch.byte(i, 255);
+    for (int i = 0; i < kPatchParamBytes; ++i) patch.byte(i, 255);
     patch.modulate(255, 255, 255).modulate(kModSourceKey, 255, 0).modulate(kModSourceController1, 0, 83);
     GlobalsBuilder globals;
     for (int i = 0; i < kGlobalParamCount; ++i) globals.byte(i, 255);
-    EngineHarness h(BankBuilder().add(patch), globals);
-    StreamBuilder stream;
-    for (int n = 0; n < 40; ++n) stream.note_on(n % 16, static_cast<uint8_t>(n * 3), 127);
-    h.play(stream);
-    h.render(6 * kBlockSize);
-    h.play(StreamBuilder().controller(3, 123, 0).controller(4, 120, 0));
-    h.render(3 * kBlockSize);
-    EXPECT_EQ(h.engine->state.frames_left, 0);
+    const std::vector<uint8_t> bank = BankBuilder().add(patch).bytes();
+    const auto block = globals.bytes();
+    StreamBuilder notes;
+    for (int n = 0; n < 40; ++n) notes.note_on(n % 16, static_cast<uint8_t>(n * 3), 127);
+
+    GuardedEngine guarded;
+    SynthEngine& engine = *guarded.engine;
+    seed_source_fix(engine.seeds, kHarnessSeed);
+    ASSERT_TRUE(synth_init(engine, bank.data(), kSampleRate));
+    synth_set_globals(engine, block.data());
+    std::vector<float> out(2 * 6 * kBlockSize);
+    synth_process_stream(engine, notes.bytes().data());
+    synth_render(engine, out.data(), 6 * kBlockSize, nullptr, 0);
+    synth_process_stream(engine, StreamBuilder().controller(3, 123, 0).controller(4, 120, 0).bytes().data());
+    synth_render(engine, out.data(), 3 * kBlockSize, nullptr, 0);
+    EXPECT_TRUE(guarded.guards_intact());
+    expect_positions_inside(engine.state);
+    EXPECT_EQ(engine.state.frames_left, 0);
 }
 
 }  // namespace
