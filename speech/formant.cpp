@@ -130,14 +130,34 @@ void speech_render(SpeechSynth& speech, float* frames, uint32_t count)
     float increments[kFormantFrameValues];
     std::memcpy(increments, settings.increments, sizeof(increments));
 
-    // Resonator k runs on the coefficients of resonator k in the current frame:
-    // values[3k], values[3k + 1], values[3k + 2].
-    float y1[kFormantResonatorCount];
-    float y2[kFormantResonatorCount];
+    // Resonator k runs in lane k on the coefficients of resonator k in the
+    // current frame (values[3k], values[3k + 1], values[3k + 2]); lane 7 idles
+    // at zero. The seven resonators do not feed each other within a sample, so
+    // side by side each performs its own operations unchanged.
+    typedef float Octet __attribute__((vector_size(32)));
+    Octet a{}, b{}, c{}, step_a{}, step_b{}, step_c{}, y1{}, y2{};
     for (int k = 0; k < kFormantResonatorCount; ++k) {
+        a[k] = values[3 * k];
+        b[k] = values[3 * k + 1];
+        c[k] = values[3 * k + 2];
+        step_a[k] = increments[3 * k];
+        step_b[k] = increments[3 * k + 1];
+        step_c[k] = increments[3 * k + 2];
         y1[k] = state.resonators[k].y1;
         y2[k] = state.resonators[k].y2;
     }
+    constexpr int kVoiceGain = 3 * kFormantResonatorCount;
+    constexpr int kGainCount = kFormantFrameValues - kVoiceGain;  // voice, aspiration, frication, bypass
+    float gains[kGainCount];
+    float gain_steps[kGainCount];
+    for (int j = 0; j < kGainCount; ++j) {
+        gains[j] = values[kVoiceGain + j];
+        gain_steps[j] = increments[kVoiceGain + j];
+    }
+    float& voice_gain = gains[0];
+    float& aspiration_gain = gains[1];
+    float& frication_gain = gains[2];
+    float& bypass_gain = gains[3];
     const ResonatorCoeffs out_k = settings.output_coeffs;
     float out_y1 = state.output_resonator.y1;
     float out_y2 = state.output_resonator.y2;
@@ -146,38 +166,34 @@ void speech_render(SpeechSynth& speech, float* frames, uint32_t count)
     float dc2 = state.dc_state2;
     uint32_t seed = state.noise_seed;
     float noise_state = state.noise_state;
-    constexpr int kVoiceGain = 3 * kFormantResonatorCount;
-    constexpr int kAspirationGain = kVoiceGain + 1;
-    constexpr int kFricationGain = kVoiceGain + 2;
-    constexpr int kBypassGain = kVoiceGain + 3;
-
-    auto step = [&](int k, float x) {
-        const float* c = &values[3 * k];
-        const float y = ((c[0] * x) + (c[1] * y1[k])) + (c[2] * y2[k]);
-        y2[k] = y1[k];
-        y1[k] = y;
-        return y;
-    };
 
     for (uint32_t n = 0; n < count; ++n) {
         // Ramp first, so the last frame of the block runs on the target itself.
-        for (int i = 0; i < kFormantFrameValues; ++i) values[i] = values[i] + increments[i];
+        a = a + step_a;
+        b = b + step_b;
+        c = c + step_c;
+        for (int j = 0; j < kGainCount; ++j) gains[j] = gains[j] + gain_steps[j];
 
         const float carrier = frames[2 * n];
         const float aspiration = noise_advance(seed, noise_state);
-        const float excitation = (aspiration * values[kAspirationGain]) + (carrier * values[kVoiceGain]);
-        const float s = step(0, excitation) + step(1, excitation);
+        const float excitation = (aspiration * aspiration_gain) + (carrier * voice_gain);
         const float noise = noise_advance(seed, noise_state);
-        const float frication = ((noise * values[kFricationGain]) + excitation) - prev_excitation;
+        const float frication = ((noise * frication_gain) + excitation) - prev_excitation;
         prev_excitation = excitation;
 
+        // Resonators 0 and 1 on the excitation, 2..6 on the frication.
+        const Octet x = {excitation, excitation, frication, frication, frication, frication, frication, 0.0f};
+        const Octet y = ((a * x) + (b * y1)) + (c * y2);
+        y2 = y1;
+        y1 = y;
+
         // R6 - R5 + R4 - R3 + R2 - R1 - R0.
-        float acc = s;
-        for (int k = 2; k < kFormantResonatorCount; ++k) acc = step(k, frication) - acc;
-        const float x = (frication * values[kBypassGain]) - acc;
+        float acc = y[0] + y[1];
+        for (int k = 2; k < kFormantResonatorCount; ++k) acc = y[k] - acc;
+        const float x_out = (frication * bypass_gain) - acc;
 
         // Two DC-blocking stages.
-        const float d1 = x - dc1;
+        const float d1 = x_out - dc1;
         dc1 = dc1 + (kDcBlockCoefficient * d1);
         const float d2 = d1 - dc2;
         dc2 = dc2 + (kDcBlockCoefficient * d2);
@@ -190,11 +206,15 @@ void speech_render(SpeechSynth& speech, float* frames, uint32_t count)
         frames[2 * n + 1] = out;
     }
 
-    std::memcpy(&state.current, values, sizeof(values));
     for (int k = 0; k < kFormantResonatorCount; ++k) {
+        values[3 * k] = a[k];
+        values[3 * k + 1] = b[k];
+        values[3 * k + 2] = c[k];
         state.resonators[k].y1 = y1[k];
         state.resonators[k].y2 = y2[k];
     }
+    for (int j = 0; j < kGainCount; ++j) values[kVoiceGain + j] = gains[j];
+    std::memcpy(&state.current, values, sizeof(values));
     state.output_resonator.y1 = out_y1;
     state.output_resonator.y2 = out_y2;
     state.prev_excitation = prev_excitation;

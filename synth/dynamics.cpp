@@ -100,34 +100,44 @@ void dynamics_detect(DynamicsState& dyn, const float* frames, int32_t n, float* 
     }
 }
 
-// One side (0 left, 1 right) through the gain computer and the look-ahead
-// line, starting at write index w; returns the index reached.
-int32_t dynamics_apply(DynamicsState& dyn, float* frames, int32_t n, const float* detector, int side,
-                       int32_t w, float& gain)
+// Both sides through the gain computer and the look-ahead line, starting at
+// write index w, side by side in two lanes (left, right): each side's
+// operations are those of a side on its own. Returns the index reached.
+int32_t dynamics_apply(DynamicsState& dyn, float* frames, int32_t n, const float* detector, int32_t w)
 {
+    typedef float Pair __attribute__((vector_size(8)));
+    const auto load = [](const float* p) {
+        Pair v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    };
     float* const line = dyn.delay_line;
     const int32_t look_ahead = dyn.look_ahead;
     const float input_gain = dyn.input_gain;
     const float output_gain = dyn.output_gain;
     const float ratio = dyn.ratio;
-    const float attack = dyn.attack;
-    const float release = dyn.release;
-    float g = gain;
+    const Pair attack = Pair{} + dyn.attack;
+    const Pair release = Pair{} + dyn.release;
+    const Pair one = Pair{} + 1.0f;
+    Pair g = {dyn.gain_left, dyn.gain_right};
 
     for (int32_t i = 0; i < n; ++i) {
-        float& sample = frames[2 * i + side];
-        const float level = detector[2 * i + side];
-        const float d = line[2 * w + side];
-        line[2 * w + side] = sample * input_gain;
+        const Pair sample = load(frames + 2 * i);
+        const Pair level = load(detector + 2 * i);
+        const Pair d = load(line + 2 * w);
+        const Pair scaled = sample * input_gain;
+        std::memcpy(line + 2 * w, &scaled, sizeof scaled);
         w = w + 1;
         if (w > look_ahead) w = 0;
-        const float target = level < 1.0f ? 1.0f : 1.0f / (1.0f + ((level - 1.0f) * ratio));
-        const float coef = target < g ? attack : release;
+        const Pair target = level < 1.0f ? one : 1.0f / (1.0f + ((level - 1.0f) * ratio));
+        const Pair coef = target < g ? attack : release;
         g = g + ((target - g) * coef);
-        sample = (d * output_gain) * g;
+        const Pair out = (d * output_gain) * g;
+        std::memcpy(frames + 2 * i, &out, sizeof out);
     }
 
-    gain = g;
+    dyn.gain_left = g[0];
+    dyn.gain_right = g[1];
     return w;
 }
 
@@ -196,6 +206,5 @@ void dynamics_render(DynamicsState& dyn, float* frames, int32_t n, float* detect
     // still inside the line; it is read once and then wraps to 0.
     int32_t start = dyn.write_index;
     if (start < 0 || start > kDynamicsMaxLookAhead) start = 0;
-    dynamics_apply(dyn, frames, n, detector, 0, start, dyn.gain_left);
-    dyn.write_index = dynamics_apply(dyn, frames, n, detector, 1, start, dyn.gain_right);
+    dyn.write_index = dynamics_apply(dyn, frames, n, detector, start);
 }

@@ -64,11 +64,15 @@ struct Lanes {
     static F select(I m, F a, F b) { return m ? a : b; }
     static U select(I m, U a, U b) { return m ? a : b; }
     static I select(I m, I a, I b) { return m ? a : b; }
-    static D select_d(I m, D a, D b)
+    // Doubles are selected bit by bit: a vector ternary on vectors wider than
+    // the machine's registers would be taken apart lane by lane.
+    using WideMask = typename LaneTypes<W>::WideMask;
+    static D blend(WideMask m, D a, D b)
     {
-        const typename LaneTypes<W>::WideMask wide = __builtin_convertvector(m, typename LaneTypes<W>::WideMask);
-        return wide ? a : b;
+        const WideBits bits = __builtin_bit_cast(WideBits, m);
+        return __builtin_bit_cast(D, (__builtin_bit_cast(WideBits, a) & bits) | (__builtin_bit_cast(WideBits, b) & ~bits));
     }
+    static D select_d(I m, D a, D b) { return blend(__builtin_convertvector(m, WideMask), a, b); }
 
     static D widen(F x) { return __builtin_convertvector(x, D); }
     // Rounds under the current mode (nearest), as a scalar conversion does.

@@ -118,8 +118,8 @@ struct VoiceKernel {
         const D q = __builtin_convertvector(__builtin_convertvector(xd * inverse, I), D);
         D r = xd - (q * y);
         const I negative = L::as_signed(L::as_bits(x)) < 0;
-        r = L::select_d(negative, r > 0.0 ? r - y : r, r < 0.0 ? r + y : r);
-        r = L::select_d(negative, r <= -y ? r + y : r, r >= y ? r - y : r);
+        r = L::select_d(negative, L::blend(r > 0.0, r - y, r), L::blend(r < 0.0, r + y, r));
+        r = L::select_d(negative, L::blend(r <= -y, r + y, r), L::blend(r >= y, r - y, r));
         F out = L::narrow(r);
         out = L::select(out == 0.0f, L::select(negative, L::splat(-0.0f), L::splat(0.0f)), out);
         const F magnitude = L::as_float(L::as_bits(x) & 0x7FFFFFFFu);
