@@ -1,34 +1,45 @@
 #include "synth/shelf.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "synth/units/numeric.h"
 
 namespace {
 
-struct ShelfSide {
-    float x1, x2, y1, y2;
-};
+typedef float Pair __attribute__((vector_size(8)));  // left, right
 
-// Direct form I over one side of n interleaved frames (side 0 left, 1 right).
-ShelfSide shelf_run(const ShelfEqState& eq, ShelfSide m, float* frames, int32_t n, int side)
+// Direct form I over n interleaved frames, both sides side by side in two
+// lanes: each side's operations are those of a side on its own.
+void shelf_run(ShelfEqState& eq, float* frames, int32_t n)
 {
     const float b0 = eq.b0;
     const float b1 = eq.b1;
     const float b2 = eq.b2;
     const float a1 = eq.a1;
     const float a2 = eq.a2;
+    Pair x1 = {eq.x1_left, eq.x1_right};
+    Pair x2 = {eq.x2_left, eq.x2_right};
+    Pair y1 = {eq.y1_left, eq.y1_right};
+    Pair y2 = {eq.y2_left, eq.y2_right};
     for (int32_t i = 0; i < n; ++i) {
-        float& sample = frames[2 * i + side];
-        const float x = sample;
-        const float y = ((((b0 * x) + (b1 * m.x1)) + (b2 * m.x2)) - (a1 * m.y1)) - (a2 * m.y2);
-        m.x2 = m.x1;
-        m.x1 = x;
-        m.y2 = m.y1;
-        m.y1 = y;
-        sample = y;
+        Pair x;
+        std::memcpy(&x, frames + 2 * i, sizeof x);
+        const Pair y = ((((b0 * x) + (b1 * x1)) + (b2 * x2)) - (a1 * y1)) - (a2 * y2);
+        x2 = x1;
+        x1 = x;
+        y2 = y1;
+        y1 = y;
+        std::memcpy(frames + 2 * i, &y, sizeof y);
     }
-    return m;
+    eq.x1_left = x1[0];
+    eq.x1_right = x1[1];
+    eq.x2_left = x2[0];
+    eq.x2_right = x2[1];
+    eq.y1_left = y1[0];
+    eq.y1_right = y1[1];
+    eq.y2_left = y2[0];
+    eq.y2_right = y2[1];
 }
 
 }  // namespace
@@ -63,15 +74,5 @@ void shelf_render(ShelfEqState& eq, float* frames, int32_t n)
 {
     if (eq.boost == 0) return;
 
-    const ShelfSide left = shelf_run(eq, {eq.x1_left, eq.x2_left, eq.y1_left, eq.y2_left}, frames, n, 0);
-    eq.x1_left = left.x1;
-    eq.x2_left = left.x2;
-    eq.y1_left = left.y1;
-    eq.y2_left = left.y2;
-
-    const ShelfSide right = shelf_run(eq, {eq.x1_right, eq.x2_right, eq.y1_right, eq.y2_right}, frames, n, 1);
-    eq.x1_right = right.x1;
-    eq.x2_right = right.x2;
-    eq.y1_right = right.y1;
-    eq.y2_right = right.y2;
+    shelf_run(eq, frames, n);
 }

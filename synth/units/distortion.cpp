@@ -188,10 +188,7 @@ void distortion_render_stereo(DistortionUnit& unit, const float* in, float* out,
         case kDistortionHighPass:
         case kDistortionNotch:
         case kDistortionAllPass:
-            unit.filter_a.stride = 2;
-            unit.filter_b.stride = 2;
-            filter_render(unit.filter_a, in, out, frames);
-            filter_render(unit.filter_b, in + 1, out + 1, frames);
+            filter_render_stereo(unit.filter_a, unit.filter_b, in, out, frames);
             break;
         default:
             copy_unless_in_place(in, out, samples);

@@ -39,3 +39,6 @@ void filter_reset(FilterState& filter);
 void filter_setup(FilterState& filter, const float* p, const RateConstants& rates);
 // n >= 1 samples; in and out advance by the stride and may be the same buffer.
 void filter_render(FilterState& filter, const float* in, float* out, int32_t n);
+// The left filter on the left side of `frames` interleaved frames and the
+// right on the right, as two filter_render calls with stride 2 would.
+void filter_render_stereo(FilterState& left, FilterState& right, const float* in, float* out, int32_t frames);
