@@ -18,7 +18,7 @@ namespace {
 
 // A block's jobs take tens of microseconds: spinning this many rounds before
 // sleeping catches the next block without a trip through the kernel.
-constexpr int kSpinRounds = 256;
+constexpr int kSpinRounds = 500;
 
 inline void spin_pause()
 {
@@ -70,16 +70,38 @@ struct SynthWorkers {
     pthread_t pool[kMaxWorkerThreads];
     int started = 0;  // threads in the pool
     std::atomic<uint32_t> generation{0};  // counts the rounds handed out
-    std::atomic<uint32_t> done{0};        // counts the jobs finished
+    std::atomic<uint32_t> finished{0};    // counts the jobs done, all rounds
+    std::atomic<uint32_t> taken[kMaxWorkerThreads + 1];  // per job: 1 once a thread has it
     std::atomic<int32_t> generation_sleepers{0};
-    std::atomic<int32_t> done_sleepers{0};
+    std::atomic<int32_t> finished_sleepers{0};
     std::atomic<bool> stopping{false};
-    int jobs = 0;
+    std::atomic<int> jobs{0};  // of the current round
     WorkerJob job = nullptr;
     void* context = nullptr;
 };
 
 namespace {
+
+// Runs the jobs of the current round that nobody has taken yet, starting
+// with the thread's own (job k for pool thread k, job 0 for the caller), so
+// each thread keeps its channels, and their memory stays in its cache; a
+// thread that comes late finds its job taken and returns. Nobody waits on a
+// thread that has not started: the others run what it left.
+void run_jobs(SynthWorkers& workers, int own, bool pool_thread)
+{
+    const int jobs = workers.jobs.load(std::memory_order_acquire);
+    for (int k = 0; k < jobs; ++k) {
+        const int j = (own + k) % jobs;
+        if (workers.taken[j].exchange(1, std::memory_order_acq_rel) != 0) continue;
+        if (pool_thread) {
+            FpModeGuard mode;
+            workers.job(workers.context, j);
+        } else {
+            workers.job(workers.context, j);
+        }
+        publish(workers.finished, 1, workers.finished_sleepers);
+    }
+}
 
 struct WorkerStart {
     SynthWorkers* workers;
@@ -92,11 +114,7 @@ void worker_loop(SynthWorkers* workers, int index)
     for (;;) {
         seen = wait_change(workers->generation, seen, workers->generation_sleepers);
         if (workers->stopping.load(std::memory_order_acquire)) return;
-        if (index < workers->jobs) {
-            FpModeGuard mode;
-            workers->job(workers->context, index);
-        }
-        publish(workers->done, 1, workers->done_sleepers);
+        run_jobs(*workers, index, true);
     }
 }
 
@@ -116,6 +134,7 @@ SynthWorkers* synth_workers_create(int threads)
     if (threads > kMaxWorkerThreads + 1) threads = kMaxWorkerThreads + 1;
     auto* workers = new (std::nothrow) SynthWorkers;
     if (workers == nullptr) return nullptr;
+    for (std::atomic<uint32_t>& taken : workers->taken) taken.store(1, std::memory_order_relaxed);
     for (int k = 1; k < threads; ++k) {
         auto* start = new (std::nothrow) WorkerStart{workers, k};
         if (start == nullptr || pthread_create(&workers->pool[workers->started], nullptr, worker_main, start) != 0) {
@@ -144,14 +163,15 @@ int synth_workers_threads(const SynthWorkers& workers)
 
 void synth_workers_run(SynthWorkers& workers, int jobs, WorkerJob job, void* context)
 {
-    workers.jobs = jobs;
+    const uint32_t target = workers.finished.load(std::memory_order_relaxed) + static_cast<uint32_t>(jobs);
     workers.job = job;
     workers.context = context;
-    const uint32_t target = workers.done.load(std::memory_order_relaxed) + static_cast<uint32_t>(workers.started);
+    workers.jobs.store(jobs, std::memory_order_release);
+    for (int j = 0; j < jobs; ++j) workers.taken[j].store(0, std::memory_order_release);
     publish(workers.generation, 1, workers.generation_sleepers);
-    job(context, 0);
-    uint32_t finished = workers.done.load(std::memory_order_acquire);
-    while (finished != target) finished = wait_change(workers.done, finished, workers.done_sleepers);
+    run_jobs(workers, 0, false);
+    uint32_t finished = workers.finished.load(std::memory_order_acquire);
+    while (finished != target) finished = wait_change(workers.finished, finished, workers.finished_sleepers);
 }
 
 int synth_machine_cores()

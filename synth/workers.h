@@ -20,8 +20,10 @@ SynthWorkers* synth_workers_create(int threads);
 void synth_workers_destroy(SynthWorkers* workers);
 // The rendering threads in all, the caller's included.
 int synth_workers_threads(const SynthWorkers& workers);
-// Runs job(context, k) for k in 0..jobs-1 (jobs <= the thread count): job 0
-// on the caller's thread, the rest on the pool; returns when all are done.
+// Runs job(context, k) once for each k in 0..jobs-1 (jobs <= the thread
+// count): the caller and the pool's threads claim them in turn, so a pool
+// thread the system has not scheduled yet holds nothing up; returns when all
+// are done. A job must not depend on the thread that runs it.
 void synth_workers_run(SynthWorkers& workers, int jobs, WorkerJob job, void* context);
 // The machine's cores, at least 1.
 int synth_machine_cores();
