@@ -46,10 +46,12 @@ void render_response(FilterState& filter, const float* in, float* out, int32_t n
 
 typedef float Pair __attribute__((vector_size(8)));  // left, right
 
-// Two filters of the same response on the two sides of interleaved frames,
-// side by side in two lanes: each performs its own operations unchanged.
-template <int32_t kMode>
-void render_response_pair(FilterState& left, FilterState& right, const float* in, float* out, int32_t frames)
+// Two filters of the same response (1..5) on the two sides of interleaved
+// frames, side by side in two lanes: each performs its own operations
+// unchanged. One loop for every response keeps the code small; the choice
+// is the same branch every sample.
+void render_response_pair(int32_t mode, FilterState& left, FilterState& right, const float* in, float* out,
+                          int32_t frames)
 {
     const Pair f = {left.cutoff, right.cutoff};
     const Pair q = {left.damping, right.damping};
@@ -65,16 +67,22 @@ void render_response_pair(FilterState& left, FilterState& right, const float* in
         high = (s - (q * band)) - low;
         band = band + (f * high);
         Pair v;
-        if constexpr (kMode == kFilterLowPass) {
-            v = low;
-        } else if constexpr (kMode == kFilterBandPass) {
-            v = band;
-        } else if constexpr (kMode == kFilterHighPass) {
-            v = high;
-        } else if constexpr (kMode == kFilterNotch) {
-            v = high + low;
-        } else {
-            v = (high + band) + low;
+        switch (mode) {
+            case kFilterLowPass:
+                v = low;
+                break;
+            case kFilterBandPass:
+                v = band;
+                break;
+            case kFilterHighPass:
+                v = high;
+                break;
+            case kFilterNotch:
+                v = high + low;
+                break;
+            default:
+                v = (high + band) + low;
+                break;
         }
         std::memcpy(out + 2 * i, &v, sizeof v);
     }
@@ -95,21 +103,14 @@ void filter_render_stereo(FilterState& left, FilterState& right, const float* in
         filter_render(right, in + 1, out + 1, frames);
         return;
     }
-    switch (left.mode & 7) {
+    const int32_t mode = left.mode & 7;
+    switch (mode) {
         case kFilterLowPass:
-            render_response_pair<kFilterLowPass>(left, right, in, out, frames);
-            break;
         case kFilterBandPass:
-            render_response_pair<kFilterBandPass>(left, right, in, out, frames);
-            break;
         case kFilterHighPass:
-            render_response_pair<kFilterHighPass>(left, right, in, out, frames);
-            break;
         case kFilterNotch:
-            render_response_pair<kFilterNotch>(left, right, in, out, frames);
-            break;
         case kFilterAll:
-            render_response_pair<kFilterAll>(left, right, in, out, frames);
+            render_response_pair(mode, left, right, in, out, frames);
             break;
         default:  // pass-through
             if (in != out && frames > 0) std::memmove(out, in, 2 * static_cast<size_t>(frames) * sizeof(float));
