@@ -11,7 +11,12 @@ namespace {
 
 constexpr uint8_t kGmDefaultProgram = 0;  // a channel that selects none plays the piano
 
-std::string midi_channel_name(int c) { return "MIDI channel " + std::to_string(c + 1); }
+// Names a song channel by the MIDI channel that feeds it, as the file's author knows it.
+std::string channel_name(const GmRouting& routing, int c)
+{
+    const int midi = routing.midi_channel[c];
+    return midi >= 0 ? "MIDI channel " + std::to_string(midi + 1) : "song channel " + std::to_string(c);
+}
 
 size_t note_ons(const ChannelEvents& channel)
 {
@@ -46,14 +51,14 @@ void merge_by_tick(std::vector<Event>& into, const std::vector<Event>& from)
     into = std::move(merged);
 }
 
-void report_bends(const SongData& song, const std::string& name, Warnings& warnings)
+void report_bends(const SongData& song, const GmRouting& routing, const std::string& name, Warnings& warnings)
 {
     for (int c = 0; c < kSongChannels; ++c) {
         const std::vector<BendEvent>& bends = song.channels[c].bends;
         if (bends.empty()) continue;
         const BendEvent& first = bends.front();
         warnings.add(first.origin.track < 0 ? name : at_byte(name, first.origin.offset),
-                     midi_channel_name(c) + " bends the pitch (" + std::to_string(bends.size()) +
+                     channel_name(routing, c) + " bends the pitch (" + std::to_string(bends.size()) +
                          " pitch-bend events, the first at tick " + std::to_string(first.tick) +
                          "); the synthesizer plays no pitch bend");
     }
@@ -61,7 +66,7 @@ void report_bends(const SongData& song, const std::string& name, Warnings& warni
 
 // MIDI channel 16 leaves the speech channel for a free song channel; when
 // none is free, the two least busy channels share one.
-void move_channel_16(SongData& song, const std::string& name, Warnings& warnings)
+void move_channel_16(SongData& song, const GmRouting& routing, const std::string& name, Warnings& warnings)
 {
     const std::vector<int> free = free_channels(song);
     if (!free.empty()) {
@@ -71,7 +76,7 @@ void move_channel_16(SongData& song, const std::string& name, Warnings& warnings
     }
     std::vector<int> candidates;
     for (int c = 0; c < kSongChannels; ++c)
-        if (c != kMidiDrumChannel) candidates.push_back(c);
+        if (c != routing.drum_channel) candidates.push_back(c);
     std::stable_sort(candidates.begin(), candidates.end(), [&](int a, int b) {
         return note_ons(song.channels[a]) < note_ons(song.channels[b]);
     });
@@ -86,11 +91,11 @@ void move_channel_16(SongData& song, const std::string& name, Warnings& warnings
     }
     merge_by_tick(target.notes, other.notes);
     const int kept = joining_busier ? joining : shared;
-    warnings.add(name, "no song channel is free for " + midi_channel_name(kSpeechChannel) +
+    warnings.add(name, "no song channel is free for " + channel_name(routing, kSpeechChannel) +
                            " (song channel 15 is the speech channel, and this song does not sing): " +
-                           midi_channel_name(shared) + " and " + midi_channel_name(joining) +
+                           channel_name(routing, shared) + " and " + channel_name(routing, joining) +
                            ", the least busy, share song channel " + std::to_string(shared) + " with the programs and "
-                           "controllers of " + midi_channel_name(kept));
+                           "controllers of " + channel_name(routing, kept));
     other = {};
     if (joining != kSpeechChannel) {
         song.channels[joining] = std::move(song.channels[kSpeechChannel]);
@@ -134,17 +139,18 @@ std::string drum_patch_of(const std::vector<DrumGroup>& groups)
 
 // The drum channel's notes go by key to up to four song channels: its own
 // and free ones. Each takes the drum channel's controllers.
-void split_drums(SongData& song, std::array<ChannelSound, kSongChannels>& sounds, const std::string& name,
-                 Warnings& warnings)
+void split_drums(SongData& song, std::array<ChannelSound, kSongChannels>& sounds, const GmRouting& routing,
+                 const std::string& name, Warnings& warnings)
 {
-    ChannelEvents drums = std::move(song.channels[kMidiDrumChannel]);
-    song.channels[kMidiDrumChannel] = {};
+    const int drum_channel = routing.drum_channel;
+    ChannelEvents drums = std::move(song.channels[drum_channel]);
+    song.channels[drum_channel] = {};
     std::array<bool, kDrumGroupCount> used{};
     for (const NoteEvent& e : drums.notes) used[drum_group_of_key(e.note)] = true;
 
-    std::vector<int> targets = {kMidiDrumChannel};
+    std::vector<int> targets = {drum_channel};
     for (int c : free_channels(song))
-        if (c != kMidiDrumChannel) targets.push_back(c);
+        if (c != drum_channel) targets.push_back(c);
     const size_t groups_used = static_cast<size_t>(std::count(used.begin(), used.end(), true));
     const std::vector<std::vector<DrumGroup>> channels = drum_channels_needed(used, targets.size());
 
@@ -164,7 +170,7 @@ void split_drums(SongData& song, std::array<ChannelSound, kSongChannels>& sounds
     }
     for (const NoteEvent& e : drums.notes) song.channels[channel_of[drum_group_of_key(e.note)]].notes.push_back(e);
     if (!merged.empty())
-        warnings.add(name, midi_channel_name(kMidiDrumChannel) + "'s drums would take " + std::to_string(groups_used) +
+        warnings.add(name, channel_name(routing, drum_channel) + "'s drums would take " + std::to_string(groups_used) +
                                " song channels, but only " + std::to_string(targets.size()) + " are free" + merged);
 }
 
@@ -212,6 +218,12 @@ private:
 };
 
 }  // namespace
+
+GmRouting::GmRouting()
+{
+    for (int c = 0; c < kSongChannels; ++c) midi_channel[c] = c;
+    combine_volume.fill(true);
+}
 
 ImportOptions gm_import_options()
 {
@@ -261,21 +273,32 @@ std::vector<ValueEvent> gm_combined_volume(const std::vector<ValueEvent>& volume
 std::vector<std::vector<uint8_t>> gm_arrange(SongData& song, const GmSettings& settings, const std::string& name,
                                              Warnings& warnings)
 {
-    report_bends(song, name, warnings);
-    std::array<ChannelSound, kSongChannels> sounds{};
-    if (settings.sings) sounds[kSpeechChannel].voice = true;
-    else if (!song.channels[kSpeechChannel].notes.empty()) move_channel_16(song, name, warnings);
-    if (!song.channels[kMidiDrumChannel].notes.empty()) split_drums(song, sounds, name, warnings);
-
-    ProgramTable table(settings);
+    const GmRouting& routing = settings.routing;
+    report_bends(song, routing, name, warnings);
+    // Before any channel moves: the flags belong to the channels as read.
     for (int c = 0; c < kSongChannels; ++c) {
+        if (!routing.combine_volume[c]) continue;
         ChannelEvents& channel = song.channels[c];
-        if (channel.notes.empty()) continue;
         apply_resets(channel);
         auto& controllers = channel.controllers;
         controllers[kVolumeController - 1] =
             gm_combined_volume(controllers[kVolumeController - 1], controllers[kExpressionController - 1]);
         controllers[kExpressionController - 1].clear();
+    }
+    std::array<ChannelSound, kSongChannels> sounds{};
+    const bool channel_16_plays = !song.channels[kSpeechChannel].notes.empty();
+    if (settings.sings) sounds[kSpeechChannel].voice = true;
+    else if (routing.move_channel_16 && channel_16_plays) move_channel_16(song, routing, name, warnings);
+    if (routing.drum_channel >= 0 && !song.channels[routing.drum_channel].notes.empty())
+        split_drums(song, sounds, routing, name, warnings);
+
+    ProgramTable table(settings);
+    for (int c = 0; c < kSongChannels; ++c) {
+        ChannelEvents& channel = song.channels[c];
+        if (channel.notes.empty()) {
+            channel = {};  // a channel without notes has no place in the song
+            continue;
+        }
         if (sounds[c].fixed) {
             channel.programs = {{0, table.of_bank(*sounds[c].fixed), {}}};
             continue;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tools/author_common.h"
+#include "tools/starter_bank.h"
 #include "tools/midi_import.h"
 #include "tools/song_data.h"
 
@@ -30,7 +31,18 @@ constexpr uint8_t kDefaultMidiExpression = 127;
 // 1, reset-all-controllers 5, expression 6 and volume 7; nothing else.
 ImportOptions gm_import_options();
 
+// Which song channels the General MIDI rules apply to. The defaults suit a
+// song read with gm_import_options().
+struct GmRouting {
+    std::array<int, kSongChannels> midi_channel;     // the MIDI channel (0..15) feeding each song channel, -1 none
+    std::array<bool, kSongChannels> combine_volume;  // controllers 5, 6 and 7 hold reset, expression and volume
+    int drum_channel = kMidiDrumChannel;  // the song channel whose notes are split by key; -1 none
+    bool move_channel_16 = true;          // song channel 15 holds MIDI channel 16 as an ordinary instrument
+    GmRouting();
+};
+
 struct GmSettings {
+    GmRouting routing;
     bool sings = false;  // the song has speech texts or the file lyrics: song channel 15 keeps MIDI channel 16
     // SONG.yaml's own patches and, per program, the index of its patch or -1
     // where the bank's family patch plays.
