@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <numeric>
 
 #include "sequencer/song.h"
 #include "tools/midi_file.h"
@@ -13,6 +14,7 @@
 #include "tools/song_writer.h"
 #include "tools/patch_yaml.h"
 #include "tools/song_yaml.h"
+#include "tools/starter_bank.h"
 
 namespace {
 
@@ -40,34 +42,70 @@ void check_programs(const SongDescription& desc, const SongData& song, const std
     }
 }
 
-// An offset table up to the highest program SONG.yaml maps, or for every
-// program when all_programs is set.
-std::vector<uint8_t> build_bank(const SongDescription& desc, bool all_programs)
+// The index of SONG.yaml's own patch for each program, -1 where it maps none.
+std::array<int, kProgramCount> own_programs(const SongDescription& desc)
 {
-    int highest = all_programs ? kProgramCount - 1 : 0;
-    for (const ProgramPatch& p : desc.programs) highest = std::max(highest, p.program);
-    std::vector<int> program_patch(static_cast<size_t>(highest) + 1, -1);
+    std::array<int, kProgramCount> own;
+    own.fill(-1);
     for (const ProgramPatch& p : desc.programs) {
-        if (program_patch[p.program] >= 0)
+        if (own[p.program] >= 0)
             throw AuthorError(p.where, "program " + std::to_string(p.program) + " is given a patch twice");
-        program_patch[p.program] = p.patch;
+        own[p.program] = p.patch;
     }
-    std::vector<uint8_t> bank = song_build_patch_bank(desc.patches, program_patch);
+    return own;
+}
+
+std::vector<uint8_t> checked_bank(std::vector<uint8_t> bank, const SongDescription& desc)
+{
     if (bank.size() > kMaxPatchBankBytes)
         throw AuthorError(desc.path, "the patches take " + std::to_string(bank.size()) + " bytes; the song format allows " +
                                          std::to_string(kMaxPatchBankBytes));
     return bank;
 }
 
+// An offset table up to the highest program SONG.yaml maps, or for every
+// program when all_programs is set; with the starter bank, the programs
+// SONG.yaml leaves out play their family's patch.
+std::vector<uint8_t> build_bank(const SongDescription& desc, bool all_programs)
+{
+    int highest = all_programs ? kProgramCount - 1 : 0;
+    for (const ProgramPatch& p : desc.programs) highest = std::max(highest, p.program);
+    const std::array<int, kProgramCount> own = own_programs(desc);
+    std::vector<int> program_patch(own.begin(), own.begin() + highest + 1);
+    std::vector<std::vector<uint8_t>> patches = desc.patches;
+    if (desc.starter_bank) {
+        const size_t first_family = patches.size();
+        for (const BankFamily& family : bank_families()) patches.push_back(starter_patch(family.patch));
+        for (int p = 0; p <= highest; ++p)
+            if (program_patch[p] < 0) program_patch[p] = static_cast<int>(first_family) + p / kFamilyPrograms;
+    }
+    return checked_bank(song_build_patch_bank(patches, program_patch), desc);
+}
+
 // The global block, the patch bank and the speech texts.
-void add_sounds(SongData& song, const SongDescription& desc, bool all_programs)
+void add_sounds(SongData& song, const SongDescription& desc, std::vector<uint8_t> bank)
 {
     song.global_block = desc.global_block;
-    song.patch_bank = build_bank(desc, all_programs);
+    song.patch_bank = std::move(bank);
     if (desc.has_speech) {
         song.speech_block = song_build_speech_block(desc.texts);
         song.speech_size_word = static_cast<uint32_t>(song.speech_block.size());
     }
+}
+
+// With the starter bank: the General MIDI rules, and a bank of exactly the
+// patches the song plays.
+void arrange_for_bank(SongData& song, const SongDescription& desc, Warnings& warnings)
+{
+    GmSettings settings;
+    settings.routing = desc.gm_routing;
+    settings.sings = !desc.texts.empty();
+    settings.own_patches = desc.patches;
+    settings.own_program = own_programs(desc);
+    const std::vector<std::vector<uint8_t>> patches = gm_arrange(song, settings, desc.midi_file, warnings);
+    std::vector<int> program_patch(patches.size());
+    std::iota(program_patch.begin(), program_patch.end(), 0);
+    add_sounds(song, desc, checked_bank(song_build_patch_bank(patches, program_patch), desc));
 }
 
 void check_compiled(const std::vector<uint8_t>& image, const SongDescription& desc)
@@ -175,11 +213,8 @@ std::string patch_file_name(int program)
 
 }  // namespace
 
-std::vector<uint8_t> song_compile(const std::string& song_yaml, const FileReader& read, Warnings& warnings,
-                                  std::string* title)
+std::vector<uint8_t> song_compile_description(SongDescription& desc, const FileReader& read, Warnings& warnings)
 {
-    SongDescription desc = song_yaml_read(song_yaml, read, warnings);
-    if (title) *title = desc.title;
     std::vector<uint8_t> midi_bytes;
     try {
         midi_bytes = read(desc.midi_file);
@@ -200,9 +235,13 @@ std::vector<uint8_t> song_compile(const std::string& song_yaml, const FileReader
     if (!desc.texts.empty()) song_check_sung_notes(song, desc.texts, desc.speech_where.empty() ? desc.path : desc.speech_where, warnings);
     if (std::all_of(song.channels.begin(), song.channels.end(), [](const ChannelEvents& c) { return c.notes.empty(); }))
         warnings.add(desc.midi_file, "the song has no notes");
-    check_programs(desc, song, desc.midi_file, warnings);
     if (desc.has_end_tick) song.end_tick = desc.end_tick;
-    add_sounds(song, desc, false);
+    if (desc.starter_bank) {
+        arrange_for_bank(song, desc, warnings);
+    } else {
+        check_programs(desc, song, desc.midi_file, warnings);
+        add_sounds(song, desc, build_bank(desc, false));
+    }
     std::vector<uint8_t> image;
     try {
         image = song_write_image(song);
@@ -213,10 +252,18 @@ std::vector<uint8_t> song_compile(const std::string& song_yaml, const FileReader
     return image;
 }
 
+std::vector<uint8_t> song_compile(const std::string& song_yaml, const FileReader& read, Warnings& warnings,
+                                  std::string* title)
+{
+    SongDescription desc = song_yaml_read(song_yaml, read, warnings);
+    if (title) *title = desc.title;
+    return song_compile_description(desc, read, warnings);
+}
+
 std::vector<uint8_t> song_compile_sounds(const SongDescription& desc)
 {
     SongData song;
-    add_sounds(song, desc, true);
+    add_sounds(song, desc, build_bank(desc, true));
     const std::vector<uint8_t> image = song_write_image(song);
     check_compiled(image, desc);
     return image;

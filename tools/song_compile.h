@@ -18,9 +18,14 @@ std::vector<uint8_t> song_compile(const std::string& song_yaml, const FileReader
 
 struct SongDescription;
 
+// The same from a description already read (SONG.yaml, or a MIDI file alone,
+// song_description_of_midi); the MIDI file's lyrics may add a text to it.
+std::vector<uint8_t> song_compile_description(SongDescription& desc, const FileReader& read, Warnings& warnings);
+
 // The sounds of a read SONG.yaml as an image without events: its global block,
 // a patch bank with an entry for every program 0..127 (those SONG.yaml leaves
-// out play the first patch) and its speech texts. Throws AuthorError.
+// out play the first patch, or with the starter bank their family's patch)
+// and its speech texts. Throws AuthorError.
 std::vector<uint8_t> song_compile_sounds(const SongDescription& desc);
 
 struct SourceFile {

@@ -4,7 +4,10 @@
 
 #include "sequencer/song_format.h"
 #include "sequencer/song_trailer.h"
+#include "synth/constants.h"
 #include "tools/patch_yaml.h"
+#include "tools/song_lyrics.h"
+#include "tools/starter_bank.h"
 #include "tools/yaml_document.h"
 
 namespace {
@@ -20,7 +23,9 @@ struct SongReading {
     std::vector<std::string> patch_files;  // resolved paths of the distinct patches ("" for inline ones)
     std::array<bool, kSongChannels> listed_midi{};  // a MIDI channel some song channel names
     std::array<bool, kSongChannels> named_midi{};   // a song channel that names its MIDI channel
+    std::array<std::array<bool, kSongControllers>, kSongChannels> named_controllers{};  // song controllers given a source
     bool have_midi = false;
+    bool have_globals = false;
 };
 
 // midi: song.mid, or midi: {file: song.mid, events: tidy | as_written}
@@ -54,6 +59,7 @@ void read_midi(SongReading& r, const YAML::Node& value)
 // globals: a file name, or the groups themselves.
 void read_globals(SongReading& r, const YAML::Node& value)
 {
+    r.have_globals = true;
     if (!value.IsScalar()) {
         r.desc.global_block = globals_yaml_from_node(r.doc, value);
         return;
@@ -81,10 +87,16 @@ int read_patch(SongReading& r, const YAML::Node& value)
     return static_cast<int>(r.desc.patches.size() - 1);
 }
 
-// patches: {program: patch, ...}
+// patches: {program: patch, ...}, and bank: starter for the programs not listed.
 void read_patches(SongReading& r, const YAML::Node& value)
 {
-    r.doc.each_entry(value, "patches", [&](const YAML::Node& key, const std::string&, const YAML::Node& patch) {
+    r.doc.each_entry(value, "patches", [&](const YAML::Node& key, const std::string& name, const YAML::Node& patch) {
+        if (name == "bank") {
+            if (r.doc.scalar(patch, "bank") != kStarterBankName)
+                r.doc.fail(patch, std::string("the bank the tool carries is \"") + kStarterBankName + "\"");
+            r.desc.starter_bank = true;
+            return;
+        }
         const int program = static_cast<int>(r.doc.integer_in(key, 0, kProgramCount - 1, "a program number"));
         const int index = read_patch(r, patch);
         r.desc.programs.push_back({program, index, r.doc.where(key)});
@@ -139,10 +151,12 @@ void read_speech(SongReading& r, const YAML::Node& value)
 }
 
 // controllers: {song controller: MIDI controller or none, ...}
-void read_controllers(const YamlDocument& doc, const YAML::Node& value, ChannelRoute& route)
+void read_controllers(const YamlDocument& doc, const YAML::Node& value, ChannelRoute& route,
+                      std::array<bool, kSongControllers>& named)
 {
     doc.each_entry(value, "controllers", [&](const YAML::Node& key, const std::string&, const YAML::Node& source) {
         const int k = static_cast<int>(doc.integer_in(key, 1, kSongControllers, "a song controller number"));
+        named[k - 1] = true;
         if (source.IsScalar() && source.Scalar() == "none") {
             route.controller_source[k - 1] = -1;
         } else {
@@ -161,7 +175,8 @@ void read_title(SongReading& r, const YAML::Node& value)
 }
 
 // One song channel's options.
-void read_channel(const YamlDocument& doc, const YAML::Node& node, int channel, ChannelRoute& route, bool& named_midi)
+void read_channel(const YamlDocument& doc, const YAML::Node& node, int channel, ChannelRoute& route, bool& named_midi,
+                  std::array<bool, kSongControllers>& named_controllers)
 {
     doc.each_entry(node, "channel " + std::to_string(channel),
                    [&](const YAML::Node& key, const std::string& name, const YAML::Node& value) {
@@ -179,7 +194,7 @@ void read_channel(const YamlDocument& doc, const YAML::Node& node, int channel, 
                            else if (text == "off" || text == "false" || text == "no") route.sustain = false;
                            else doc.fail(value, "sustain must be on or off");
                        } else if (name == "controllers") {
-                           read_controllers(doc, value, route);
+                           read_controllers(doc, value, route, named_controllers);
                        } else {
                            doc.fail(key, "unknown channel option \"" + name +
                                              "\" (known: midi_channel, transpose, program, controllers, sustain)");
@@ -194,7 +209,7 @@ void read_channels(SongReading& r, const YAML::Node& value)
         const int c = static_cast<int>(r.doc.integer_in(key, 0, kSongChannels - 1, "a song channel"));
         ChannelRoute& route = r.desc.import.channels[c];
         bool named = false;
-        read_channel(r.doc, options, c, route, named);
+        read_channel(r.doc, options, c, route, named, r.named_controllers[c]);
         r.named_midi[c] = named;
         if (named && route.midi_channel >= 0) r.listed_midi[route.midi_channel] = true;
     });
@@ -210,7 +225,45 @@ void route_unnamed_channels(SongReading& r)
     }
 }
 
+// With the starter bank, the channels SONG.yaml leaves alone follow General
+// MIDI: their controllers read as gm_import_options() reads them (volume and
+// expression to be combined), the channel MIDI channel 10 feeds is split by
+// key unless SONG.yaml gives it a program, MIDI channel 16 leaves the speech
+// channel unless the song sings; without globals:, the bank's effects.
+void take_bank_rules(SongReading& r)
+{
+    SongDescription& desc = r.desc;
+    const ImportOptions gm = gm_import_options();
+    GmRouting& routing = desc.gm_routing;
+    routing.drum_channel = -1;
+    for (int c = 0; c < kSongChannels; ++c) {
+        ChannelRoute& route = desc.import.channels[c];
+        for (int k = 0; k < kSongControllers; ++k)
+            if (!r.named_controllers[c][k]) route.controller_source[k] = gm.channels[c].controller_source[k];
+        routing.midi_channel[c] = route.midi_channel;
+        routing.combine_volume[c] = !r.named_controllers[c][kResetController - 1] &&
+                                    !r.named_controllers[c][kExpressionController - 1] &&
+                                    !r.named_controllers[c][kVolumeController - 1];
+        if (route.midi_channel == kMidiDrumChannel && route.program < 0) routing.drum_channel = c;
+    }
+    routing.move_channel_16 = !r.named_midi[kSpeechChannel] &&
+                              desc.import.channels[kSpeechChannel].midi_channel == kVoiceMidiChannel;
+    if (!r.have_globals) desc.global_block = starter_globals();
+}
+
 }  // namespace
+
+SongDescription song_description_of_midi(const std::string& midi_file)
+{
+    SongDescription desc;
+    desc.path = midi_file;
+    desc.midi_file = midi_file;
+    desc.midi_where = midi_file;
+    desc.import = gm_import_options();
+    desc.global_block = starter_globals();
+    desc.starter_bank = true;
+    return desc;
+}
 
 SongDescription song_yaml_read(const std::string& path, const FileReader& read, Warnings& warnings)
 {
@@ -248,8 +301,10 @@ SongDescription song_yaml_read(const std::string& path, const FileReader& read, 
         }
     });
     if (!r.have_midi) doc.fail(root, "SONG.yaml names no MIDI file (midi: song.mid)");
-    if (desc.patches.empty()) doc.fail(root, "SONG.yaml names no patches (patches: {0: piano.yaml})");
+    if (desc.patches.empty() && !desc.starter_bank)
+        doc.fail(root, "SONG.yaml names no patches (patches: {0: piano.yaml}, or {bank: starter})");
     route_unnamed_channels(r);
+    if (desc.starter_bank) take_bank_rules(r);
     return desc;
 }
 

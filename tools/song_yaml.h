@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tools/author_common.h"
+#include "tools/general_midi.h"
 #include "tools/lyrics.h"
 #include "tools/midi_import.h"
 
@@ -42,7 +43,17 @@ struct SongDescription {
     std::vector<std::string> texts;            // 8-bit texts
     std::string speech_where;
     std::vector<SpeechWords> speech_words;     // the texts written in words, for fitting them to their notes
+    // patches: {bank: starter}: the starter bank plays every program SONG.yaml
+    // maps no patch to, with the General MIDI rules (drums split by key, MIDI
+    // channel 16 off the speech channel unless the song sings, volume times
+    // expression) on the channels SONG.yaml leaves to them, and the bank's
+    // song-wide effects unless globals: is given.
+    bool starter_bank = false;
+    GmRouting gm_routing;
 };
+
+// A MIDI file alone as a song: the starter bank and its rules on every channel.
+SongDescription song_description_of_midi(const std::string& midi_file);
 
 // Reads SONG.yaml and every patch file it names. Throws AuthorError.
 SongDescription song_yaml_read(const std::string& path, const FileReader& read, Warnings& warnings);

@@ -17,7 +17,9 @@
 #include "tools/midi_file.h"
 #include "tools/midi_song.h"
 #include "tools/song_compile.h"
+#include "tools/patch_yaml.h"
 #include "tools/song_reader.h"
+#include "tools/song_yaml.h"
 #include "tools/starter_bank.h"
 
 using namespace authoring_test;
@@ -141,6 +143,15 @@ double seconds_at(const std::vector<std::pair<uint32_t, uint32_t>>& tempos, uint
     return seconds + (tick - at) * us / 1e6 / kQuarter;
 }
 
+using Track = std::vector<std::pair<uint32_t, int>>;
+
+Track values_of(const std::vector<ValueEvent>& events)
+{
+    Track out;
+    for (const ValueEvent& e : events) out.emplace_back(e.tick, e.value);
+    return out;
+}
+
 double song_seconds(const SongData& song)
 {
     std::vector<std::pair<uint32_t, uint32_t>> tempos;
@@ -250,12 +261,7 @@ TEST(GeneralMidi, WhenNoChannelIsFreeTheLeastBusyChannelsShareOneAndTheWarningNa
 
 TEST(GeneralMidi, VolumeAndExpressionCombineIntoTheirProductOneValueATickAndResetsRestoreExpression)
 {
-    const auto values = [](const std::vector<ValueEvent>& events) {
-        std::vector<std::pair<uint32_t, int>> out;
-        for (const ValueEvent& e : events) out.emplace_back(e.tick, e.value);
-        return out;
-    };
-    using Track = std::vector<std::pair<uint32_t, int>>;
+    const auto values = values_of;
     EXPECT_EQ(values(gm_combined_volume({}, {})), (Track{{0, 100}})) << "General MIDI's resting volume";
     EXPECT_EQ(values(gm_combined_volume({{0, 64, {}}}, {{100, 64, {}}})), (Track{{0, 64}, {100, 32}}));
     EXPECT_EQ(values(gm_combined_volume({{50, 127, {}}, {50, 90, {}}}, {{50, 127, {}}})), (Track{{0, 100}, {50, 90}}));
@@ -375,4 +381,94 @@ TEST(StarterBank, ListsEveryFamilyAndDrumGroupAndWritesItsFilesBackAsTheyCompile
     EXPECT_NE(error_of([&] { starter_write(directory, false); }).find("not empty"), std::string::npos);
     EXPECT_EQ(error_of([&] { starter_write(directory, true); }), "no error");
     std::filesystem::remove_all(directory);
+}
+
+namespace {
+
+// A song with a bass (program 33), a piano (no program) and drums, compiled
+// from SONG.yaml text beside it.
+struct YamlSong {
+    MemoryFiles files;
+    GmFile midi;
+
+    explicit YamlSong(const std::string& yaml)
+    {
+        midi.program(1, 0, 33).note(1, 0, 40).note(2, 0, 60).note(10, 0, 36).note(10, 0, 42);
+        files.add("song.mid", midi.bytes());
+        files.add("my-bass.yaml", simple_patch_yaml());
+        files.add("SONG.yaml", yaml);
+    }
+    Compiled compile() const
+    {
+        Compiled out;
+        out.image = song_compile("SONG.yaml", files.reader(), out.warnings);
+        out.song = song_read_image(out.image.data(), out.image.size(), "song.img");
+        out.bank = song_read_patch_bank(out.song.patch_bank, "song.img");
+        return out;
+    }
+};
+
+std::vector<uint8_t> patch_of_yaml(const std::string& text)
+{
+    Warnings ignored;
+    return patch_yaml_parse(text, "patch.yaml", ignored);
+}
+
+}  // namespace
+
+TEST(BankInSongYaml, NamingTheBankAloneCompilesAsTheMidiFileAloneDoes)
+{
+    const YamlSong song("midi: song.mid\npatches: {bank: starter}\n");
+    EXPECT_EQ(song.compile().image, ::compile(song.midi.bytes()).image);
+}
+
+TEST(BankInSongYaml, SongYamlReplacesTheProgramsItMapsAndKeepsTheBankForTheRest)
+{
+    const Compiled c = YamlSong("midi: song.mid\npatches: {bank: starter, 33: my-bass.yaml}\n").compile();
+    EXPECT_EQ(c.patch(0), patch_of_yaml(simple_patch_yaml()));
+    EXPECT_EQ(c.patch(1), family_patch(0));
+    EXPECT_EQ(c.patch(9), starter_patch(drum_group_info(kDrumKick).patch));
+    EXPECT_EQ(c.song.global_block, starter_globals());
+    EXPECT_EQ(values_of(c.song.channels[0].controllers[kVolumeController - 1]).front().second, kDefaultMidiVolume);
+}
+
+TEST(BankInSongYaml, ChannelsSongYamlSetsItselfKeepTheirSettings)
+{
+    const Compiled c = YamlSong("midi: song.mid\n"
+                                "patches: {bank: starter, 5: my-bass.yaml}\n"
+                                "globals: {reverb: {level: 0}}\n"
+                                "channels:\n"
+                                "  1: {controllers: {7: none}}\n"
+                                "  9: {program: 5}\n")
+                           .compile();
+    EXPECT_EQ(c.keys(9), (std::set<uint8_t>{36, 42})) << "a drum channel with a program of its own is not split";
+    EXPECT_EQ(c.patch(9), patch_of_yaml(simple_patch_yaml()));
+    EXPECT_TRUE(c.song.channels[1].controllers[kVolumeController - 1].empty());
+    EXPECT_NE(c.song.global_block, starter_globals());
+}
+
+TEST(BankInSongYaml, OnlyTheStarterBankIsKnownAndSomePatchesAreNeeded)
+{
+    EXPECT_NE(error_of([] { YamlSong("midi: song.mid\npatches: {bank: orchestra}\n").compile(); })
+                  .find("SONG.yaml:2:17: the bank the tool carries is \"starter\""),
+              std::string::npos);
+    EXPECT_NE(error_of([] { YamlSong("midi: song.mid\npatches: {}\n").compile(); }).find("names no patches"),
+              std::string::npos);
+}
+
+TEST(BankInSongYaml, TheSoundsOfASongGiveEveryProgramItsFamilysPatchWhereSongYamlMapsNone)
+{
+    const YamlSong song("midi: song.mid\npatches: {bank: starter, 33: my-bass.yaml}\n");
+    Warnings warnings;
+    const SongDescription desc = song_yaml_read("SONG.yaml", song.files.reader(), warnings);
+    const std::vector<uint8_t> image = song_compile_sounds(desc);
+    const SongData sounds = song_read_image(image.data(), image.size(), "sounds");
+    const PatchBankContents bank = song_read_patch_bank(sounds.patch_bank, "sounds");
+    ASSERT_EQ(bank.program_offsets.size(), 128u);
+    const auto patch_of = [&](int program) {
+        const auto at = std::find(bank.patch_offsets.begin(), bank.patch_offsets.end(), bank.program_offsets[program]);
+        return bank.patches.at(static_cast<size_t>(at - bank.patch_offsets.begin()));
+    };
+    EXPECT_EQ(patch_of(33), patch_of_yaml(simple_patch_yaml()));
+    for (int program : {0, 34, 40, 127}) EXPECT_EQ(patch_of(program), family_patch(static_cast<uint8_t>(program)));
 }
