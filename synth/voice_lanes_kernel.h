@@ -164,35 +164,18 @@ struct VoiceKernel {
     // (0, 1, 5, 6) lie inside one part of the wave and are the common case.
     static I crossing(I c) { return (c == 2) | (c == 3) | (c == 4) | (c == 7); }
 
-    __attribute__((noinline))
-    U ramp(I mine, I ring, U phase, U increment, U threshold, F g) const
+    // The loop shared by ramp and pulse: inside(c, phase) gives a sample that
+    // stays within one part of the wave, edge(c, phase) one swept across an
+    // edge or the cycle end (computed only when a lane has one).
+    template <typename Inside, typename Edge>
+    U box_averaged(I mine, I ring, U phase, U increment, U threshold, Inside inside, Edge edge) const
     {
-        const F k = L::unit_from_bits(threshold);
-        const F d = L::unit_from_bits(increment);
-        const F a = -g / (1.0f - k);
-        const F b = L::select(k != 0.0f, g / k, L::splat(0.0f));
-        const F r = 1.0f / d;
         U code = first_code(phase, increment, threshold);
         for (int i = 0; i < n; ++i) {
-            const F x = L::unit_from_bits(phase) - k;
-            const F two_x = 2.0f * x;
             const I c = L::as_signed(code);
-            const F falling = g + (a * (two_x - d));
-            const F rising = g + (b * (two_x - d));
-            F v = L::select((c == 1) | (c == 5), rising, falling);
+            F v = inside(c, phase);
             const I across = crossing(c);
-            if (L::any(across)) {
-                const F peak = g + (r * ((a * (x * x)) - (b * ((x - d) * (x - d)))));
-                const F e = (1.0f + x) - d;
-                const F cycle_end = g - (r * ((g + (a * (e * e))) - (b * (x * x))));
-                const F t = ((two_x + 1.0f) - d);
-                const F whole_rise = g - (r * (g + ((a * (1.0f - d)) * t)));
-                const F both = g - (r * (g + ((b * (1.0f - d)) * t)));
-                F edge = L::select(c == 2, whole_rise, both);
-                edge = L::select(c == 3, cycle_end, edge);
-                edge = L::select(c == 4, peak, edge);
-                v = L::select(across, edge, v);
-            }
+            if (L::any(across)) v = L::select(across, edge(c, phase), v);
             combine(i, mine, ring, v);
             const U next = phase + increment;
             code = next_code(code, next, increment, threshold);
@@ -202,30 +185,50 @@ struct VoiceKernel {
     }
 
     __attribute__((noinline))
+    U ramp(I mine, I ring, U phase, U increment, U threshold, F g) const
+    {
+        const F k = L::unit_from_bits(threshold);
+        const F d = L::unit_from_bits(increment);
+        const F a = -g / (1.0f - k);
+        const F b = L::select(k != 0.0f, g / k, L::splat(0.0f));
+        const F r = 1.0f / d;
+        const auto inside = [&](I c, U phase_now) {
+            const F two_x = 2.0f * (L::unit_from_bits(phase_now) - k);
+            const F falling = g + (a * (two_x - d));
+            const F rising = g + (b * (two_x - d));
+            return L::select((c == 1) | (c == 5), rising, falling);
+        };
+        const auto edge = [&](I c, U phase_now) {
+            const F x = L::unit_from_bits(phase_now) - k;
+            const F two_x = 2.0f * x;
+            const F peak = g + (r * ((a * (x * x)) - (b * ((x - d) * (x - d)))));
+            const F e = (1.0f + x) - d;
+            const F cycle_end = g - (r * ((g + (a * (e * e))) - (b * (x * x))));
+            const F t = ((two_x + 1.0f) - d);
+            const F whole_rise = g - (r * (g + ((a * (1.0f - d)) * t)));
+            const F both = g - (r * (g + ((b * (1.0f - d)) * t)));
+            F v = L::select(c == 2, whole_rise, both);
+            v = L::select(c == 3, cycle_end, v);
+            return L::select(c == 4, peak, v);
+        };
+        return box_averaged(mine, ring, phase, increment, threshold, inside, edge);
+    }
+
+    __attribute__((noinline))
     U pulse(I mine, I ring, U phase, U increment, U threshold, F g) const
     {
         const F k = L::unit_from_bits(threshold);
         const F d = L::unit_from_bits(increment);
         const F big_g = g / d;
-        U code = first_code(phase, increment, threshold);
-        for (int i = 0; i < n; ++i) {
-            const I c = L::as_signed(code);
-            F v = L::select((c == 1) | (c == 5), g, -g);
-            const I across = crossing(c);
-            if (L::any(across)) {
-                const F phi = L::unit_from_bits(phase);
-                F edge = L::select(c == 7, g - ((2.0f * (1.0f - k)) * big_g), -g);
-                edge = L::select(c == 2, ((2.0f * k) * big_g) - g, edge);
-                edge = L::select(c == 3, ((2.0f * phi) * big_g) - g, edge);
-                edge = L::select(c == 4, g + ((2.0f * (k - phi)) * big_g), edge);
-                v = L::select(across, edge, v);
-            }
-            combine(i, mine, ring, v);
-            const U next = phase + increment;
-            code = next_code(code, next, increment, threshold);
-            phase = next;
-        }
-        return phase;
+        const auto inside = [&](I c, U) { return L::select((c == 1) | (c == 5), g, -g); };
+        const auto edge = [&](I c, U phase_now) {
+            const F phi = L::unit_from_bits(phase_now);
+            F v = L::select(c == 7, g - ((2.0f * (1.0f - k)) * big_g), -g);
+            v = L::select(c == 2, ((2.0f * k) * big_g) - g, v);
+            v = L::select(c == 3, ((2.0f * phi) * big_g) - g, v);
+            return L::select(c == 4, g + ((2.0f * (k - phi)) * big_g), v);
+        };
+        return box_averaged(mine, ring, phase, increment, threshold, inside, edge);
     }
 
     __attribute__((noinline))
