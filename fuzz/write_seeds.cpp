@@ -55,7 +55,8 @@ Seeds midi_seeds(const std::filesystem::path& source)
          midi_bytes(0, 96, {track_chunk({{0, {0x90, 60, 100}}, {10, {62, 90}}, {20, {0x80, 60, 0}}, {30, {62, 0}}})})},
         {"everything.mid",
          midi_bytes(1, 480,
-                    {track_chunk({{0, tempo_bytes(500000)}, {0, time_signature_bytes(3, 2)}, {960, tempo_bytes(250000)}}),
+                    {track_chunk(
+                         {{0, tempo_bytes(500000)}, {0, time_signature_bytes(3, 2)}, {960, tempo_bytes(250000)}}),
                      track_chunk({{0, {0xC0, 3}},
                                   {0, {0xB0, 7, 100}},
                                   {0, {0x90, 60, 100}},

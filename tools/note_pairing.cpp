@@ -49,8 +49,10 @@ void release_the_rest(NotePairing& pairing)
     for (int key = 0; key < kKeyCount; ++key) {
         std::deque<OpenNote>& open = pairing.open[key];
         while (!open.empty()) {
-            if (open.front().key_released) pedal_held = true;
-            else repair_note(unreleased, open.front().origin, open.front().start, key);
+            if (open.front().key_released)
+                pedal_held = true;
+            else
+                repair_note(unreleased, open.front().origin, open.front().start, key);
             close(pairing, key, open.begin(), pairing.end_tick, std::numeric_limits<size_t>::max(),
                   open.front().origin);
         }
@@ -70,11 +72,11 @@ void release_the_rest(NotePairing& pairing)
                                                end);
     const NoteRepair& stray = pairing.stray;
     if (stray.count > 0)
-        context.warnings.add(context.where(stray.origin),
-                             context.place(stray.origin, stray.tick) + ": " + channel + ": " +
-                                 std::to_string(stray.count) + " note-off" + (stray.count > 1 ? "s" : "") +
-                                 " without a sounding note (the first: key " + std::to_string(stray.key) +
-                                 " here) ignored");
+        context.warnings.add(context.where(stray.origin), context.place(stray.origin, stray.tick) + ": " + channel +
+                                                              ": " + std::to_string(stray.count) + " note-off" +
+                                                              (stray.count > 1 ? "s" : "") +
+                                                              " without a sounding note (the first: key " +
+                                                              std::to_string(stray.key) + " here) ignored");
 }
 
 // A new note of a sounding key ends the old one where it starts.

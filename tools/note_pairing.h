@@ -56,7 +56,7 @@ struct NoteRepair {
 struct NotePairing {
     const ImportContext& context;
     int song_channel;
-    bool sustain;      // the sustain pedal holds released notes
+    bool sustain;       // the sustain pedal holds released notes
     uint64_t end_tick;  // where notes never released end
     bool pedal_down = false;
     std::deque<OpenNote> open[128]{};  // sounding notes by key, oldest first

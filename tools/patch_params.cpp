@@ -14,8 +14,9 @@ constexpr ParamSymbol kOscillatorMode[] = {{"off", kOscillatorSilent},  {"ramp",
 constexpr ParamSymbol kFilterResponse[] = {{"off", kFilterBypass},        {"lowpass", kFilterLowPass},
                                            {"bandpass", kFilterBandPass}, {"highpass", kFilterHighPass},
                                            {"notch", kFilterNotch},       {"peak", kFilterAll}};
-constexpr ParamSymbol kRouting[] = {
-    {"single", kRoutingFilter1}, {"serial", kRoutingSerial}, {"parallel", kRoutingParallel}};
+constexpr ParamSymbol kRouting[] = {{"single", kRoutingFilter1},
+                                    {"serial", kRoutingSerial},
+                                    {"parallel", kRoutingParallel}};
 constexpr ParamSymbol kDistortionMode[] = {
     {"off", kDistortionOff},           {"overdrive", kDistortionOverdrive}, {"clip", kDistortionClip},
     {"crush", kDistortionBitCrusher},  {"reduce", kDistortionRateReducer},  {"lowpass", kDistortionLowPass},
@@ -26,8 +27,9 @@ constexpr ParamSymbol kLfoWaveform[] = {{"saw", kLfoSaw},
                                         {"square", kLfoSquare},
                                         {"sine", kLfoSine},
                                         {"sample_hold", kLfoSampleHold}};
-constexpr ParamSymbol kLfoPolarity[] = {
-    {"positive", kLfoPositive}, {"negative", kLfoNegative}, {"bipolar", kLfoBipolar}};
+constexpr ParamSymbol kLfoPolarity[] = {{"positive", kLfoPositive},
+                                        {"negative", kLfoNegative},
+                                        {"bipolar", kLfoBipolar}};
 constexpr ParamSymbol kEffectOrder[] = {{"distortion_first", 0}, {"delay_first", 1}};
 constexpr ParamSymbol kDetector[] = {{"off", 0}, {"peak", 1}, {"rms", 2}};
 constexpr ParamSymbol kStereoDetection[] = {{"linked", 0}, {"per_side", 1}};
@@ -217,8 +219,10 @@ std::string escape_cell(const char* text)
 {
     std::string out;
     for (const char* p = text; *p; ++p) {
-        if (*p == '|') out += "\\|";
-        else out += *p;
+        if (*p == '|')
+            out += "\\|";
+        else
+            out += *p;
     }
     return out;
 }

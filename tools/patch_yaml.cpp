@@ -129,14 +129,19 @@ void read_mod_entry(const YamlDocument& doc, const YAML::Node& entry, std::vecto
     enum Field { kSource, kAmount, kDestination, kFieldCount };
     uint8_t fields[kFieldCount] = {};
     bool seen[kFieldCount] = {};
-    doc.each_entry(entry, "a modulation entry", [&](const YAML::Node& key, const std::string& name, const YAML::Node& v) {
-        const int i = name == "source" ? kSource : name == "amount" ? kAmount : name == "destination" ? kDestination : -1;
-        if (i < 0)
-            doc.fail(key, "unknown key \"" + name + "\" in a modulation entry (it has: source, amount, destination)");
-        fields[i] = i == kAmount ? static_cast<uint8_t>(doc.integer_in(v, 0, kMaxByte, "amount"))
-                                 : mod_field(doc, v, name, i == kSource);
-        seen[i] = true;
-    });
+    doc.each_entry(entry, "a modulation entry",
+                   [&](const YAML::Node& key, const std::string& name, const YAML::Node& v) {
+                       const int i = name == "source"        ? kSource
+                                     : name == "amount"      ? kAmount
+                                     : name == "destination" ? kDestination
+                                                             : -1;
+                       if (i < 0)
+                           doc.fail(key, "unknown key \"" + name +
+                                             "\" in a modulation entry (it has: source, amount, destination)");
+                       fields[i] = i == kAmount ? static_cast<uint8_t>(doc.integer_in(v, 0, kMaxByte, "amount"))
+                                                : mod_field(doc, v, name, i == kSource);
+                       seen[i] = true;
+                   });
     if (!entry.IsMap() || !seen[kSource] || !seen[kAmount] || !seen[kDestination])
         doc.fail(entry, "a modulation entry needs source, amount and destination");
     entries.insert(entries.end(), fields, fields + kFieldCount);

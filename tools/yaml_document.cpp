@@ -51,8 +51,7 @@ bool YamlDocument::integer(const YAML::Node& node, long long& value) const
     return true;
 }
 
-long long YamlDocument::integer_in(const YAML::Node& node, long long low, long long high,
-                                   const std::string& what) const
+long long YamlDocument::integer_in(const YAML::Node& node, long long low, long long high, const std::string& what) const
 {
     long long value = 0;
     if (!integer(node, value))

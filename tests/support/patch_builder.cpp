@@ -107,7 +107,10 @@ std::vector<uint8_t> BankBuilder::bytes() const
     return out;
 }
 
-GlobalsBuilder::GlobalsBuilder() { reverb({}).delay({}).low_cut(0).high_cut(127).dynamics({}); }
+GlobalsBuilder::GlobalsBuilder()
+{
+    reverb({}).delay({}).low_cut(0).high_cut(127).dynamics({});
+}
 
 GlobalsBuilder& GlobalsBuilder::set(int index, const std::vector<uint8_t>& bytes)
 {

@@ -127,7 +127,10 @@ public:
     {
         return put(0x80, channel, {note, velocity});
     }
-    StreamBuilder& controller(int channel, uint8_t number, uint8_t value) { return put(0xB0, channel, {number, value}); }
+    StreamBuilder& controller(int channel, uint8_t number, uint8_t value)
+    {
+        return put(0xB0, channel, {number, value});
+    }
     StreamBuilder& program(int channel, uint8_t program) { return put(0xC0, channel, {program}); }
     StreamBuilder& reset() { return put(0xFF, 0, {}); }
     std::vector<uint8_t> bytes() const;
