@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sequencer/song.h"
+#include "synth/param_layout.h"
 #include "tools/midi_file.h"
 #include "tools/midi_import.h"
 #include "tools/song_writer.h"
@@ -15,9 +16,9 @@ namespace {
 // One patch that every program number selects.
 std::vector<uint8_t> full_bank()
 {
-    std::vector<uint8_t> patch(86, 64);
-    patch[85] = 0;
-    return song_build_patch_bank({patch}, std::vector<int>(128, 0));
+    std::vector<uint8_t> patch(kPatchHeaderBytes, 64);
+    patch[kPatchModCountOffset] = 0;
+    return song_build_patch_bank({patch}, std::vector<int>(kProgramCount, 0));
 }
 
 // The events that matter, without the empty text events the writer bridges long gaps with.

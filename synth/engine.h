@@ -109,7 +109,7 @@ struct SynthEngine {
 // Returns false, changing nothing, for a sample rate whose block would not fit
 // the work buffers.
 bool synth_init(SynthEngine& engine, const uint8_t* patch_bank, int32_t sample_rate);
-// Converts the 22-byte global parameter block.
+// Converts the kGlobalParamCount-byte global parameter block.
 void synth_set_globals(SynthEngine& engine, const uint8_t* block);
 // Applies one stream of messages, up to its end byte kStreamEnd.
 void synth_process_stream(SynthEngine& engine, const uint8_t* stream);

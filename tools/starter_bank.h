@@ -41,10 +41,10 @@ constexpr const char* kDrumKitPatch = "drum-kit";  // several groups on one chan
 constexpr const char* kVoicePatch = "voice";       // the speech channel
 constexpr const char* kBankGlobals = "globals";    // the song-wide effects
 
-// A patch of the bank by name (86 + 3 N bytes). Throws AuthorError for an
+// A patch of the bank by name (kPatchHeaderBytes + 3 N bytes). Throws AuthorError for an
 // unknown name.
 const std::vector<uint8_t>& starter_patch(std::string_view name);
-// The 22-byte global block of a song compiled with the bank.
+// The global block (kGlobalParamCount bytes) of a song compiled with the bank.
 const std::vector<uint8_t>& starter_globals();
 
 struct BankSourceText {
