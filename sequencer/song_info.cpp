@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "sequencer/plural.h"
 #include "sequencer/song.h"
 #include "sequencer/song_end.h"
 #include "sequencer/song_format.h"
@@ -74,9 +75,10 @@ void print_channels(Printer& out, const SongTables& tables)
     for (int c = 0; c < kChannelCount; ++c) {
         const ChannelTracks& channel = tables.channels[c];
         if (channel.notes.count == 0) continue;
-        out.print("  channel %2d: %" PRIu32 " notes, %" PRIu32 " program changes, %" PRIu32
-                  " pitch bends, controllers 1-7:",
-                  c, channel.notes.count, channel.programs.count, channel.pitch_bends.count);
+        out.print("  channel %2d: %" PRIu32 " note%s, %" PRIu32 " program change%s, %" PRIu32
+                  " pitch bend%s, controllers 1-7:",
+                  c, channel.notes.count, plural_s(channel.notes.count), channel.programs.count,
+                  plural_s(channel.programs.count), channel.pitch_bends.count, plural_s(channel.pitch_bends.count));
         for (const TrackRef& controller : channel.controllers) out.print(" %" PRIu32, controller.count);
         out.print("\n");
     }
@@ -124,9 +126,9 @@ void song_info_write(const SongInfoSubject& subject, TextSink sink, void* contex
     const uint32_t global_size = word_from_bytes(tables.global_block - 4);
     const uint32_t bank_size = word_from_bytes(tables.patch_bank - 4);
     out.print("global parameter block: %" PRIu32 " bytes\n", global_size);
-    out.print("patch bank: %" PRIu32 " bytes, %" PRIu32 " programs\n", bank_size,
-              song_bank_program_count(tables.patch_bank, bank_size));
+    const uint32_t programs = song_bank_program_count(tables.patch_bank, bank_size);
+    out.print("patch bank: %" PRIu32 " bytes, %" PRIu32 " program%s\n", bank_size, programs, plural_s(programs));
     print_texts(out, tables);
-    out.print("length: %" PRIu32 " ticks, %.3f s (%" PRIu64 " frames to the last events)\n", last.tick,
+    out.print("length: %" PRIu32 " tick%s, %.3f s (%" PRIu64 " frames to the last events)\n", last.tick, plural_s(last.tick),
               static_cast<double>(last.frame) / kSampleRate, last.frame);
 }

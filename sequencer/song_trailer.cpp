@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "sequencer/plural.h"
 #include "synth/units/numeric.h"
 
 const char kTrailerMark[kTrailerMarkBytes + 1] = "Cantilena song 1";
@@ -135,8 +136,8 @@ bool song_appended_check(const uint8_t* appended, size_t size, AppendedSong& son
     const uint32_t image_size = word_from_bytes(trailer + kTrailerSizeAt);
     if (image_size != trailer_at) {
         char message[sizeof error.message];
-        std::snprintf(message, sizeof message, "the trailer claims a %u-byte image, but %zu bytes precede it",
-                      image_size, trailer_at);
+        std::snprintf(message, sizeof message, "the trailer claims a %u-byte image, but %zu byte%s precede%s it",
+                      image_size, trailer_at, plural_s(trailer_at), trailer_at == 1 ? "s" : "");
         return fail(error, trailer_at + kTrailerSizeAt, message);
     }
     if (word_from_bytes(trailer + kTrailerChecksumAt) != trailer_checksum(appended, image_size, trailer))

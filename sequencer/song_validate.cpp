@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "sequencer/plural.h"
 #include "sequencer/scheduler.h"
 #include "sequencer/song.h"
 #include "synth/patch.h"
@@ -37,7 +38,8 @@ struct Checker {
 
     bool word_at(size_t at, const char* what, uint32_t& value)
     {
-        if (remaining(at) < 4) return fail(at, "the image ends inside %s (%zu bytes, 4 needed)", what, remaining(at));
+        if (remaining(at) < 4) return fail(at, "the image ends inside %s (%zu byte%s, 4 needed)", what, remaining(at),
+                                            plural_s(remaining(at)));
         value = word_from_bytes(image + at);
         return true;
     }
@@ -53,14 +55,16 @@ struct Checker {
         const uint64_t frames = static_cast<uint64_t>(delta) * slowest_tempo / divisor + 1;
         if (frames <= kMaxFramesPerGap) return true;
         if (channel < 0)
-            return fail(offset, "a gap of %u ticks in the global track lasts more than 2^32 frames", delta);
-        return fail(offset, "a gap of %u ticks in channel %d's %s track lasts more than 2^32 frames", delta, channel,
-                    track_name);
+            return fail(offset, "a gap of %u tick%s in the global track lasts more than 2^32 frames", delta,
+                        plural_s(delta));
+        return fail(offset, "a gap of %u tick%s in channel %d's %s track lasts more than 2^32 frames", delta,
+                    plural_s(delta), channel, track_name);
     }
 
     bool check_header(size_t& at)
     {
-        if (size < kSongHeaderBytes) return fail(size, "the image is %zu bytes, shorter than its 12-byte header", size);
+        if (size < kSongHeaderBytes) return fail(size, "the image is %zu byte%s, shorter than its 12-byte header", size,
+                                               plural_s(size));
         const uint32_t q = word_from_bytes(image);
         if (q == 0) return fail(0, "ticks per quarter note is 0");
         if (q > kMaxTicksPerQuarter)
@@ -71,8 +75,9 @@ struct Checker {
         const uint32_t count = word_from_bytes(image + 8);
         const uint64_t bytes = static_cast<uint64_t>(kGlobalEventBytes) * count;
         if (bytes > remaining(kSongHeaderBytes))
-            return fail(8, "the global track has %u events (%llu bytes) but only %zu bytes follow", count,
-                        static_cast<unsigned long long>(bytes), remaining(kSongHeaderBytes));
+            return fail(8, "the global track has %u event%s (%llu bytes) but only %zu byte%s follow", count,
+                        plural_s(count), static_cast<unsigned long long>(bytes), remaining(kSongHeaderBytes),
+                        plural_s(remaining(kSongHeaderBytes)));
         const size_t track = kSongHeaderBytes;
         const size_t tempos = track + kGlobalTempoColumn * static_cast<size_t>(count);
         for (uint32_t i = 0; i < count; ++i) {
@@ -106,8 +111,9 @@ struct Checker {
         const size_t track = at + 4;
         const uint64_t bytes = static_cast<uint64_t>(width) * count;
         if (bytes > remaining(track))
-            return fail(at, "channel %d's %s track has %u events (%llu bytes) but only %zu bytes follow", channel,
-                        name, count, static_cast<unsigned long long>(bytes), remaining(track));
+            return fail(at, "channel %d's %s track has %u event%s (%llu bytes) but only %zu byte%s follow",
+                        channel, name, count, plural_s(count), static_cast<unsigned long long>(bytes), remaining(track),
+                        plural_s(remaining(track)));
         uint64_t tick = 0;
         for (uint32_t i = 0; i < count; ++i) {
             const uint32_t delta = time_of(track, count, i);
@@ -157,16 +163,17 @@ struct Checker {
         if (signed_size < 0) return fail(at, "the %s size %d is negative", name, signed_size);
         if (block_size > limit) return fail(at, "the %s is %u bytes; at most %u are allowed", name, block_size, limit);
         if (block_size > remaining(at + 4))
-            return fail(at, "the %s is %u bytes but only %zu bytes follow", name, block_size, remaining(at + 4));
+            return fail(at, "the %s is %u bytes but only %zu byte%s follow", name, block_size, remaining(at + 4),
+                        plural_s(remaining(at + 4)));
         return true;
     }
 
     bool check_bank(size_t bank, uint32_t bank_size)
     {
         if (bank_size < 4)
-            return fail(bank - 4, "the patch bank is %u bytes, too small for the offset of program 0 "
+            return fail(bank - 4, "the patch bank is %u byte%s, too small for the offset of program 0 "
                                   "(every channel starts on program 0)",
-                        bank_size);
+                        bank_size, plural_s(bank_size));
         const uint32_t programs = song_bank_program_count(image + bank, bank_size);
         for (uint32_t p = 0; p < programs; ++p) {
             const size_t entry = bank + 4 * static_cast<size_t>(p);
@@ -175,19 +182,20 @@ struct Checker {
                 return fail(entry, "program %u's patch offset %u points into the %u-entry offset table", p, offset,
                             programs);
             if (static_cast<uint64_t>(offset) + kPatchHeaderBytes > bank_size)
-                return fail(entry, "program %u's patch at offset %u needs %d bytes but the patch bank is %u bytes", p,
-                            offset, kPatchHeaderBytes, bank_size);
+                return fail(entry, "program %u's patch at offset %u needs %d bytes but the patch bank is %u byte%s",
+                            p, offset, kPatchHeaderBytes, bank_size, plural_s(bank_size));
             const uint32_t entries = image[bank + offset + kPatchModCountOffset];
             const uint64_t end = static_cast<uint64_t>(offset) + kPatchHeaderBytes + kModEntryBytes * entries;
             if (end > bank_size)
                 return fail(bank + offset + kPatchModCountOffset,
-                            "program %u's %u modulation entries run %llu bytes past the end of the patch bank", p,
-                            entries, static_cast<unsigned long long>(end - bank_size));
+                            "program %u's %u modulation entr%s run%s %llu byte%s past the end of the patch bank", p,
+                            entries, entries == 1 ? "y" : "ies", entries == 1 ? "s" : "",
+                            static_cast<unsigned long long>(end - bank_size), plural_s(end - bank_size));
         }
         for (uint32_t p = programs; p < kProgramCount; ++p) {
             if (program_use_offset[p] == 0) continue;
-            return fail(program_use_offset[p] - 1, "program %u is selected but the patch bank has only %u programs",
-                        p, programs);
+            return fail(program_use_offset[p] - 1, "program %u is selected but the patch bank has only %u program%s",
+                        p, programs, plural_s(programs));
         }
         return true;
     }
@@ -200,15 +208,16 @@ struct Checker {
         if (block_size != 0 && block_size < kSpeechBlockLimit) {
             const size_t block = at + 4;
             if (block_size > remaining(block))
-                return fail(at, "the speech text block is %u bytes but only %zu bytes follow", block_size,
-                            remaining(block));
+                return fail(at, "the speech text block is %u byte%s but only %zu byte%s follow", block_size,
+                            plural_s(block_size), remaining(block), plural_s(remaining(block)));
             if (block_size < 4)
-                return fail(at, "the speech text block is %u bytes, too small for its text count", block_size);
+                return fail(at, "the speech text block is %u byte%s, too small for its text count", block_size,
+                            plural_s(block_size));
             const uint32_t texts = word_from_bytes(image + block);
             const uint32_t taken = std::min<uint32_t>(texts, kSpeechTableSize);
             if (4 + 4 * static_cast<uint64_t>(taken) > block_size)
-                return fail(block, "the speech text block holds %u texts but its %u bytes cannot hold their offsets",
-                            texts, block_size);
+                return fail(block, "the speech text block holds %u text%s but its %u bytes cannot hold their offsets",
+                            texts, plural_s(texts), block_size);
             for (uint32_t i = 0; i < taken; ++i) {
                 const size_t entry = block + 4 + 4 * static_cast<size_t>(i);
                 const uint32_t offset = word_from_bytes(image + entry);
@@ -219,11 +228,13 @@ struct Checker {
                     return fail(block + offset, "speech text %u is not terminated inside the text block", i);
             }
             end = block + block_size;
-            if (end < size) return fail(end, "%zu unexpected bytes after the speech text block", size - end);
+            if (end < size) return fail(end, "%zu unexpected byte%s after the speech text block", size - end,
+                                          plural_s(size - end));
             return true;
         }
         if (end < size)
-            return fail(end, "%zu unexpected bytes after the speech text block size word (no text block)", size - end);
+            return fail(end, "%zu unexpected byte%s after the speech text block size word (no text block)",
+                        size - end, plural_s(size - end));
         return true;
     }
 
@@ -236,8 +247,8 @@ struct Checker {
         uint32_t global_size = 0;
         if (!check_block_size(at, "global parameter block", kMaxGlobalBlockBytes, global_size)) return false;
         if (global_size < static_cast<uint32_t>(kGlobalParamCount))
-            return fail(at, "the global parameter block is %u bytes; the engine reads %d", global_size,
-                        kGlobalParamCount);
+            return fail(at, "the global parameter block is %u byte%s; the engine reads %d", global_size,
+                        plural_s(global_size), kGlobalParamCount);
         at += 4 + static_cast<size_t>(global_size);
 
         uint32_t bank_size = 0;

@@ -1,5 +1,7 @@
 #include "tools/author_common.h"
 
+#include "sequencer/plural.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +11,11 @@
 std::string at_byte(const std::string& file, uint64_t offset)
 {
     return file + ": byte " + std::to_string(offset);
+}
+
+std::string count_of(uint64_t count, const std::string& noun)
+{
+    return std::to_string(count) + " " + noun + plural_s(count);
 }
 
 std::string at_line(const std::string& file, int line, int column)
@@ -87,32 +94,71 @@ std::string path_join(const std::string& directory, const std::string& name)
     return directory + "/" + name;
 }
 
-bool latin1_from_utf8(const std::string& utf8, std::string& bytes, size_t& bad_position)
+namespace {
+
+// The character at utf8[at] and its length in bytes; length 0 for a byte
+// that begins no well-formed character (overlong forms and surrogates
+// included).
+uint32_t utf8_character(const std::string& utf8, size_t at, size_t& length)
+{
+    const auto byte = [&](size_t i) { return static_cast<uint8_t>(utf8[i]); };
+    const uint8_t lead = byte(at);
+    length = 0;
+    if (lead < 0x80) {
+        length = 1;
+        return lead;
+    }
+    size_t count;
+    uint32_t code;
+    uint32_t smallest;
+    if ((lead & 0xE0) == 0xC0) {
+        count = 2, code = lead & 0x1Fu, smallest = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        count = 3, code = lead & 0x0Fu, smallest = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        count = 4, code = lead & 0x07u, smallest = 0x10000;
+    } else {
+        return 0;
+    }
+    if (at + count > utf8.size()) return 0;
+    for (size_t i = 1; i < count; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (byte(at + i) & 0x3Fu);
+    }
+    if (code < smallest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    length = count;
+    return code;
+}
+
+}  // namespace
+
+bool latin1_from_utf8(const std::string& utf8, std::string& bytes, TextFault& fault)
 {
     bytes.clear();
-    size_t i = 0;
     size_t character = 0;
-    while (i < utf8.size()) {
-        const auto lead = static_cast<uint8_t>(utf8[i]);
-        uint32_t code = 0;
-        if (lead < 0x80) {
-            code = lead;
-            i += 1;
-        } else if ((lead & 0xE0) == 0xC0 && i + 1 < utf8.size() && (static_cast<uint8_t>(utf8[i + 1]) & 0xC0) == 0x80) {
-            code = ((lead & 0x1Fu) << 6) | (static_cast<uint8_t>(utf8[i + 1]) & 0x3Fu);
-            if (code < 0x80) code = 0x100;  // overlong form: reject below
-            i += 2;
-        } else {
-            code = 0x100;
-        }
-        if (code == 0 || code > 0xFF) {
-            bad_position = character;
+    for (size_t at = 0; at < utf8.size(); ++character) {
+        size_t length;
+        const uint32_t code = utf8_character(utf8, at, length);
+        if (length == 0 || code == 0 || code > 0xFF) {
+            fault = {length == 0, character + 1, at + 1, length == 0 ? static_cast<uint8_t>(utf8[at]) : code};
             return false;
         }
         bytes.push_back(static_cast<char>(code));
-        ++character;
+        at += length;
     }
     return true;
+}
+
+std::string text_fault_message(const TextFault& fault)
+{
+    char text[160];
+    if (fault.not_utf8)
+        std::snprintf(text, sizeof text, "byte %zu of this text (0x%02X) is not valid UTF-8: save the file as UTF-8",
+                      fault.byte, static_cast<unsigned>(fault.code));
+    else
+        std::snprintf(text, sizeof text, "character %zu of this text (U+%04X) is not an 8-bit character (U+0001..U+00FF)",
+                      fault.character, static_cast<unsigned>(fault.code));
+    return text;
 }
 
 void make_directories(const std::string& path)

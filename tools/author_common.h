@@ -32,6 +32,8 @@ struct Warnings {
 };
 
 std::string at_byte(const std::string& file, uint64_t offset);
+// "1 byte", "2 bytes".
+std::string count_of(uint64_t count, const std::string& noun);
 std::string at_line(const std::string& file, int line, int column);  // 1-based
 
 // Reads the files a compile needs; tests and decompile's self-check read from
@@ -55,6 +57,15 @@ void make_directories(const std::string& path);
 std::string path_directory(const std::string& path);
 std::string path_join(const std::string& directory, const std::string& name);
 
+// Where and why a text has no 8-bit form.
+struct TextFault {
+    bool not_utf8 = false;  // a byte that begins no UTF-8 character, else a character outside U+0001..U+00FF
+    size_t character = 0;   // counted from 1
+    size_t byte = 0;        // counted from 1
+    uint32_t code = 0;      // the byte that is not UTF-8, or the character
+};
 // Texts are 8-bit: each character U+0001..U+00FF of a UTF-8 string becomes one
-// byte. Returns false (and the character position) for anything else.
-bool latin1_from_utf8(const std::string& utf8, std::string& bytes, size_t& bad_position);
+// byte. Returns false, saying where and why, for anything else.
+bool latin1_from_utf8(const std::string& utf8, std::string& bytes, TextFault& fault);
+// "byte 4 of this text (0xE9) is not valid UTF-8 ..." or "character 3 of this text (U+263A) is not ..."
+std::string text_fault_message(const TextFault& fault);

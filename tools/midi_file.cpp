@@ -119,13 +119,14 @@ struct TrackReader {
                 event.meta_type = bytes[p++];
                 const uint32_t length = read_vlq(p, "meta event length");
                 if (length > end - p)
-                    fail(event.offset, "a meta event of " + std::to_string(length) + " bytes runs past the track's end");
+                    fail(event.offset, "a meta event of " + count_of(length, "byte") + " runs past the track's end");
                 if (event.meta_type == kMetaEndOfTrack) {
                     p += length;
                     track.has_end = true;
                     if (p < end)
-                        warnings.add(where(p), std::to_string(end - p) + " bytes after the end-of-track event of track " +
-                                                   std::to_string(track_number) + " are ignored");
+                        warnings.add(where(p), count_of(end - p, "byte") + " after the end-of-track event of track " +
+                                                   std::to_string(track_number) + (end - p == 1 ? " is" : " are") +
+                                                   " ignored");
                     p = end;
                     break;
                 }
@@ -135,7 +136,7 @@ struct TrackReader {
             } else if (status == kMidiSysex || status == kMidiSysexEscape) {
                 const uint32_t length = read_vlq(p, "sysex length");
                 if (length > end - p)
-                    fail(event.offset, "a sysex event of " + std::to_string(length) + " bytes runs past the track's end");
+                    fail(event.offset, "a sysex event of " + count_of(length, "byte") + " runs past the track's end");
                 event.payload.assign(bytes + p, bytes + p + length);
                 p += length;
                 track.events.push_back(std::move(event));
@@ -235,8 +236,8 @@ MidiFile midi_read(const uint8_t* bytes, size_t size, const std::string& name, W
         throw AuthorError(at_byte(name, base), "not a standard MIDI file (no \"MThd\" header chunk)");
     const uint32_t header_length = read_be32(bytes + base + 4);
     if (header_length < kHeaderDataBytes)
-        throw AuthorError(at_byte(name, base + 4), "the header chunk is " + std::to_string(header_length) +
-                                                       " bytes, fewer than the 6 it needs");
+        throw AuthorError(at_byte(name, base + 4), "the header chunk is " + count_of(header_length, "byte") +
+                                                       ", fewer than the 6 it needs");
     if (header_length > limit - base - kChunkHeaderBytes)
         throw AuthorError(at_byte(name, base + 4), "the header chunk of " + std::to_string(header_length) +
                                                        " bytes runs past the end of the file");
@@ -251,7 +252,8 @@ MidiFile midi_read(const uint8_t* bytes, size_t size, const std::string& name, W
         throw AuthorError(at_byte(name, base + 12), "the SMPTE time division has 0 ticks per frame");
     if (header_length > kHeaderDataBytes)
         warnings.add(at_byte(name, base + kChunkHeaderBytes + kHeaderDataBytes),
-                     std::to_string(header_length - kHeaderDataBytes) + " extra bytes in the header chunk are ignored");
+                     count_of(header_length - kHeaderDataBytes, "extra byte") + " in the header chunk " +
+                         (header_length - kHeaderDataBytes == 1 ? "is" : "are") + " ignored");
 
     size_t p = base + kChunkHeaderBytes + header_length;
     int read_tracks = 0;
@@ -262,7 +264,8 @@ MidiFile midi_read(const uint8_t* bytes, size_t size, const std::string& name, W
             break;
         }
         if (limit - p < kChunkHeaderBytes) {
-            warnings.add(at_byte(name, p), std::to_string(limit - p) + " bytes at the end of the file are too few for a chunk (" +
+            warnings.add(at_byte(name, p), count_of(limit - p, "byte") + " at the end of the file " + (limit - p == 1 ? "is" : "are") +
+                                               " too few for a chunk (" +
                                                std::to_string(read_tracks) + " of " + std::to_string(declared_tracks) +
                                                " declared tracks read); ignored");
             p = limit;
@@ -283,15 +286,16 @@ MidiFile midi_read(const uint8_t* bytes, size_t size, const std::string& name, W
                 p = limit;
                 break;
             }
-            warnings.add(at_byte(name, p), "unknown chunk \"" + id + "\" of " + std::to_string(length) + " bytes skipped");
+            warnings.add(at_byte(name, p), "unknown chunk \"" + id + "\" of " + count_of(length, "byte") + " skipped");
             p += kChunkHeaderBytes + length;
             continue;
         }
         size_t end = p + kChunkHeaderBytes + length;
         if (length > available) {
-            warnings.add(at_byte(name, p + 4), "track " + std::to_string(read_tracks) + " declares " + std::to_string(length) +
-                                                   " bytes but only " + std::to_string(available) +
-                                                   " remain in the file; reading what is there");
+            warnings.add(at_byte(name, p + 4), "track " + std::to_string(read_tracks) + " declares " + count_of(length, "byte") +
+                                                   " but only " + std::to_string(available) +
+                                                   (available == 1 ? " remains" : " remain") +
+                                                   " in the file; reading what is there");
             end = limit;
         }
         MidiTrack track;
@@ -306,10 +310,10 @@ MidiFile midi_read(const uint8_t* bytes, size_t size, const std::string& name, W
         const bool extra_track = limit - p >= 4 && std::string(reinterpret_cast<const char*>(bytes + p), 4) == "MTrk";
         if (extra_track)
             warnings.add(at_byte(name, p), "a track chunk beyond the " + std::to_string(declared_tracks) +
-                                               " tracks the header declares is ignored (" + std::to_string(limit - p) +
-                                               " bytes)");
+                                               " tracks the header declares is ignored (" + count_of(limit - p, "byte") + ")");
         else
-            warnings.add(at_byte(name, p), std::to_string(limit - p) + " bytes after the last track are ignored");
+            warnings.add(at_byte(name, p), count_of(limit - p, "byte") + " after the last track " +
+                                               (limit - p == 1 ? "is" : "are") + " ignored");
     }
     return file;
 }

@@ -105,8 +105,8 @@ std::vector<GlobalEvent> import_globals(const MidiFile& file, const std::vector<
         if (event.meta_type == kMetaTempo) {
             if (event.payload.size() != 3) {
                 context.warnings.add(context.where(origin), context.place(origin, event.tick) + ": a tempo event of " +
-                                                                std::to_string(event.payload.size()) +
-                                                                " bytes (3 expected) is ignored");
+                                                                count_of(event.payload.size(), "byte") +
+                                                                " (3 expected) is ignored");
                 continue;
             }
             if (smpte) {
@@ -134,8 +134,8 @@ std::vector<GlobalEvent> import_globals(const MidiFile& file, const std::vector<
             if (event.payload.size() < 4) {
                 context.warnings.add(context.where(origin), context.place(origin, event.tick) +
                                                                 ": a time signature of " +
-                                                                std::to_string(event.payload.size()) +
-                                                                " bytes (4 expected) is ignored");
+                                                                count_of(event.payload.size(), "byte") +
+                                                                " (4 expected) is ignored");
                 open_track = -1;
                 continue;
             }
@@ -223,7 +223,7 @@ SongData midi_import(const MidiFile& file, const ImportOptions& options, const s
         // ticks in that time, so every tick keeps its exact length.
         song.ticks_per_quarter = static_cast<uint32_t>(frames == 29 ? 30 : frames) * per_frame;
         warnings.add(at_byte(name, 12), "SMPTE timing (" + std::to_string(frames) + " frames a second, " +
-                                            std::to_string(per_frame) + " ticks a frame) becomes " +
+                                            count_of(per_frame, "tick") + " a frame) becomes " +
                                             std::to_string(song.ticks_per_quarter) + " ticks per quarter at tempo " +
                                             std::to_string(frames == 29 ? kDropFrameQuarterMicroseconds
                                                                         : kSmpteQuarterMicroseconds));
@@ -301,8 +301,9 @@ SongData midi_import(const MidiFile& file, const ImportOptions& options, const s
     }
     for (int m = 0; m < 16; ++m)
         if (midi_notes[m] > 0 && !midi_routed[m])
-            warnings.add(name, "MIDI channel " + std::to_string(m + 1) + " holds " + std::to_string(midi_notes[m]) +
-                                   " notes but feeds no song channel; they are left out");
+            warnings.add(name, "MIDI channel " + std::to_string(m + 1) + " holds " + count_of(midi_notes[m], "note") +
+                                   " but feeds no song channel; " + (midi_notes[m] == 1 ? "it is" : "they are") +
+                                   " left out");
 
     GapLimit limit{static_cast<uint64_t>(kDefaultTempoWord) * kTempoScale,
                    static_cast<uint64_t>(song.ticks_per_quarter) * kTickDivisorScale};

@@ -281,7 +281,7 @@ std::vector<SourceFile> song_decompile(const std::vector<uint8_t>& image, const 
             cannot(name, "the time signature at tick " + std::to_string(g.tick) + " has denominator " +
                              std::to_string(g.denominator) + ", which a MIDI file cannot hold (powers of two 1..128)");
     if (song.global_block.size() != static_cast<size_t>(kGlobalParamCount))
-        cannot(name, "the global parameter block is " + std::to_string(song.global_block.size()) + " bytes, not " +
+        cannot(name, "the global parameter block is " + count_of(song.global_block.size(), "byte") + ", not " +
                          std::to_string(kGlobalParamCount));
 
     SongYamlOutput yaml;

@@ -230,15 +230,19 @@ void song_check_sung_notes(const SongData& song, const std::vector<std::string>&
     for (const Stretch& s : voice_stretches(song)) {
         const int syllables = s.text < texts.size() ? syllable_count(texts[s.text]) : 0;
         const std::string head = "song channel 15 sings text " + std::to_string(s.text) + " to " +
-                                 std::to_string(s.notes) + " notes (ticks " + std::to_string(s.first) + " to " +
+                                 count_of(s.notes, "note") + " (ticks " + std::to_string(s.first) + " to " +
                                  std::to_string(s.last) + "), ";
         if (syllables == 0)
             warnings.add(where, head + "but the text has no syllable (\"!\") to start on them");
         else if (s.notes < syllables)
-            warnings.add(where, head + "but the text has " + std::to_string(syllables) + " syllables: the last " +
-                                    std::to_string(syllables - s.notes) + " have no note");
+            warnings.add(where, head + "but the text has " + count_of(syllables, "syllable") + ": " +
+                                    (syllables - s.notes == 1 ? std::string("the last has")
+                                                              : "the last " + std::to_string(syllables - s.notes) + " have") +
+                                    " no note");
         else if (s.notes % syllables != 0)
-            warnings.add(where, head + "but the text has " + std::to_string(syllables) + " syllables: the last " +
-                                    std::to_string(s.notes % syllables) + " notes start it again");
+            warnings.add(where, head + "but the text has " + count_of(syllables, "syllable") + ": the last " +
+                                    (s.notes % syllables == 1 ? std::string("note starts")
+                                                              : std::to_string(s.notes % syllables) + " notes start") +
+                                    " it again");
     }
 }

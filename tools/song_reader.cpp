@@ -21,8 +21,8 @@ struct ImageCursor {
     void need(uint64_t bytes, const std::string& what) const
     {
         if (bytes > size - at)
-            fail(at, what + " needs " + std::to_string(bytes) + " bytes but only " + std::to_string(size - at) +
-                         " remain");
+            fail(at, what + " needs " + count_of(bytes, "byte") + " but only " + std::to_string(size - at) +
+                         (size - at == 1 ? " remains" : " remain"));
     }
 
     uint32_t word(const std::string& what)
@@ -141,7 +141,7 @@ SongData song_read_image(const uint8_t* image, size_t size, const std::string& n
         song.speech_block.assign(image + in.at, image + in.at + song.speech_size_word);
         in.at += song.speech_size_word;
     }
-    if (in.at < size) in.fail(in.at, std::to_string(size - in.at) + " bytes after the end of the song");
+    if (in.at < size) in.fail(in.at, count_of(size - in.at, "byte") + " after the end of the song");
     return song;
 }
 

@@ -133,12 +133,11 @@ void read_speech(SongReading& r, const YAML::Node& value)
     size_t bytes = 4;
     for (const YAML::Node& item : value) {
         std::string text;
-        size_t bad = 0;
+        TextFault fault;
         if (item.IsMap()) {
             text = speech_from_words(doc, item, r.desc);
-        } else if (!latin1_from_utf8(doc.scalar(item, "a speech text"), text, bad)) {
-            doc.fail(item, "character " + std::to_string(bad + 1) +
-                               " of this text is not an 8-bit character (U+0001..U+00FF)");
+        } else if (!latin1_from_utf8(doc.scalar(item, "a speech text"), text, fault)) {
+            doc.fail(item, text_fault_message(fault));
         }
         if (r.desc.texts.size() == kLastSelectableText + 1)
             doc.warn(item, "texts from number 63 on cannot be selected (controller 4 selects 0..62)");

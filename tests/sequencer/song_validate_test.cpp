@@ -83,6 +83,7 @@ TEST(SongValidate, AWrongCountSizeOffsetOrTempoWordIsRejectedAtItsByte)
         {layout.global_block_size, 21, "the engine reads 22"},
         {layout.patch_bank_size, 1048577, "at most 1048576"},
         {layout.patch_bank_size, 3, "too small for the offset of program 0"},
+        {layout.patch_bank_size, 1, "the patch bank is 1 byte, too small"},
         {bank + 4 * 2, bank_size - 85, "program 2's patch"},
         {bank + 4 * 3, 8, "points into the 4-entry offset table"},
         {texts + 8, texts_size, "speech text 1 starts at offset"},
@@ -103,7 +104,8 @@ TEST(SongValidate, AWrongCountSizeOffsetOrTempoWordIsRejectedAtItsByte)
     bad = image;
     bad.back() = 'x';  // the last text loses its terminator
     expect_rejected(bad, texts + read_word(image, texts + 8), "speech text 1 is not terminated");
-    expect_rejected(Bytes(image.begin(), image.begin() + 8), 8, "header");
+    expect_rejected(Bytes(image.begin(), image.begin() + 8), 8, "the image is 8 bytes, shorter than its 12-byte header");
+    expect_rejected(Bytes(image.begin(), image.begin() + 1), 1, "the image is 1 byte, shorter");
     expect_rejected(Bytes(image.begin(), image.begin() + layout.channel[5] + 2), layout.channel[5],
                     "the image ends inside channel 5's note count");
     bad = image;
@@ -112,7 +114,7 @@ TEST(SongValidate, AWrongCountSizeOffsetOrTempoWordIsRejectedAtItsByte)
     song.texts.clear();
     bad = build_song_image(song);
     bad.push_back(0);
-    expect_rejected(bad, bad.size() - 1, "1 unexpected bytes");
+    expect_rejected(bad, bad.size() - 1, "1 unexpected byte after the speech text block size word");
 }
 
 TEST(SongValidate, RejectsEventsPastTheLastUsableTickAndGapsLongerThanTheFrameCountdown)

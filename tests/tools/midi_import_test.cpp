@@ -153,7 +153,7 @@ TEST(MidiImportChannels, MidiChannelsFeedSongChannelsWithTheirOptions)
     EXPECT_EQ(values(channels[3].programs), (std::vector<int>{9, 5}));
     ASSERT_EQ(channels[0].bends.size(), 1u);
     EXPECT_EQ(channels[0].bends[0].second, 64);
-    EXPECT_EQ(joined(in.warnings), "in.mid: MIDI channel 3 holds 1 notes but feeds no song channel; they are left out\n");
+    EXPECT_EQ(joined(in.warnings), "in.mid: MIDI channel 3 holds 1 note but feeds no song channel; it is left out\n");
 
     // A transposition past the key range is an error at the note.
     options.channels[3].transpose = 70;

@@ -156,12 +156,12 @@ TEST(SongLyrics, CompileWarnsWhereNotesAndSyllablesDoNotPairUp)
     const Case cases[] = {
         {2, {}, "", "a syllable a note"},
         {4, {}, "", "a text sung twice over"},
-        {1, {}, "song channel 15 sings text 0 to 1 notes (ticks 0 to 0), but the text has 2 syllables: the last 1 have no note",
+        {1, {}, "song channel 15 sings text 0 to 1 note (ticks 0 to 0), but the text has 2 syllables: the last has no note",
          "a syllable without a note"},
-        {3, {}, "song channel 15 sings text 0 to 3 notes (ticks 0 to 96), but the text has 2 syllables: the last 1 notes start it again",
+        {3, {}, "song channel 15 sings text 0 to 3 notes (ticks 0 to 96), but the text has 2 syllables: the last note starts it again",
          "a note beyond the syllables"},
-        {3, {{96, {kVoiceController, 4, 1}}}, "song channel 15 sings text 1 to 1 notes (ticks 96 to 96)", "no: text 1 has one syllable"},
-        {3, {{96, {kVoiceController, 4, 70}}}, "the last 1 notes start it again", "a speed is no text selection"},
+        {3, {{96, {kVoiceController, 4, 1}}}, "song channel 15 sings text 1 to 1 note (ticks 96 to 96)", "no: text 1 has one syllable"},
+        {3, {{96, {kVoiceController, 4, 70}}}, "the last note starts it again", "a speed is no text selection"},
     };
     for (const Case& c : cases) {
         const std::string warnings = compile(sung_file(eighths(c.notes), {}, c.selections), two_texts).warnings;

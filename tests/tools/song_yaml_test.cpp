@@ -193,8 +193,10 @@ TEST(SongYaml, MistakesAreReportedWithLineAndColumn)
     EXPECT_EQ(song_error("midi: song.mid\npatches: {0: missing.yaml}\n"), "dir/missing.yaml: No such file or directory");
     EXPECT_EQ(song_error("midi: song.mid\npatches: {0: lead.yaml}\nchannels: {3: {midi_channel: 17}}\n"),
               "dir/SONG.yaml:3:30: midi_channel is 17; it must be from 1 to 16");
+    EXPECT_EQ(song_error("midi: song.mid\npatches: {0: lead.yaml}\nspeech:\n  - \"caf\xE9\"\n"),
+              "dir/SONG.yaml:4:5: byte 4 of this text (0xE9) is not valid UTF-8: save the file as UTF-8");
     EXPECT_EQ(song_error("midi: song.mid\npatches: {0: lead.yaml}\nspeech: [\"\\u0100\"]\n"),
-              "dir/SONG.yaml:3:10: character 1 of this text is not an 8-bit character (U+0001..U+00FF)");
+              "dir/SONG.yaml:3:10: character 1 of this text (U+0100) is not an 8-bit character (U+0001..U+00FF)");
     EXPECT_EQ(song_error("midi: song.mid\npatches: {0: lead.yaml}\nspeech:\n  - !hEH_ lOW_\n"),
               "dir/SONG.yaml:4:5: the value carries the YAML tag \"!hEH_\"; write it in double quotes");
     EXPECT_EQ(song_error("midi: song.mid\npatches: {0: lead.yaml}\nspeech: [\"" + std::string(8200, 'a') + "\"]\n"),
@@ -211,4 +213,29 @@ TEST(AuthoringGuide, ListsEveryParameterFromTheSharedTable)
     text << in.rdbuf();
     EXPECT_NE(text.str().find(params_reference_markdown()), std::string::npos)
         << "docs/authoring.md's parameter reference differs from `cantilena-tool compile --parameters`";
+}
+
+TEST(TextCheck, ARawByteIsNotUtf8AndACharacterBeyondLatin1IsNotEightBit)
+{
+    std::string latin1;
+    TextFault fault;
+    EXPECT_TRUE(latin1_from_utf8("caf\xC3\xA9", latin1, fault));
+    EXPECT_EQ(latin1, "caf\xE9");
+    struct Case {
+        std::string text;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"caf\xE9 ok", "byte 4 of this text (0xE9) is not valid UTF-8: save the file as UTF-8"},
+        {"\xC3\xA9t\xE9", "byte 4 of this text (0xE9) is not valid UTF-8: save the file as UTF-8"},
+        {"ab\xC3", "byte 3 of this text (0xC3) is not valid UTF-8: save the file as UTF-8"},  // cut short
+        {"\xC0\xA1", "byte 1 of this text (0xC0) is not valid UTF-8: save the file as UTF-8"},  // overlong "!"
+        {"\xED\xA0\x80", "byte 1 of this text (0xED) is not valid UTF-8: save the file as UTF-8"},  // a surrogate
+        {"\xC3\xA9\xE2\x98\xBA", "character 2 of this text (U+263A) is not an 8-bit character (U+0001..U+00FF)"},
+        {std::string("a\0", 2), "character 2 of this text (U+0000) is not an 8-bit character (U+0001..U+00FF)"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_FALSE(latin1_from_utf8(c.text, latin1, fault)) << c.message;
+        EXPECT_EQ(text_fault_message(fault), c.message);
+    }
 }
