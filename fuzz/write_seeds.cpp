@@ -16,6 +16,7 @@
 #include "tests/sequencer/sequencer_test_support.h"
 #include "tests/tools/authoring_test_support.h"
 #include "tools/author_common.h"
+#include "tools/output_file.h"
 
 namespace {
 
@@ -76,7 +77,7 @@ Seeds midi_seeds(const std::filesystem::path& source)
 void write_all(const std::filesystem::path& directory, const Seeds& seeds)
 {
     std::filesystem::create_directories(directory);
-    for (const auto& [name, bytes] : seeds) file_write_atomically((directory / name).string(), bytes);
+    for (const auto& [name, bytes] : seeds) output_write_file((directory / name).string(), bytes);
 }
 
 }  // namespace

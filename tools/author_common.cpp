@@ -23,14 +23,49 @@ std::string at_line(const std::string& file, int line, int column)
     return file + ":" + std::to_string(line) + ":" + std::to_string(column);
 }
 
-std::vector<uint8_t> file_read_all(const std::string& path)
+namespace {
+
+std::string size_text(uint64_t bytes)
+{
+    constexpr uint64_t kMebibyte = uint64_t{1} << 20;
+    return bytes % kMebibyte == 0 ? std::to_string(bytes / kMebibyte) + " MiB" : count_of(bytes, "byte");
+}
+
+}  // namespace
+
+InputFiles file_identities(const std::vector<std::string>& paths)
+{
+    InputFiles inputs;
+    for (const std::string& path : paths) {
+        struct stat info {};
+        if (!path.empty() && ::stat(path.c_str(), &info) == 0)
+            inputs.push_back({static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino), path});
+    }
+    return inputs;
+}
+
+std::vector<uint8_t> file_read_all(const std::string& path, const FileLimit& limit, InputFiles* inputs)
 {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) throw AuthorError(path, std::strerror(errno));
+    struct stat info {};
+    if (::fstat(fileno(file), &info) == 0) {
+        if (inputs) inputs->push_back({static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino), path});
+        if (S_ISREG(info.st_mode) && static_cast<uint64_t>(info.st_size) > limit.bytes) {
+            std::fclose(file);
+            throw AuthorError(path, "larger than " + size_text(limit.bytes) + ": no " + limit.kind + " is that large");
+        }
+    }
     std::vector<uint8_t> bytes;
     uint8_t chunk[65536];
     size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        if (bytes.size() + got > limit.bytes) {
+            std::fclose(file);
+            throw AuthorError(path, "more than " + size_text(limit.bytes) + ": no " + limit.kind + " is that large");
+        }
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
     const bool failed = std::ferror(file) != 0;
     const int saved = errno;
     std::fclose(file);
@@ -38,45 +73,9 @@ std::vector<uint8_t> file_read_all(const std::string& path)
     return bytes;
 }
 
-FileReader file_reader_disk()
+FileReader file_reader_disk(InputFiles* inputs)
 {
-    return [](const std::string& path) { return file_read_all(path); };
-}
-
-void file_write_atomically(const std::string& path, const std::vector<uint8_t>& bytes, unsigned mode)
-{
-    std::string temp = path + ".tmpXXXXXX";
-    std::vector<char> name(temp.begin(), temp.end());
-    name.push_back('\0');
-    const int fd = mkstemp(name.data());
-    if (fd < 0) throw AuthorError(path, std::string("cannot create a temporary file: ") + std::strerror(errno));
-    temp = name.data();
-    size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            const int saved = errno;
-            ::close(fd);
-            ::unlink(temp.c_str());
-            throw AuthorError(path, std::string("cannot write: ") + std::strerror(saved));
-        }
-        written += static_cast<size_t>(n);
-    }
-    // mkstemp creates the file readable by its owner only; give it the mode asked for.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, static_cast<mode_t>(mode) & ~mask);
-    if (::close(fd) != 0 || std::rename(temp.c_str(), path.c_str()) != 0) {
-        const int saved = errno;
-        ::unlink(temp.c_str());
-        throw AuthorError(path, std::string("cannot write: ") + std::strerror(saved));
-    }
-}
-
-void file_write_atomically(const std::string& path, const std::string& text)
-{
-    file_write_atomically(path, std::vector<uint8_t>(text.begin(), text.end()));
+    return [inputs](const std::string& path) { return file_read_all(path, kSourceFileLimit, inputs); };
 }
 
 std::string path_directory(const std::string& path)

@@ -1,5 +1,5 @@
 // What the authoring tools (compile, decompile) share: errors that name the
-// file and place, a list of warnings, whole-file reading and atomic writing.
+// file and place, a list of warnings, bounded whole-file reading.
 #pragma once
 
 #include <cstdint>
@@ -36,17 +36,36 @@ std::string at_byte(const std::string& file, uint64_t offset);
 std::string count_of(uint64_t count, const std::string& noun);
 std::string at_line(const std::string& file, int line, int column);  // 1-based
 
+// A file a command read, so that it can refuse to write its output over it.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    std::string name;
+};
+using InputFiles = std::vector<FileIdentity>;
+// The identities of the named files that exist (for inputs read elsewhere).
+InputFiles file_identities(const std::vector<std::string>& paths);
+
+// The most bytes a file of a kind is read with: far above any real one, so
+// that a device or a huge file given by mistake ends in an error instead of
+// exhausting memory.
+struct FileLimit {
+    uint64_t bytes;
+    const char* kind;  // "no <kind> is that large"
+};
+constexpr FileLimit kSourceFileLimit{uint64_t{64} << 20, "song source (MIDI or YAML file)"};
+constexpr FileLimit kImageFileLimit{uint64_t{64} << 20, "song image or program"};
+
+// Reads a whole file of at most limit.bytes, noting it in inputs when given.
+// Throws AuthorError naming the file when it cannot be read or is too large.
+std::vector<uint8_t> file_read_all(const std::string& path, const FileLimit& limit = kSourceFileLimit,
+                                   InputFiles* inputs = nullptr);
+
 // Reads the files a compile needs; tests and decompile's self-check read from
 // memory instead of the disk. Throws AuthorError when the file cannot be read.
 using FileReader = std::function<std::vector<uint8_t>(const std::string& path)>;
-FileReader file_reader_disk();
-
-std::vector<uint8_t> file_read_all(const std::string& path);
-// Writes through a temporary file in the same directory and renames it over
-// path, so that a failed write never leaves a partial file behind. The file
-// gets mode (less the umask).
-void file_write_atomically(const std::string& path, const std::vector<uint8_t>& bytes, unsigned mode = 0666);
-void file_write_atomically(const std::string& path, const std::string& text);
+// Reads song sources from the disk, noting each file read in inputs when given.
+FileReader file_reader_disk(InputFiles* inputs = nullptr);
 
 // Creates a directory and its parents (as mkdir -p); AuthorError when one
 // cannot be made or the path is not a directory.

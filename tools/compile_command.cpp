@@ -43,12 +43,13 @@ void add_compile_command(CLI::App& app)
         }
         Warnings warnings;
         try {
-            const FileReader read = file_reader_disk();
+            InputFiles inputs;
+            const FileReader read = file_reader_disk(&inputs);
             const std::vector<uint8_t> image = is_midi_file(read(args->song))
                                                    ? song_compile_midi(args->song, read, warnings)
                                                    : song_compile(args->song, read, warnings);
             if (!args->quiet) print_warnings(warnings);
-            file_write_atomically(args->output, image);
+            output_write_file(args->output, image, inputs);
         } catch (const AuthorError& e) {
             if (!args->quiet) print_warnings(warnings);
             std::fprintf(stderr, "cantilena-tool compile: %s\n", e.what());

@@ -32,10 +32,6 @@ int run_events(const std::string& path)
         std::fprintf(stderr, "cantilena-tool events: %s: the song does not load\n", image.name.c_str());
         return 1;
     }
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "cantilena-tool events: cannot write to standard output\n");
-        return 1;
-    }
     return 0;
 }
 

@@ -30,6 +30,7 @@ struct ExportOptions {
 
 struct ExportSong {
     std::vector<uint8_t> image;
+    InputFiles inputs;  // the files it was read from
     std::string title;
     bool has_end = false;
     uint32_t end_frames = 0;
@@ -50,7 +51,7 @@ void load_song(const ExportOptions& options, ExportSong& song)
         Warnings warnings;
         std::string title;
         try {
-            song.image = song_compile(options.input, file_reader_disk(), warnings, &title);
+            song.image = song_compile(options.input, file_reader_disk(&song.inputs), warnings, &title);
         } catch (const AuthorError&) {
             for (const std::string& line : warnings.lines) std::fprintf(stderr, "warning: %s\n", line.c_str());
             throw;
@@ -63,6 +64,7 @@ void load_song(const ExportOptions& options, ExportSong& song)
     std::string error;
     if (!song_image_open(options.input, file, error)) throw AuthorError("", error);
     song.image = std::move(file.bytes);
+    song.inputs = file_identities({options.input});
     song.title = file.has_title ? file.title : program_title_from_file_name(options.input);
     song.has_end = file.has_title;
     song.end_frames = file.end_frames;
@@ -108,7 +110,7 @@ void run_export(const ExportOptions& options)
     const std::vector<uint8_t> player(kCarriedPlayer, kCarriedPlayer + kCarriedPlayerSize);
     std::vector<uint8_t> program = program_compose(player, song.image, song.title, song.end_frames);
     if (options.pack) program = program_pack(program);
-    file_write_atomically(options.output, program, 0755);
+    output_write_file(options.output, program, song.inputs, 0755);
 }
 
 }  // namespace

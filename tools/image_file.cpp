@@ -41,7 +41,7 @@ bool image_file_read(const std::string& path, std::vector<uint8_t>& bytes, std::
 {
     bytes.clear();
     try {
-        bytes = file_read_all(path);
+        bytes = file_read_all(path, kImageFileLimit);
     } catch (const AuthorError& e) {
         error = e.what();
         return false;

@@ -26,10 +26,6 @@ int run_info(const std::string& path)
     const SongInfoSubject subject{image.bytes.data(), image.bytes.size(), image.what.c_str(),
                                   image.has_title ? image.title.c_str() : nullptr, image.end_frames};
     song_info_write(subject, write_stdout, nullptr);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "cantilena-tool info: cannot write to standard output\n");
-        return 1;
-    }
     return 0;
 }
 

@@ -46,26 +46,18 @@ void show_progress(uint64_t done, uint64_t total)
     std::fflush(stderr);
 }
 
-int run_render(const RenderOptions& options)
+void run_render(const RenderOptions& options)
 {
     std::string error;
     SongImageFile image;
-    if (!song_image_open(options.image, image, error)) {
-        std::fprintf(stderr, "cantilena-tool render: %s\n", error.c_str());
-        return 1;
-    }
-    if (!(options.seconds >= 0.0 && options.seconds <= kMaxSeconds)) {
-        std::fprintf(stderr, "cantilena-tool render: --seconds must lie between 0 and %.0f\n", kMaxSeconds);
-        return 1;
-    }
+    if (!song_image_open(options.image, image, error)) throw AuthorError("", error);
+    if (!(options.seconds >= 0.0 && options.seconds <= kMaxSeconds))
+        throw AuthorError("--seconds", "must lie between 0 and " + std::to_string(static_cast<int>(kMaxSeconds)));
     const uint64_t total = static_cast<uint64_t>(std::llround(options.seconds * kSampleRate));
 
     WavWriter writer;
     const SampleFormat format = options.format == "float" ? SampleFormat::Float : SampleFormat::Pcm16;
-    if (!wav_writer_open(writer, options.output, format, kSampleRate, error)) {
-        std::fprintf(stderr, "cantilena-tool render: %s\n", error.c_str());
-        return 1;
-    }
+    wav_writer_open(writer, options.output, format, kSampleRate, total, file_identities({options.image}));
 
     auto engine = std::make_unique<SynthEngine>();
     if (options.seeded) seed_source_fix(engine->seeds, options.seed);
@@ -74,24 +66,22 @@ int run_render(const RenderOptions& options)
                                                                          synth_workers_destroy);
     synth_attach_workers(*engine, workers.get());
     auto player = std::make_unique<Player>();
-    if (!player_init(*player, *engine, image.bytes.data(), nullptr)) {
-        std::fprintf(stderr, "cantilena-tool render: %s: the song does not load\n", image.name.c_str());
-        wav_writer_close(writer, error);
-        return 1;
-    }
+    if (!player_init(*player, *engine, image.bytes.data(), nullptr))
+        throw AuthorError(image.name, "the song does not load");
     player_start(*player);
 
     const bool progress = isatty(STDERR_FILENO) != 0;
     std::vector<float> frames(2 * static_cast<size_t>(kChunkFrames));
     uint64_t done = 0;
     uint64_t last_shown = 0;
-    bool ok = true;
     while (done < total) {
         const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(kChunkFrames, total - done));
         player_render(player.get(), frames.data(), count);
-        if (!wav_writer_write(writer, frames.data(), count, error)) {
-            ok = false;
-            break;
+        try {
+            wav_writer_write(writer, frames.data(), count);
+        } catch (const AuthorError&) {
+            if (progress) std::fputc('\n', stderr);
+            throw;
         }
         done += count;
         if (progress && (done - last_shown >= kSampleRate || done == total)) {
@@ -100,16 +90,7 @@ int run_render(const RenderOptions& options)
         }
     }
     if (progress) std::fputc('\n', stderr);
-    std::string close_error;
-    if (!wav_writer_close(writer, close_error) && ok) {
-        error = close_error;
-        ok = false;
-    }
-    if (!ok) {
-        std::fprintf(stderr, "cantilena-tool render: %s\n", error.c_str());
-        return 1;
-    }
-    return 0;
+    wav_writer_finish(writer);
 }
 
 }  // namespace
@@ -119,7 +100,7 @@ void add_render_command(CLI::App& app)
     auto options = std::make_shared<RenderOptions>();
     auto* cmd = app.add_subcommand("render", "Render a song image to a WAV or FLAC file, exactly as the player plays it");
     cmd->add_option("IMAGE", options->image, "Song image file (default: the embedded song)");
-    cmd->add_option("-o,--output", options->output, "Output file: .wav or .flac, or - for WAV on standard output")
+    cmd->add_option("-o,--output", options->output, "Output file: .wav or .flac, or - for WAV on standard output (replaced only when the render is complete)")
         ->required();
     cmd->add_option("--seconds", options->seconds, "Length to render in seconds (default 198, what the player plays)");
     cmd->add_option("--seed", options->seed,
@@ -132,7 +113,11 @@ void add_render_command(CLI::App& app)
         ->check(CLI::IsMember({"pcm16", "float"}));
     cmd->callback([options, cmd] {
         options->seeded = cmd->count("--seed") > 0;
-        const int status = run_render(*options);
-        if (status != 0) throw CLI::RuntimeError(status);
+        try {
+            run_render(*options);
+        } catch (const AuthorError& e) {
+            std::fprintf(stderr, "cantilena-tool render: %s\n", e.what());
+            throw CLI::RuntimeError(1);
+        }
     });
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tools/author_common.h"
+#include "tools/output_file.h"  // SourceFile
 
 // Throws AuthorError naming the file and place of the first fault. The
 // image is checked by the song loader's validation before it is returned.
@@ -27,11 +28,6 @@ std::vector<uint8_t> song_compile_description(SongDescription& desc, const FileR
 // out play the first patch, or with the starter bank their family's patch)
 // and its speech texts. Throws AuthorError.
 std::vector<uint8_t> song_compile_sounds(const SongDescription& desc);
-
-struct SourceFile {
-    std::string name;  // relative to the output directory ("SONG.yaml", "patches/program_000.yaml")
-    std::vector<uint8_t> bytes;
-};
 
 constexpr const char* kSongYamlName = "SONG.yaml";
 constexpr const char* kSongMidiName = "song.mid";

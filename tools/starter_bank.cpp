@@ -1,11 +1,11 @@
 #include "tools/starter_bank.h"
 
 #include <array>
-#include <filesystem>
 #include <map>
 
 #include "data/embedded_texts.h"
 #include "tools/author_common.h"
+#include "tools/output_file.h"
 #include "tools/patch_yaml.h"
 
 namespace {
@@ -104,12 +104,10 @@ std::vector<BankSourceText> starter_sources()
 
 void starter_write(const std::string& directory, bool force)
 {
-    std::error_code error;
-    if (!force && std::filesystem::exists(directory, error) && !std::filesystem::is_empty(directory, error))
-        throw AuthorError(directory, "the directory is not empty (--force writes into it, replacing files of the same names)");
-    make_directories(directory);
+    std::vector<SourceFile> files;
     for (const BankSourceText& source : starter_sources())
-        file_write_atomically(path_join(directory, std::string(source.name)), std::string(source.text));
+        files.push_back({std::string(source.name), std::vector<uint8_t>(source.text.begin(), source.text.end())});
+    output_write_directory(directory, files, force);
 }
 
 std::string starter_listing()

@@ -55,8 +55,8 @@ struct BankSourceText {
 std::vector<BankSourceText> starter_sources();
 
 // Writes every source file into a directory, created when missing. Refuses
-// (AuthorError) a directory that holds anything unless force is set; each
-// file is written whole or not at all.
+// (AuthorError) a directory that holds anything unless force is set; the
+// files are written all or none.
 void starter_write(const std::string& directory, bool force);
 
 // What `bank --list` prints: programs to families, drum keys to groups, and

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "tools/midi_file.h"
+#include "tools/output_file.h"
 
 namespace {
 
@@ -713,15 +714,10 @@ int main(int argc, char** argv)
         return 2;
     }
     arrange();
-    const std::vector<uint8_t> bytes = midi_write(midi_file());
-    std::FILE* out = std::fopen(argv[1], "wb");
-    if (!out) {
-        std::perror(argv[1]);
-        return 1;
-    }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-    if (std::fclose(out) != 0 || !written) {
-        std::perror(argv[1]);
+    try {
+        output_write_file(argv[1], midi_write(midi_file()));
+    } catch (const AuthorError& e) {
+        std::fprintf(stderr, "%s: %s\n", argv[0], e.what());
         return 1;
     }
     return 0;

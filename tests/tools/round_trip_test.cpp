@@ -233,12 +233,13 @@ TEST(AuthoringCommands, CompileWritesNothingOnErrorAndDecompileWritesTheSources)
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     const std::string t = tool.string(), d = dir.string();
-    file_write_atomically(d + "/old.img", std::vector<uint8_t>{1, 2, 3});
-    file_write_atomically(d + "/bad.yaml", std::string("midi: x.mid\n"));
+    output_write_file(d + "/old.img", std::vector<uint8_t>{1, 2, 3});
+    const std::string bad_yaml = "midi: x.mid\n";
+    output_write_file(d + "/bad.yaml", std::vector<uint8_t>(bad_yaml.begin(), bad_yaml.end()));
     EXPECT_NE(std::system((t + " compile " + d + "/bad.yaml -o " + d + "/old.img 2>/dev/null").c_str()), 0);
     EXPECT_EQ(std::filesystem::file_size(dir / "old.img"), 3u);
 
-    file_write_atomically(d + "/song.img", compiled_example());
+    output_write_file(d + "/song.img", compiled_example());
     ASSERT_EQ(std::system((t + " decompile " + d + "/song.img -o " + d + "/src").c_str()), 0);
     EXPECT_TRUE(std::filesystem::exists(dir / "src" / "song.mid"));
     EXPECT_TRUE(std::filesystem::exists(dir / "src" / "patches" / "program_001.yaml"));

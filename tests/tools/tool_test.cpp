@@ -10,6 +10,7 @@
 
 #include "tests/sequencer/sequencer_test_support.h"
 #include "tools/author_common.h"
+#include "tools/output_file.h"
 #include "tools/wav_writer.h"
 
 using namespace image_builder;
@@ -44,7 +45,7 @@ protected:
 
     fs::path write_image(const std::string& name, const std::vector<uint8_t>& bytes)
     {
-        file_write_atomically((dir_ / name).string(), bytes);
+        output_write_file((dir_ / name).string(), bytes);
         return dir_ / name;
     }
 
