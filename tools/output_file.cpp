@@ -15,6 +15,8 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 namespace {
 
@@ -30,9 +32,12 @@ std::string error_text(int error)
 // Paths to remove when a signal ends the process while outputs are written:
 // temporary files ('f' before the path) and directories ('d'). An entry is
 // published whole before it is used and never freed, because a handler on
-// another thread may be reading it; a command writes few files.
+// another thread may be reading it; a command writes few files. A dropped
+// entry stays reachable from the retired list.
 constexpr size_t kCleanupSlots = 1024;
 std::atomic<char*> cleanup_slots[kCleanupSlots];
+std::mutex cleanup_retired_lock;
+std::vector<char*> cleanup_retired;
 constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
 
 // Async-signal-safe: unlink and rmdir only, files before the directories
@@ -95,7 +100,11 @@ int cleanup_add(char kind, const std::string& path)
 
 void cleanup_drop(int& slot)
 {
-    if (slot >= 0) cleanup_slots[slot].store(nullptr);
+    if (slot >= 0) {
+        char* entry = cleanup_slots[slot].exchange(nullptr);
+        const std::lock_guard<std::mutex> hold(cleanup_retired_lock);
+        cleanup_retired.push_back(entry);
+    }
     slot = -1;
 }
 
