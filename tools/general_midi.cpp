@@ -308,5 +308,7 @@ std::vector<std::vector<uint8_t>> gm_arrange(SongData& song, const GmSettings& s
         for (ValueEvent& e : channel.programs)
             e.value = sounds[c].voice && !table.is_own(e.value) ? table.of_bank(kVoicePatch) : table.of_program(e.value);
     }
+    // Every channel starts on program 0, so even a song without notes needs its patch.
+    table.of_program(kGmDefaultProgram);
     return std::move(table).patches();
 }

@@ -308,6 +308,15 @@ TEST(GeneralMidi, ProgramsAreRenumberedOneForEachPatchAndAChannelWithoutOneIsAPi
     EXPECT_EQ(c.patch(2), family_patch(0));
 }
 
+TEST(GeneralMidi, AFileWithoutNotesStillMakesAValidSong)
+{
+    GmFile file;
+    file.program(1, 0, 40).tempo(0, 400000);
+    const Compiled c = compile(file.bytes());
+    EXPECT_EQ(c.bank.program_offsets.size(), 1u) << "program 0, with which every channel starts";
+    EXPECT_NE(joined(c.warnings).find("the song has no notes"), std::string::npos);
+}
+
 TEST(GeneralMidi, TheExampleSongsMidiFileCompilesAloneWithEveryNoteAndItsLength)
 {
     const char* source = std::getenv("CANTILENA_SOURCE_DIR");
