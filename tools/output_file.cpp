@@ -36,8 +36,9 @@ std::string error_text(int error)
 // entry stays reachable from the retired list.
 constexpr size_t kCleanupSlots = 1024;
 std::atomic<char*> cleanup_slots[kCleanupSlots];
+// Never destroyed, so the entries stay reachable up to the process's end.
 std::mutex cleanup_retired_lock;
-std::vector<char*> cleanup_retired;
+std::vector<char*>* const cleanup_retired = new std::vector<char*>;
 constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
 
 // Async-signal-safe: unlink and rmdir only, files before the directories
@@ -103,7 +104,7 @@ void cleanup_drop(int& slot)
     if (slot >= 0) {
         char* entry = cleanup_slots[slot].exchange(nullptr);
         const std::lock_guard<std::mutex> hold(cleanup_retired_lock);
-        cleanup_retired.push_back(entry);
+        cleanup_retired->push_back(entry);
     }
     slot = -1;
 }
