@@ -1,9 +1,9 @@
 #include "app/chatter.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cstdarg>
+#include <cstdio>
 
 namespace {
 

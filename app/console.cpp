@@ -43,8 +43,8 @@ int32_t con_pad_string(char** target, const char* text, int32_t width, uint32_t 
     return count;
 }
 
-int32_t con_format_number(char** target, uint32_t value, uint32_t base, bool is_signed, int32_t width,
-                          uint32_t flags, char letter)
+int32_t con_format_number(char** target, uint32_t value, uint32_t base, bool is_signed, int32_t width, uint32_t flags,
+                          char letter)
 {
     if (value == 0) return con_pad_string(target, "0", width, flags);
 
@@ -59,8 +59,8 @@ int32_t con_format_number(char** target, uint32_t value, uint32_t base, bool is_
     }
     while (magnitude != 0) {
         const uint32_t digit = magnitude % base;
-        *--digits = static_cast<char>(digit > 9 ? letter + static_cast<char>(digit - 10)
-                                                : '0' + static_cast<char>(digit));
+        *--digits =
+            static_cast<char>(digit > 9 ? letter + static_cast<char>(digit - 10) : '0' + static_cast<char>(digit));
         magnitude /= base;
     }
 

@@ -23,6 +23,6 @@ int32_t con_printf(const char* format, ...);
 int32_t con_sprintf(char* buffer, const char* format, ...);
 int32_t con_pad_string(char** target, const char* text, int32_t width, uint32_t flags);
 // base is 10 or 16; letter is the digit after 9 ('a' or 'A').
-int32_t con_format_number(char** target, uint32_t value, uint32_t base, bool is_signed, int32_t width,
-                          uint32_t flags, char letter);
+int32_t con_format_number(char** target, uint32_t value, uint32_t base, bool is_signed, int32_t width, uint32_t flags,
+                          char letter);
 void con_putc(char** target, char c);

@@ -1,13 +1,13 @@
 #include "app/keyboard.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
-#include <initializer_list>
 #include <poll.h>
 #include <pthread.h>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <initializer_list>
 
 #include "app/main_loop.h"
 
@@ -73,18 +73,25 @@ void restore_at_exit()
 Key final_key(unsigned char final, uint8_t parameter)
 {
     switch (final) {
-    case 'A': return Key::up;
-    case 'B': return Key::down;
-    case 'C': return Key::right;
-    case 'D': return Key::left;
-    case 'H': return Key::home;
-    case 'F': return Key::end;
+    case 'A':
+        return Key::up;
+    case 'B':
+        return Key::down;
+    case 'C':
+        return Key::right;
+    case 'D':
+        return Key::left;
+    case 'H':
+        return Key::home;
+    case 'F':
+        return Key::end;
     case '~':
         // The numbered forms of Home and End that terminals send.
         if (parameter == 1 || parameter == 7) return Key::home;
         if (parameter == 4 || parameter == 8) return Key::end;
         return Key::other;
-    default: return Key::other;
+    default:
+        return Key::other;
     }
 }
 
@@ -173,7 +180,7 @@ void keyboard_catch_signals()
     if (g_signal_pipe[0] < 0 && pipe2(g_signal_pipe, O_NONBLOCK | O_CLOEXEC) != 0) {
         g_signal_pipe[0] = g_signal_pipe[1] = -1;  // signals still stop playback, at the next time-out
     }
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = on_stop_signal;
     sigemptyset(&action.sa_mask);
     for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaction(signal_number, &action, nullptr);

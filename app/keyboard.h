@@ -10,8 +10,8 @@
 // back while the player is stopped.
 #pragma once
 
-#include <cstdint>
 #include <termios.h>
+#include <cstdint>
 
 // Key::quit is a stop signal (and the end of the input), not a key.
 enum class Key : uint8_t { none, escape, quit, letter_q, space, left, right, up, down, home, end, other };
@@ -19,8 +19,8 @@ enum class Key : uint8_t { none, escape, quit, letter_q, space, left, right, up,
 // Turns terminal bytes into keys: ESC [ params final and ESC O final are
 // one key each; ESC followed by anything else is Esc, then that byte.
 struct KeyDecoder {
-    uint8_t state;     // where in a sequence the last byte left it
-    uint8_t parameter; // the first number of a CSI sequence (Home is ESC [ 1 ~)
+    uint8_t state;      // where in a sequence the last byte left it
+    uint8_t parameter;  // the first number of a CSI sequence (Home is ESC [ 1 ~)
 };
 
 constexpr uint32_t kEscapeSequenceMs = 25;  // how long a lone ESC waits for the rest of a sequence

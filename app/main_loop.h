@@ -25,8 +25,8 @@ constexpr int64_t kDeviceGiveUpMs = 5000;
 // Watches the count of frames the device has taken.
 struct DeviceWatch {
     uint32_t frames_taken;
-    int64_t last_move_ms;   // the clock when the count last moved
-    int64_t gone_ms;        // wall-clock time of the finished gaps longer than kDeviceGoneMs
+    int64_t last_move_ms;  // the clock when the count last moved
+    int64_t gone_ms;       // wall-clock time of the finished gaps longer than kDeviceGoneMs
 };
 
 void device_watch_start(DeviceWatch& watch, int64_t now_ms, uint32_t frames_taken);
@@ -43,9 +43,9 @@ struct MainLoopHost {
     // Returns when a key may have come, a stop signal came or ms have passed.
     void (*wait_ms)(void* context, uint32_t ms);
     int32_t (*position_ms)(void* context);
-    int64_t (*clock_ms)(void* context);          // a monotonic wall clock
-    uint32_t (*frames_taken)(void* context);     // the device's count of frames taken
-    int32_t end_ms;                              // the heard position at which playback ends
+    int64_t (*clock_ms)(void* context);       // a monotonic wall clock
+    uint32_t (*frames_taken)(void* context);  // the device's count of frames taken
+    int32_t end_ms;                           // the heard position at which playback ends
 };
 
 enum class MainLoopEnd { stopped, device_lost };

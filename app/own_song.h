@@ -18,7 +18,7 @@ struct CarriedSong {
 struct PlayerSong {
     const uint8_t* image;
     size_t size;
-    const char* what;     // "embedded song" or "appended song"
+    const char* what;  // "embedded song" or "appended song"
     const char* title;
     uint32_t end_frames;  // where playback ends
     char appended_title[kTrailerTitleBytes];

@@ -1,11 +1,11 @@
 #include "app/playback.h"
 
+#include <pthread.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <initializer_list>
-#include <pthread.h>
 
 #include "app/chatter.h"
 #include "app/main_loop.h"

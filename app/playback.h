@@ -12,7 +12,7 @@
 
 constexpr int32_t kDeviceOpenWaitMs = 5000;
 constexpr int32_t kDeviceOpenPollMs = 20;  // how often Esc is tested while the device opens
-constexpr int32_t kCloseWaitMs = 30;  // a stream closes in about 2 ms when the device answers
+constexpr int32_t kCloseWaitMs = 30;       // a stream closes in about 2 ms when the device answers
 
 struct Playback {
     const char* program;  // the start of every message: "cantilena", "cantilena-tool play"

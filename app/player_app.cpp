@@ -13,8 +13,8 @@
 #include "sequencer/song_end.h"
 #include "sequencer/song_info.h"
 #include "synth/engine.h"
-#include "synth/workers.h"
 #include "synth/seed_source.h"
+#include "synth/workers.h"
 
 namespace {
 
@@ -143,8 +143,12 @@ int cantilena_main(int argc, char** argv, const CarriedSong& carried)
     std::fflush(stdout);
 
     Session session{&g_player, &playback};
-    const MainLoopHost host{&session,           session_escape_state, session_wait_ms,
-                            session_position_ms, session_clock_ms,    session_frames_taken,
+    const MainLoopHost host{&session,
+                            session_escape_state,
+                            session_wait_ms,
+                            session_position_ms,
+                            session_clock_ms,
+                            session_frames_taken,
                             song_end_ms(song.end_frames)};
     if (main_loop(host) == MainLoopEnd::device_lost) {
         playback_report_lost(playback);

@@ -36,9 +36,9 @@ bool wait_for_status(AudioOutput& output, bool (*done)(const AudioOutput&), int3
 {
     const timespec until = monotonic_after(ms < 0 ? 0 : ms);
     while (!done(output)) {
-        const int result = ms < 0 ? pthread_cond_wait(&output.status_changed, &output.status_mutex)
-                                  : pthread_cond_clockwait(&output.status_changed, &output.status_mutex,
-                                                           CLOCK_MONOTONIC, &until);
+        const int result =
+            ms < 0 ? pthread_cond_wait(&output.status_changed, &output.status_mutex)
+                   : pthread_cond_clockwait(&output.status_changed, &output.status_mutex, CLOCK_MONOTONIC, &until);
         if (result == ETIMEDOUT) return done(output);
     }
     return true;
@@ -309,17 +309,35 @@ bool binding_open(void* context, RenderCallback callback, void* callback_context
     return audio_open(*binding->output, *binding->device, callback, callback_context);
 }
 
-void binding_close(void* context) { audio_close(bound_output(context)); }
-void binding_wake(void* context) { audio_wake(bound_output(context)); }
-void binding_set_gain(void* context, float gain) { audio_set_gain(bound_output(context), gain); }
-int32_t binding_played_bytes(void* context) { return audio_played_bytes(bound_output(context)); }
-void binding_lock(void* context) { pthread_mutex_lock(&bound_output(context).lock); }
-void binding_unlock(void* context) { pthread_mutex_unlock(&bound_output(context).lock); }
+void binding_close(void* context)
+{
+    audio_close(bound_output(context));
+}
+void binding_wake(void* context)
+{
+    audio_wake(bound_output(context));
+}
+void binding_set_gain(void* context, float gain)
+{
+    audio_set_gain(bound_output(context), gain);
+}
+int32_t binding_played_bytes(void* context)
+{
+    return audio_played_bytes(bound_output(context));
+}
+void binding_lock(void* context)
+{
+    pthread_mutex_lock(&bound_output(context).lock);
+}
+void binding_unlock(void* context)
+{
+    pthread_mutex_unlock(&bound_output(context).lock);
+}
 
 }  // namespace
 
 PlayerOutput audio_player_output(AudioBinding& binding)
 {
-    return PlayerOutput{&binding,       binding_open,          binding_close, binding_wake,
+    return PlayerOutput{&binding,         binding_open,         binding_close, binding_wake,
                         binding_set_gain, binding_played_bytes, binding_lock,  binding_unlock};
 }

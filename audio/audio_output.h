@@ -20,10 +20,10 @@
 #include "audio/sound_device.h"
 #include "sequencer/player.h"
 
-constexpr uint32_t kFillAlignBytes = 32;            // fills are whole 8-frame steps
-constexpr uint32_t kMixFrames = 16384;              // enough for the largest fill, 65504 bytes
-constexpr uint32_t kStaleCursorBytes = 16384;       // a cursor this far past the write offset is not believed
-constexpr int32_t kWorkerTimeoutMs = 21;            // the worker wakes by itself after this long
+constexpr uint32_t kFillAlignBytes = 32;       // fills are whole 8-frame steps
+constexpr uint32_t kMixFrames = 16384;         // enough for the largest fill, 65504 bytes
+constexpr uint32_t kStaleCursorBytes = 16384;  // a cursor this far past the write offset is not believed
+constexpr int32_t kWorkerTimeoutMs = 21;       // the worker wakes by itself after this long
 constexpr int32_t kWaitForever = -1;
 constexpr size_t kAudioErrorBytes = 256;
 
@@ -48,23 +48,23 @@ enum class DeviceStatus : int32_t { opening, playing, failed };
 struct AudioOutput {
     AudioRing ring;
     const SoundDevice* device;
-    int32_t device_open;                   // the worker's own view
+    int32_t device_open;  // the worker's own view
     RenderCallback callback;
     void* callback_context;
-    std::atomic<float> scale;              // gain * 32768
-    std::atomic<uint32_t> stop_request;    // the worker ends when non-zero
+    std::atomic<float> scale;            // gain * 32768
+    std::atomic<uint32_t> stop_request;  // the worker ends when non-zero
     // POSIX threads rather than the C++ library's: the player links no C++
     // runtime and raises no exceptions.
     pthread_t worker;
-    bool worker_joinable;                  // worker runs and has been neither joined nor left to itself
-    bool semaphore_ready;                  // ring.taken exists
-    bool abandoned;                        // a close gave up waiting for the worker
+    bool worker_joinable;  // worker runs and has been neither joined nor left to itself
+    bool semaphore_ready;  // ring.taken exists
+    bool abandoned;        // a close gave up waiting for the worker
     // What the other threads may learn of the device, under status_mutex.
     pthread_mutex_t status_mutex = PTHREAD_MUTEX_INITIALIZER;
     pthread_cond_t status_changed = PTHREAD_COND_INITIALIZER;  // waited on with the monotonic clock
     DeviceStatus status;
-    bool worker_done;                      // the worker has released the device and returns
-    char error[kAudioErrorBytes];          // why the device last failed to open ("" after a good open)
+    bool worker_done;              // the worker has released the device and returns
+    char error[kAudioErrorBytes];  // why the device last failed to open ("" after a good open)
     // The regions of the ring a fill writes: the second one only when the
     // fill wraps past the end.
     std::atomic<uint32_t>* region1;
@@ -72,12 +72,12 @@ struct AudioOutput {
     std::atomic<uint32_t>* region2;
     uint32_t region2_bytes;
     uint32_t worker_play_cursor;
-    uint32_t write_offset;                 // where the next fill starts, a multiple of 32
+    uint32_t write_offset;  // where the next fill starts, a multiple of 32
     // Held by the worker for a whole fill, render callback included.
     pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
     uint32_t query_play_cursor;
-    int32_t bytes_written;                 // starts at -65536
-    int32_t last_reported;                 // starts at -65536
+    int32_t bytes_written;  // starts at -65536
+    int32_t last_reported;  // starts at -65536
     float mix[kMixFrames * 2];
 };
 

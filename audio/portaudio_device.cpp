@@ -143,10 +143,9 @@ bool device_open(void* context, AudioRing* ring)
     device.stream = stream;
 
     const PaStreamInfo* info = Pa_GetStreamInfo(stream);
-    device.fallback_latency_bytes =
-        info != nullptr && info->outputLatency > 0.0 && info->outputLatency < 2.0
-            ? static_cast<uint32_t>(std::lrint(info->outputLatency * kDeviceSampleRate)) * 4
-            : 0;
+    device.fallback_latency_bytes = info != nullptr && info->outputLatency > 0.0 && info->outputLatency < 2.0
+                                        ? static_cast<uint32_t>(std::lrint(info->outputLatency * kDeviceSampleRate)) * 4
+                                        : 0;
     ring->latency_bytes.store(device.fallback_latency_bytes, std::memory_order_relaxed);
     Pa_SetStreamFinishedCallback(stream, stream_finished);
     if (is_alsa_device(parameters.device)) {

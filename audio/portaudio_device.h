@@ -25,18 +25,18 @@ constexpr int32_t kStalledStreamMs = 2000;
 constexpr int32_t kReopenPauseMs = 500;
 
 struct PortAudioDevice {
-    void* stream;                  // PaStream
+    void* stream;  // PaStream
     AudioRing* ring;
-    bool initialised;              // Pa_Initialize succeeded and is not yet undone
+    bool initialised;  // Pa_Initialize succeeded and is not yet undone
     bool ever_failed;
     std::atomic<uint32_t> callbacks;
     std::atomic<uint32_t> finished;  // the stream stopped by itself
     uint32_t seen_callbacks;
-    int64_t seen_at_ms;            // on the monotonic clock
+    int64_t seen_at_ms;  // on the monotonic clock
     int64_t failed_at_ms;
     uint32_t fallback_latency_bytes;  // the stream's own latency estimate
-    char error[256];               // why the last open failed
-    std::atomic<const char*> step; // the PortAudio call in progress, in words
+    char error[256];                  // why the last open failed
+    std::atomic<const char*> step;    // the PortAudio call in progress, in words
 };
 
 // Library chatter (ALSA's probing and underrun lines, PortAudio's assertion

@@ -52,7 +52,9 @@ PatchBuilder voice_heavy_patch()
 // Every channel effect on a patch.
 PatchBuilder& with_channel_effects(PatchBuilder& patch)
 {
-    return patch.reverb_send(60).delay_send(40).shelf(64)
+    return patch.reverb_send(60)
+        .delay_send(40)
+        .shelf(64)
         .channel_distortion({.mode = kDistortionLowPass, .drive = 32, .a = 90, .b = 30})
         .channel_delay({90, 70, 20, 25, 60, 40, 32})          // a chorus
         .channel_dynamics({1, 1, 0, 3, 40, 90, 20, 60, 64});  // peak, per side
@@ -63,7 +65,8 @@ GlobalsBuilder full_master()
     return GlobalsBuilder()
         .reverb({.decay = 90, .damping = 50, .low_cut = 30, .input = 100})
         .delay({90, 80, 40, 50, 20, 10, 40})
-        .low_cut(5).high_cut(110)
+        .low_cut(5)
+        .high_cut(110)
         .dynamics({2, 0, 0, 5, 50, 80, 10, 70, 64});  // RMS, linked
 }
 
@@ -226,7 +229,8 @@ std::vector<uint8_t> stress_song_image()
             notes.push_back({e * kEighth + kEighth + kEighth / 2, root, 0});
             notes.push_back({e * kEighth + kEighth + kEighth / 2, static_cast<uint8_t>(root + 7), 0});
         }
-        std::stable_sort(notes.begin(), notes.end(), [](const NoteEvent& a, const NoteEvent& b) { return a.tick < b.tick; });
+        std::stable_sort(notes.begin(), notes.end(),
+                         [](const NoteEvent& a, const NoteEvent& b) { return a.tick < b.tick; });
     }
     plan.patch_bank = bank.bytes();
     const auto master = full_master().bytes();

@@ -28,7 +28,8 @@ std::vector<TimedMidi> embedded_events()
     song_walk(
         kEmbeddedSong,
         [](void* context, uint32_t, uint64_t frame, const uint8_t* stream, size_t) {
-            if (frame < kFrames) plugin_test::append_stream_messages(*static_cast<std::vector<TimedMidi>*>(context), frame, stream);
+            if (frame < kFrames)
+                plugin_test::append_stream_messages(*static_cast<std::vector<TimedMidi>*>(context), frame, stream);
         },
         &events);
     return events;
@@ -46,7 +47,8 @@ void BM_EngineSong(benchmark::State& state)
         player_start(*player);
         state.ResumeTiming();
         for (uint64_t done = 0; done < kFrames; done += kRenderChunk)
-            player_render(player.get(), frames.data(), static_cast<uint32_t>(std::min<uint64_t>(kRenderChunk, kFrames - done)));
+            player_render(player.get(), frames.data(),
+                          static_cast<uint32_t>(std::min<uint64_t>(kRenderChunk, kFrames - done)));
     }
     report_frames(state, static_cast<int64_t>(kFrames));
 }

@@ -41,7 +41,8 @@ bool same_events(const MidiFile& a, const MidiFile& b)
         const auto y = kept(b.tracks[t]);
         if (x.size() != y.size()) return false;
         for (size_t i = 0; i < x.size(); ++i) {
-            if (x[i]->tick != y[i]->tick || x[i]->status != y[i]->status || x[i]->payload != y[i]->payload) return false;
+            if (x[i]->tick != y[i]->tick || x[i]->status != y[i]->status || x[i]->payload != y[i]->payload)
+                return false;
             if (x[i]->status == kMidiMeta && x[i]->meta_type != y[i]->meta_type) return false;
             if (x[i]->status < 0xF0 && (x[i]->data[0] != y[i]->data[0] || x[i]->data[1] != y[i]->data[1])) return false;
         }

@@ -26,8 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!song_validate(data, size, error)) return 0;
 
     size_t streams = 0;
-    song_walk(data, [](void* count, uint32_t, uint64_t, const uint8_t*, size_t) { ++*static_cast<size_t*>(count); },
-              &streams);
+    song_walk(
+        data, [](void* count, uint32_t, uint64_t, const uint8_t*, size_t) { ++*static_cast<size_t*>(count); },
+        &streams);
 
     static SynthEngine* engine = new SynthEngine();
     static Player* player = new Player();

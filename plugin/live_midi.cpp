@@ -214,7 +214,8 @@ void emit_round(StreamWriter& writer, LiveChannel& channel, int c, int32_t round
         writer.message(kMidiPitchBend | channel_bits, channel.bends[round][0], channel.bends[round][1]);
     if (round != 0) return;
     const uint8_t note_status = kMidiNoteOn | channel_bits;
-    for (int32_t i = 0; i < channel.release_count; ++i) writer.message(note_status, channel.releases[i], kReleaseVelocity);
+    for (int32_t i = 0; i < channel.release_count; ++i)
+        writer.message(note_status, channel.releases[i], kReleaseVelocity);
     for (int32_t i = 0; i < channel.on_count; ++i) {
         const LiveOn& on = channel.ons[i];
         writer.message(note_status, on.key, on.velocity);

@@ -38,7 +38,7 @@
 
 namespace {
 
-constexpr double kCheckSeconds = 0.25;  // how often the song's files are looked at: a save is heard within 0.5 s
+constexpr double kCheckSeconds = 0.25;    // how often the song's files are looked at: a save is heard within 0.5 s
 constexpr uint32_t kMaxPathBytes = 2048;  // a chosen path travels to the worker in one message
 
 struct Uris {
@@ -238,8 +238,8 @@ LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV
     LV2_URID_Map* map = nullptr;
     LV2_Worker_Schedule* schedule = nullptr;
     LV2_State_Map_Path* map_path = nullptr;
-    lv2_features_query(features, LV2_LOG__log, &log, false, LV2_URID__map, &map, false, LV2_WORKER__schedule,
-                       &schedule, false, LV2_STATE__mapPath, &map_path, false, nullptr);
+    lv2_features_query(features, LV2_LOG__log, &log, false, LV2_URID__map, &map, false, LV2_WORKER__schedule, &schedule,
+                       false, LV2_STATE__mapPath, &map_path, false, nullptr);
     LV2_Log_Logger logger{};
     lv2_log_logger_init(&logger, map, log);
     if (map == nullptr || schedule == nullptr) {
@@ -326,7 +326,8 @@ void run(LV2_Handle handle, uint32_t frames)
 
     uint32_t done = 0;
     if (self.control != nullptr) {
-        LV2_ATOM_SEQUENCE_FOREACH (self.control, event) {
+        LV2_ATOM_SEQUENCE_FOREACH(self.control, event)
+        {
             const int64_t time = event->time.frames;
             const uint32_t at = time <= done ? done : time >= frames ? frames : static_cast<uint32_t>(time);
             if (at > done) {
@@ -362,7 +363,8 @@ void cleanup(LV2_Handle handle)
 
 void log_attempt(Instance& self, const SongAttempt& attempt)
 {
-    for (const std::string& line : attempt.warnings.lines) lv2_log_warning(&self.logger, "cantilena: %s\n", line.c_str());
+    for (const std::string& line : attempt.warnings.lines)
+        lv2_log_warning(&self.logger, "cantilena: %s\n", line.c_str());
     if (!attempt.error.empty())
         lv2_log_error(&self.logger, "cantilena: %s (the last song that loaded plays on)\n", attempt.error.c_str());
 }

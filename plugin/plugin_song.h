@@ -38,4 +38,3 @@ struct SongAttempt {
 std::unique_ptr<PluginSong> plugin_song_embedded();
 // Reads SONG.yaml and its patch files (the MIDI file it names is not needed).
 SongAttempt plugin_song_load(const std::string& song_yaml);
-

@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr uint32_t kBytesPerOutputFrame = 4;  // 16-bit stereo
+constexpr uint32_t kBytesPerOutputFrame = 4;   // 16-bit stereo
 constexpr uint32_t kMaxRenderCall = 1u << 30;  // frames per synth_render call (its count is signed)
 
 void render_frames(SequencerState& seq, float* frames, uint32_t count)

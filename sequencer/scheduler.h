@@ -15,10 +15,10 @@ constexpr uint32_t kNoEventTick = 0xFFFFFFFFu;
 constexpr uint32_t kDefaultTempo = kDefaultTempoWord * kTempoScale;
 
 struct TrackCursor {
-    const uint8_t* data;   // column 0 of the current event
-    uint32_t index;        // 0..N
+    const uint8_t* data;  // column 0 of the current event
+    uint32_t index;       // 0..N
     uint32_t next_tick;
-    uint8_t running[2];    // running values (two for notes and pitch bends)
+    uint8_t running[2];  // running values (two for notes and pitch bends)
 };
 
 struct GlobalCursor {
@@ -38,10 +38,10 @@ struct ChannelCursors {
 using StreamObserver = void (*)(void* context, uint32_t tick, const uint8_t* stream, size_t length);
 
 struct SequencerState {
-    uint32_t running;         // events are being generated
-    uint32_t muted;           // the renderer outputs silence
+    uint32_t running;  // events are being generated
+    uint32_t muted;    // the renderer outputs silence
     uint32_t current_tick;
-    uint32_t next_event_tick; // kNoEventTick when none is left
+    uint32_t next_event_tick;  // kNoEventTick when none is left
     GlobalCursor global;
     uint32_t tempo;  // samples per quarter at 44100 Hz, times kTickDivisorScale
     uint32_t numerator;

@@ -16,9 +16,9 @@ struct TrackRef {
 };
 
 struct ChannelTracks {
-    TrackRef notes;        // 5 bytes an event: time low, mid, high; note; velocity
-    TrackRef programs;     // 4: time; program
-    TrackRef pitch_bends;  // 5: time; first; second
+    TrackRef notes;                           // 5 bytes an event: time low, mid, high; note; velocity
+    TrackRef programs;                        // 4: time; program
+    TrackRef pitch_bends;                     // 5: time; first; second
     TrackRef controllers[kControllerTracks];  // 4: time; value (controllers 1..7)
 };
 
@@ -29,7 +29,7 @@ struct SongTables {
     uint32_t tick_divisor;       // Q x kTickDivisorScale
     uint32_t end_tick;
     const uint8_t* global_track;
-    uint32_t global_count;       // G
+    uint32_t global_count;  // G
     ChannelTracks channels[kChannelCount];
     const uint8_t* speech_block;
     const char* speech_texts[kSpeechTableSize];
@@ -49,8 +49,8 @@ bool song_load(const uint8_t* image, SongTables& tables);
 uint32_t song_bank_program_count(const uint8_t* bank, size_t size);
 
 struct SongError {
-    size_t offset;        // byte offset in the image where the fault was found
-    char message[192];    // what is wrong, in words
+    size_t offset;      // byte offset in the image where the fault was found
+    char message[192];  // what is wrong, in words
 };
 
 // Checks an untrusted image of size bytes completely: counts against the

@@ -15,7 +15,7 @@ struct SynthEngine;
 constexpr uint32_t kPlayerStopSeconds = 198;
 // -90 dBFS: 10^(-90/20) of full scale; a frame is quiet when both sides are below it.
 constexpr float kSongEndQuietLevel = 3.16227766e-5f;
-constexpr uint32_t kSongEndQuietFrames = kSampleRate;          // one second
+constexpr uint32_t kSongEndQuietFrames = kSampleRate;         // one second
 constexpr uint32_t kSongEndMaxTailFrames = 30 * kSampleRate;  // after the last event
 // The measurement renders with this fixed seed, so a song's end comes out
 // the same every time.

@@ -129,6 +129,6 @@ void song_info_write(const SongInfoSubject& subject, TextSink sink, void* contex
     const uint32_t programs = song_bank_program_count(tables.patch_bank, bank_size);
     out.print("patch bank: %" PRIu32 " bytes, %" PRIu32 " program%s\n", bank_size, programs, plural_s(programs));
     print_texts(out, tables);
-    out.print("length: %" PRIu32 " tick%s, %.3f s (%" PRIu64 " frames to the last events)\n", last.tick, plural_s(last.tick),
-              static_cast<double>(last.frame) / kSampleRate, last.frame);
+    out.print("length: %" PRIu32 " tick%s, %.3f s (%" PRIu64 " frames to the last events)\n", last.tick,
+              plural_s(last.tick), static_cast<double>(last.frame) / kSampleRate, last.frame);
 }

@@ -13,9 +13,9 @@ using TextSink = void (*)(void* context, const char* text, size_t length);
 struct SongInfoSubject {
     const uint8_t* image;  // validated
     size_t size;
-    const char* name;      // the file's name, or what the image is ("embedded song")
-    const char* title;     // null when the image alone is described
-    uint64_t end_frames;   // where playback ends; with a title only
+    const char* name;     // the file's name, or what the image is ("embedded song")
+    const char* title;    // null when the image alone is described
+    uint64_t end_frames;  // where playback ends; with a title only
 };
 
 void song_info_write(const SongInfoSubject& subject, TextSink sink, void* context);

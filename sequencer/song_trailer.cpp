@@ -72,8 +72,10 @@ bool song_title_valid(const char* title, size_t length)
             ++i;
             continue;
         }
-        const size_t count = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                             : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+        const size_t count = lead >= 0xC2 && lead <= 0xDF   ? 2
+                             : lead >= 0xE0 && lead <= 0xEF ? 3
+                             : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                            : 0;
         if (count == 0 || i + count > length) return false;
         uint32_t code = lead & (0x7Fu >> count);
         for (size_t k = 1; k < count; ++k) {

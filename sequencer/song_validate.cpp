@@ -11,8 +11,9 @@
 
 namespace {
 
-const char* const kControllerTrackNames[kControllerTracks] = {
-    "controller 1", "controller 2", "controller 3", "controller 4", "controller 5", "controller 6", "controller 7"};
+const char* const kControllerTrackNames[kControllerTracks] = {"controller 1", "controller 2", "controller 3",
+                                                              "controller 4", "controller 5", "controller 6",
+                                                              "controller 7"};
 
 struct Checker {
     const uint8_t* image;
@@ -21,7 +22,7 @@ struct Checker {
 
     // What the later checks need from the tracks.
     uint32_t divisor = 0;
-    uint64_t slowest_tempo = kDefaultTempo;  // samples per quarter x 10000
+    uint64_t slowest_tempo = kDefaultTempo;         // samples per quarter x 10000
     size_t program_use_offset[kProgramCount] = {};  // offset of the first selection, +1 (0 = unused)
 
     bool fail(size_t offset, const char* format, ...) __attribute__((format(printf, 3, 4)))
@@ -38,8 +39,9 @@ struct Checker {
 
     bool word_at(size_t at, const char* what, uint32_t& value)
     {
-        if (remaining(at) < 4) return fail(at, "the image ends inside %s (%zu byte%s, 4 needed)", what, remaining(at),
-                                            plural_s(remaining(at)));
+        if (remaining(at) < 4)
+            return fail(at, "the image ends inside %s (%zu byte%s, 4 needed)", what, remaining(at),
+                        plural_s(remaining(at)));
         value = word_from_bytes(image + at);
         return true;
     }
@@ -63,8 +65,8 @@ struct Checker {
 
     bool check_header(size_t& at)
     {
-        if (size < kSongHeaderBytes) return fail(size, "the image is %zu byte%s, shorter than its 12-byte header", size,
-                                               plural_s(size));
+        if (size < kSongHeaderBytes)
+            return fail(size, "the image is %zu byte%s, shorter than its 12-byte header", size, plural_s(size));
         const uint32_t q = word_from_bytes(image);
         if (q == 0) return fail(0, "ticks per quarter note is 0");
         if (q > kMaxTicksPerQuarter)
@@ -111,8 +113,8 @@ struct Checker {
         const size_t track = at + 4;
         const uint64_t bytes = static_cast<uint64_t>(width) * count;
         if (bytes > remaining(track))
-            return fail(at, "channel %d's %s track has %u event%s (%llu bytes) but only %zu byte%s follow",
-                        channel, name, count, plural_s(count), static_cast<unsigned long long>(bytes), remaining(track),
+            return fail(at, "channel %d's %s track has %u event%s (%llu bytes) but only %zu byte%s follow", channel,
+                        name, count, plural_s(count), static_cast<unsigned long long>(bytes), remaining(track),
                         plural_s(remaining(track)));
         uint64_t tick = 0;
         for (uint32_t i = 0; i < count; ++i) {
@@ -171,8 +173,9 @@ struct Checker {
     bool check_bank(size_t bank, uint32_t bank_size)
     {
         if (bank_size < 4)
-            return fail(bank - 4, "the patch bank is %u byte%s, too small for the offset of program 0 "
-                                  "(every channel starts on program 0)",
+            return fail(bank - 4,
+                        "the patch bank is %u byte%s, too small for the offset of program 0 "
+                        "(every channel starts on program 0)",
                         bank_size, plural_s(bank_size));
         const uint32_t programs = song_bank_program_count(image + bank, bank_size);
         for (uint32_t p = 0; p < programs; ++p) {
@@ -182,8 +185,8 @@ struct Checker {
                 return fail(entry, "program %u's patch offset %u points into the %u-entry offset table", p, offset,
                             programs);
             if (static_cast<uint64_t>(offset) + kPatchHeaderBytes > bank_size)
-                return fail(entry, "program %u's patch at offset %u needs %d bytes but the patch bank is %u byte%s",
-                            p, offset, kPatchHeaderBytes, bank_size, plural_s(bank_size));
+                return fail(entry, "program %u's patch at offset %u needs %d bytes but the patch bank is %u byte%s", p,
+                            offset, kPatchHeaderBytes, bank_size, plural_s(bank_size));
             const uint32_t entries = image[bank + offset + kPatchModCountOffset];
             const uint64_t end = static_cast<uint64_t>(offset) + kPatchHeaderBytes + kModEntryBytes * entries;
             if (end > bank_size)
@@ -194,8 +197,8 @@ struct Checker {
         }
         for (uint32_t p = programs; p < kProgramCount; ++p) {
             if (program_use_offset[p] == 0) continue;
-            return fail(program_use_offset[p] - 1, "program %u is selected but the patch bank has only %u program%s",
-                        p, programs, plural_s(programs));
+            return fail(program_use_offset[p] - 1, "program %u is selected but the patch bank has only %u program%s", p,
+                        programs, plural_s(programs));
         }
         return true;
     }
@@ -228,13 +231,13 @@ struct Checker {
                     return fail(block + offset, "speech text %u is not terminated inside the text block", i);
             }
             end = block + block_size;
-            if (end < size) return fail(end, "%zu unexpected byte%s after the speech text block", size - end,
-                                          plural_s(size - end));
+            if (end < size)
+                return fail(end, "%zu unexpected byte%s after the speech text block", size - end, plural_s(size - end));
             return true;
         }
         if (end < size)
-            return fail(end, "%zu unexpected byte%s after the speech text block size word (no text block)",
-                        size - end, plural_s(size - end));
+            return fail(end, "%zu unexpected byte%s after the speech text block size word (no text block)", size - end,
+                        plural_s(size - end));
         return true;
     }
 

@@ -16,7 +16,7 @@ struct ResonatorSource {
     int freq_param;
     float freq;  // Hz, when freq_param is kConstant
     int bw_param;
-    float bw;    // Hz, when bw_param is kConstant
+    float bw;  // Hz, when bw_param is kConstant
     int level_param;
 };
 
@@ -31,9 +31,9 @@ constexpr ResonatorSource kResonatorSources[kFormantResonatorCount] = {
     {kConstant, 6000.0f, kConstant, 800.0f, kParamHighLevel},
 };
 
-constexpr float kUnityLevel = 70.0f;       // level units giving a gain of 1
-constexpr float kLevelsPerOctave = 6.0f;   // level units per doubling of the gain
-constexpr float kNoiseFeedback = 0.75f;    // one-pole low-pass on the white noise
+constexpr float kUnityLevel = 70.0f;      // level units giving a gain of 1
+constexpr float kLevelsPerOctave = 6.0f;  // level units per doubling of the gain
+constexpr float kNoiseFeedback = 0.75f;   // one-pole low-pass on the white noise
 constexpr float kNoiseScale = 0.25f;
 constexpr float kDcBlockCoefficient = 0.012f;
 
@@ -87,8 +87,7 @@ float noise_next(SpeechState& state)
     return noise_advance(state.noise_seed, state.noise_state);
 }
 
-void formant_compute_frame(SpeechSynth& speech, FormantFrame& frame, int32_t cur_row, int32_t blend_row,
-                           float fraction)
+void formant_compute_frame(SpeechSynth& speech, FormantFrame& frame, int32_t cur_row, int32_t blend_row, float fraction)
 {
     SpeechSettings& settings = speech.settings;
     float* cur = settings.scratch_cur;

@@ -35,7 +35,7 @@ constexpr int kPhonemeRowSlots = 4;
 // Every unused slot of a row list holds this, so a segment index that steps
 // past the first one still reads "end".
 constexpr uint8_t kRowListEnd = 0xFF;
-constexpr int32_t kPauseEntry = 51;       // " ", played for unmatched characters
+constexpr int32_t kPauseEntry = 51;         // " ", played for unmatched characters
 constexpr int32_t kMatchedEntryCount = 51;  // entries 0..50 take part in matching
 
 struct PhonemeEntry {

@@ -10,15 +10,15 @@
 namespace {
 
 constexpr char kEmptyText[] = "";
-constexpr int32_t kDefaultTicksPerStep = 3;  // 384 frames a step
+constexpr int32_t kDefaultTicksPerStep = 3;               // 384 frames a step
 constexpr int32_t kSegmentAfterReset = kPhonemeRowSlots;  // the first tick reads the text
-constexpr float kAbruptWeightDifference = 8.0f;  // blend weights further apart change at once
+constexpr float kAbruptWeightDifference = 8.0f;           // blend weights further apart change at once
 
 constexpr uint32_t kControllerFormantScale = 5;
 constexpr uint32_t kSpeedBase = 63;  // value - 63 ticks per step
 
 // Output resonator: a broad peak at 12 kHz that brightens the result.
-constexpr float kOutputFreq = 12000.0f;  // Hz
+constexpr float kOutputFreq = 12000.0f;      // Hz
 constexpr float kOutputBandwidth = 4000.0f;  // Hz
 constexpr float kOutputGain = 2.0f;
 

@@ -36,23 +36,23 @@ struct FormantFrame {
 };
 
 struct SpeechState {
-    FormantFrame current;  // values in force for the next frame
-    FormantFrame target;   // computed at the last tick
+    FormantFrame current;                          // values in force for the next frame
+    FormantFrame target;                           // computed at the last tick
     Resonator resonators[kFormantResonatorCount];  // k uses current.resonators[k]
     float prev_excitation;
     uint32_t noise_seed;
     float noise_state;
     // Sequencer.
-    int32_t tick_count;   // ticks left in the current step
-    int32_t segment;      // index into the entry's rows
-    int32_t steps_left;   // whole steps left after the running one
-    int32_t phoneme;      // inventory entry 0..51
-    int32_t multiplier;   // duration multiplier, at least 1
-    float step_scale;     // 1 / (segment steps * ticks_per_step)
+    int32_t tick_count;  // ticks left in the current step
+    int32_t segment;     // index into the entry's rows
+    int32_t steps_left;  // whole steps left after the running one
+    int32_t phoneme;     // inventory entry 0..51
+    int32_t multiplier;  // duration multiplier, at least 1
+    float step_scale;    // 1 / (segment steps * ticks_per_step)
     const char* text_start;
     const char* cursor;
-    int32_t prev_row;     // row being left
-    int32_t cur_row;      // row being approached
+    int32_t prev_row;       // row being left
+    int32_t cur_row;        // row being approached
     int32_t hold_note_on;   // set by "!", cleared by a note-on
     int32_t hold_note_off;  // set by "_", cleared by a note-off
     float dc_state1;

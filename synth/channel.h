@@ -16,9 +16,9 @@ struct SynthEngine;
 constexpr float kChannelGainScale = 0.6f;  // 0.6000000238418579
 
 struct ChannelState {
-    float volume;        // gain into the master block
-    float reverb_send;   // includes the volume
-    float delay_send;    // includes the volume
+    float volume;          // gain into the master block
+    float reverb_send;     // includes the volume
+    float delay_send;      // includes the volume
     int32_t effect_order;  // 0: distortion then delay; other: delay then distortion
     ShelfEqState equaliser;
     DistortionUnit distortion;

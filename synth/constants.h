@@ -7,20 +7,20 @@
 constexpr int kVoiceCount = 32;
 constexpr int kChannelCount = 16;
 constexpr int kSpeechChannel = 15;
-constexpr int kControllerCount = 7;  // a channel's controllers 1..7
+constexpr int kControllerCount = 7;   // a channel's controllers 1..7
 constexpr uint8_t kStreamEnd = 0xFD;  // ends a stream of messages to the engine
-constexpr int kMaxBlockSize = 280;  // frames every work buffer holds
+constexpr int kMaxBlockSize = 280;    // frames every work buffer holds
 constexpr int32_t kSampleRate = 44100;
 constexpr int kBlockSize = 128;  // frames per engine block at 44100 Hz
 
 // Per-sample coefficients are tuned at 44100 Hz; these rescale them.
 // Computed in double, stored as floats; the defaults are the 44100 Hz values.
 struct RateConstants {
-    float reference_increment = 12740060.0f;  // phase step of pitch 60 (scale 2^31)
-    float rate_ratio = 1.0f;                  // 44100 / rate
-    float shelf_sine = 0.021369751542806625f;   // sin(2 pi 150 / rate)
-    float shelf_cosine = 0.9997716546058655f;   // cos(2 pi 150 / rate)
-    int32_t block_size = kBlockSize;          // frames per control block
+    float reference_increment = 12740060.0f;   // phase step of pitch 60 (scale 2^31)
+    float rate_ratio = 1.0f;                   // 44100 / rate
+    float shelf_sine = 0.021369751542806625f;  // sin(2 pi 150 / rate)
+    float shelf_cosine = 0.9997716546058655f;  // cos(2 pi 150 / rate)
+    int32_t block_size = kBlockSize;           // frames per control block
 };
 
 // A one-pole or state-variable coefficient tuned at 44100 Hz, rescaled to the

@@ -24,16 +24,16 @@ struct DelayParam {
 };
 
 struct DelayState {
-    float* ring_left;             // mask + 1 floats
-    float* ring_right;            // mask + 1 floats
-    int32_t mask;                 // ring length - 1
+    float* ring_left;   // mask + 1 floats
+    float* ring_right;  // mask + 1 floats
+    int32_t mask;       // ring length - 1
     int32_t write_index;
-    int32_t delay_left;           // base delay, frames
-    int32_t delay_right;          // base delay, frames
-    uint32_t modulation_phase;    // one cycle = 2^32
-    uint32_t modulation_step;     // per frame
+    int32_t delay_left;         // base delay, frames
+    int32_t delay_right;        // base delay, frames
+    uint32_t modulation_phase;  // one cycle = 2^32
+    uint32_t modulation_step;   // per frame
     uint32_t right_phase_offset;
-    int32_t modulation_depth;     // peak, frames
+    int32_t modulation_depth;  // peak, frames
     float feedback;
     float dry;
     float wet;

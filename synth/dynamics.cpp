@@ -7,8 +7,8 @@
 
 namespace {
 
-constexpr float kPeakDecay = 0.9998000264167786f;       // per frame
-constexpr float kRmsScale = 0.011048543266952038f;      // 1/sqrt(8192): a full window of x reads |x|
+constexpr float kPeakDecay = 0.9998000264167786f;   // per frame
+constexpr float kRmsScale = 0.011048543266952038f;  // 1/sqrt(8192): a full window of x reads |x|
 constexpr float kFramesPerMillisecond = 44.099998474121094f;
 constexpr uint32_t kRmsIndexMask = kRmsWindowFrames - 1;
 

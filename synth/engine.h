@@ -9,8 +9,8 @@
 #include "synth/channel.h"
 #include "synth/constants.h"
 #include "synth/delay.h"
-#include "synth/patch.h"
 #include "synth/dynamics.h"
+#include "synth/patch.h"
 #include "synth/reverb.h"
 #include "synth/seed_source.h"
 #include "synth/voice.h"
@@ -50,21 +50,21 @@ struct RenderScratch {
 };
 
 struct SynthBuffers {
-    float voice_out[kVoiceCount][kMaxBlockSize];  // a busy voice's block after its amplitude ramp
+    float voice_out[kVoiceCount][kMaxBlockSize];             // a busy voice's block after its amplitude ramp
     float channel_frames[kChannelCount][kMaxBlockSize * 2];  // a busy channel's block after its chain
-    float detector[kMaxBlockSize * 2];  // the master dynamics'
+    float detector[kMaxBlockSize * 2];                       // the master dynamics'
     float reverb_send[kMaxBlockSize];
     float delay_send[kMaxBlockSize];
     float master[kMaxBlockSize * 2];
-    float global_delay_rings[kGlobalDelayFrames * 2];                 // left, then right
+    float global_delay_rings[kGlobalDelayFrames * 2];                   // left, then right
     float channel_delay_rings[kChannelCount][kChannelDelayFrames * 2];  // left, then right
     RenderScratch scratch[kMaxRenderThreads];
 };
 
 // Everything synth_init returns to zero before it sets what starts otherwise.
 struct SynthState {
-    int32_t running_status;  // low 8 bits; 0 = none yet
-    uint32_t note_counter;   // stamp of the next voice assignment
+    int32_t running_status;              // low 8 bits; 0 = none yet
+    uint32_t note_counter;               // stamp of the next voice assignment
     int32_t voice_channel[kVoiceCount];  // -1 = free
     uint32_t voice_stamp[kVoiceCount];
     ChannelControls channel_controls[kChannelCount];

@@ -29,7 +29,7 @@ struct LaneTypes;
         typedef uint32_t U __attribute__((vector_size(4 * (width))));        \
         typedef double D __attribute__((vector_size(8 * (width))));          \
         typedef int64_t WideMask __attribute__((vector_size(8 * (width))));  \
-        typedef uint64_t WideBits __attribute__((vector_size(8 * (width))));  \
+        typedef uint64_t WideBits __attribute__((vector_size(8 * (width)))); \
     };
 CANTILENA_LANE_TYPES(4)
 CANTILENA_LANE_TYPES(8)
@@ -70,7 +70,8 @@ struct Lanes {
     static D blend(WideMask m, D a, D b)
     {
         const WideBits bits = __builtin_bit_cast(WideBits, m);
-        return __builtin_bit_cast(D, (__builtin_bit_cast(WideBits, a) & bits) | (__builtin_bit_cast(WideBits, b) & ~bits));
+        return __builtin_bit_cast(D,
+                                  (__builtin_bit_cast(WideBits, a) & bits) | (__builtin_bit_cast(WideBits, b) & ~bits));
     }
     static D select_d(I m, D a, D b) { return blend(__builtin_convertvector(m, WideMask), a, b); }
 
@@ -98,9 +99,18 @@ struct Lanes {
     }
 
     // [0, 1), [1, 2) and [-1, 1) from the top 23 bits of u.
-    static F unit_from_bits(U u) { return as_float((u >> 9) | 0x3F800000u) - 1.0f; }
-    static F one_plus_unit_from_bits(U u) { return as_float((u >> 9) | 0x3F800000u); }
-    static F signed_from_bits(U u) { return as_float((u >> 9) | 0x40000000u) - 3.0f; }
+    static F unit_from_bits(U u)
+    {
+        return as_float((u >> 9) | 0x3F800000u) - 1.0f;
+    }
+    static F one_plus_unit_from_bits(U u)
+    {
+        return as_float((u >> 9) | 0x3F800000u);
+    }
+    static F signed_from_bits(U u)
+    {
+        return as_float((u >> 9) | 0x40000000u) - 3.0f;
+    }
 };
 
 }  // namespace

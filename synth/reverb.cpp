@@ -40,8 +40,7 @@ constexpr ReverbLayout reverb_layout()
 }
 
 constexpr ReverbLayout kLayout = reverb_layout();
-static_assert(kLayout.start[2 * kLinesPerSide - 1] + kLayout.length[2 * kLinesPerSide - 1] ==
-              kReverbLineFloats);
+static_assert(kLayout.start[2 * kLinesPerSide - 1] + kLayout.length[2 * kLinesPerSide - 1] == kReverbLineFloats);
 
 // Keeps the compiler from moving memory accesses, and so the arithmetic that
 // feeds on them and is stored by them, across the underflow flag's clear and test.

@@ -10,8 +10,7 @@ constexpr int32_t kReverbCombRight[4] = {1327, 1631, 1833, 1901};
 constexpr int32_t kReverbAllPassLeft[2] = {220, 74};
 constexpr int32_t kReverbAllPassRight[2] = {205, 77};
 // Sum of all twelve line lengths.
-constexpr int32_t kReverbLineFloats = 1309 + 1635 + 1811 + 1926 + 220 + 74 +
-                                      1327 + 1631 + 1833 + 1901 + 205 + 77;
+constexpr int32_t kReverbLineFloats = 1309 + 1635 + 1811 + 1926 + 220 + 74 + 1327 + 1631 + 1833 + 1901 + 205 + 77;
 
 // The reverb's parameters, in the order of its slice of the global block.
 struct ReverbParam {
@@ -23,7 +22,7 @@ struct ReverbParam {
 };
 
 struct ReverbState {
-    float gains[6];        // combs 1..4 feedback, all-passes 1..2
+    float gains[6];  // combs 1..4 feedback, all-passes 1..2
     float input_gain;
     float damping;
     float output_lowcut;

@@ -52,8 +52,7 @@ void shelf_setup(ShelfEqState& eq, float level, const RateConstants& rates)
 
     // Shelf slope 1, corner 150 Hz: A from 1 to 2, shelf gain A^2 up to +12 dB.
     const float A = pow2(p / 128.0f);
-    const float root =
-        static_cast<float>(std::sqrt(static_cast<double>(((A * A) + 1.0f) - ((A - 1.0f) * (A - 1.0f)))));
+    const float root = static_cast<float>(std::sqrt(static_cast<double>(((A * A) + 1.0f) - ((A - 1.0f) * (A - 1.0f)))));
     const float s = root * rates.shelf_sine;
     const float cosine = rates.shelf_cosine;
     const float a0 = ((A + 1.0f) + ((A - 1.0f) * cosine)) + s;

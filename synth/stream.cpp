@@ -75,8 +75,9 @@ int choose_voice(const SynthEngine& engine, int c, int32_t limit)
         if (released >= 0) return released;
         return oldest_voice(engine, [](int) { return true; });
     }
-    const int released = oldest_voice(
-        engine, [&](int v) { return engine.state.voice_channel[v] == c && engine.state.voices[v].gate == 0; });
+    const int released = oldest_voice(engine, [&](int v) {
+        return engine.state.voice_channel[v] == c && engine.state.voices[v].gate == 0;
+    });
     if (released >= 0) return released;
     return oldest_voice(engine, [&](int v) { return engine.state.voice_channel[v] == c; });
 }

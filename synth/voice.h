@@ -23,17 +23,17 @@ enum FilterRouting : int32_t {
 
 struct VoiceState {
     int32_t note;
-    float velocity;        // 0..127
-    int32_t gate;          // 1 from note-on until note-off
-    float amplitude;       // ramps once per sample
+    float velocity;   // 0..127
+    int32_t gate;     // 1 from note-on until note-off
+    float amplitude;  // ramps once per sample
     float amplitude_step;
-    float transpose;       // semitones
+    float transpose;  // semitones
     int32_t routing;
     float pan_left;
     float pan_right;
-    float filter1_gain;    // parallel routing weights
+    float filter1_gain;  // parallel routing weights
     float filter2_gain;
-    int32_t phase_reset;   // non-zero: note-on zeroes the oscillator phases
+    int32_t phase_reset;  // non-zero: note-on zeroes the oscillator phases
     OscillatorState oscillators[3];
     FilterState filters[2];
     EnvelopeState envelopes[2];  // envelope 1 is the amplitude envelope

@@ -16,13 +16,12 @@ constexpr int kLaneWidthCount = 3;
 
 struct VoiceLaneScratch {
     alignas(64) float work[kMaxBlockSize * kMaxLanes];  // sample-major: sample i of lane l at i * width + l
-    float lane[kMaxBlockSize];  // one lane's samples, for a unit run on its own
+    float lane[kMaxBlockSize];                          // one lane's samples, for a unit run on its own
 };
 
 // Renders voices[0..count-1] (1..width of them) for n frames: each voice's
 // samples after its amplitude ramp into the engine's voice_out block.
-using VoiceLanesRender = void (*)(SynthEngine& engine, const int* voices, int count, int n,
-                                  VoiceLaneScratch& scratch);
+using VoiceLanesRender = void (*)(SynthEngine& engine, const int* voices, int count, int n, VoiceLaneScratch& scratch);
 
 // The renderer for a width (4, 8 or 16) when this build and machine can run
 // it, else null.
@@ -36,8 +35,7 @@ void voice_lanes_render_8(SynthEngine& engine, const int* voices, int count, int
 void voice_lanes_render_16(SynthEngine& engine, const int* voices, int count, int n, VoiceLaneScratch& scratch);
 // 8 lanes with phase modulation and the distortion's filters run lane by lane
 // through the scalar units: a few kilobytes smaller.
-void voice_lanes_render_8_compact(SynthEngine& engine, const int* voices, int count, int n,
-                                  VoiceLaneScratch& scratch);
+void voice_lanes_render_8_compact(SynthEngine& engine, const int* voices, int count, int n, VoiceLaneScratch& scratch);
 
 // The instruction set a width is built for.
 enum LaneFeature : int32_t {

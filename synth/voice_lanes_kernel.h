@@ -36,7 +36,7 @@ struct VoiceKernel {
     VoiceState* voices[W];  // lanes past the count repeat the last voice
     int count;
     int n;
-    float* work;  // n vectors of W lanes: sample i of lane l at work[i * W + l]
+    float* work;   // n vectors of W lanes: sample i of lane l at work[i * W + l]
     float* spare;  // n samples of one lane
 
     F load(int i) const { return L::load(work + i * W); }
@@ -184,8 +184,7 @@ struct VoiceKernel {
         return phase;
     }
 
-    __attribute__((noinline))
-    U ramp(I mine, I ring, U phase, U increment, U threshold, F g) const
+    __attribute__((noinline)) U ramp(I mine, I ring, U phase, U increment, U threshold, F g) const
     {
         const F k = L::unit_from_bits(threshold);
         const F d = L::unit_from_bits(increment);
@@ -214,8 +213,7 @@ struct VoiceKernel {
         return box_averaged(mine, ring, phase, increment, threshold, inside, edge);
     }
 
-    __attribute__((noinline))
-    U pulse(I mine, I ring, U phase, U increment, U threshold, F g) const
+    __attribute__((noinline)) U pulse(I mine, I ring, U phase, U increment, U threshold, F g) const
     {
         const F k = L::unit_from_bits(threshold);
         const F d = L::unit_from_bits(increment);
@@ -231,8 +229,7 @@ struct VoiceKernel {
         return box_averaged(mine, ring, phase, increment, threshold, inside, edge);
     }
 
-    __attribute__((noinline))
-    U sine(I mine, I ring, U phase, U increment, F g) const
+    __attribute__((noinline)) U sine(I mine, I ring, U phase, U increment, F g) const
     {
         for (int i = 0; i < n; ++i) {
             I t = L::as_signed(phase + 0x40000000u);
@@ -246,8 +243,7 @@ struct VoiceKernel {
         return phase;
     }
 
-    __attribute__((noinline))
-    void noise(I mine, I ring, U& seed, F& low, F& band, F f, F q, F g) const
+    __attribute__((noinline)) void noise(I mine, I ring, U& seed, F& low, F& band, F f, F q, F g) const
     {
         U s_seed = seed;
         F s_low = low;
@@ -266,8 +262,7 @@ struct VoiceKernel {
         band = L::select(mine, s_band, band);
     }
 
-    __attribute__((noinline))
-    U phase_mod(I mine, I ring, U phase, U increment, F g) const
+    __attribute__((noinline)) U phase_mod(I mine, I ring, U phase, U increment, F g) const
     {
         for (int i = 0; i < n; ++i) {
             const F m = load(i);
@@ -279,20 +274,19 @@ struct VoiceKernel {
         return phase;
     }
 
-    __attribute__((noinline))
-    void oscillator(int k)
+    __attribute__((noinline)) void oscillator(int k)
     {
-        const I mode = (gather_i([k](VoiceState& v) -> auto& { return v.oscillators[k].mode; }) & 7);
+        const I mode = (gather_i([k](VoiceState & v) -> auto& { return v.oscillators[k].mode; }) & 7);
         const uint32_t modes = present(mode);
         if ((modes & ((1u << kOscillatorRamp) | (1u << kOscillatorPulse) | (1u << kOscillatorSine) |
                       (1u << kOscillatorNoise) | (1u << kOscillatorPhaseMod))) == 0) {
             return;
         }
-        const I ring = (gather_i([k](VoiceState& v) -> auto& { return v.oscillators[k].ring; }) & 1) != 0;
-        const U start = gather_u([k](VoiceState& v) -> auto& { return v.oscillators[k].phase; });
-        const U increment = gather_u([k](VoiceState& v) -> auto& { return v.oscillators[k].increment; });
-        const U threshold = gather_u([k](VoiceState& v) -> auto& { return v.oscillators[k].threshold; });
-        const F g = gather_f([k](VoiceState& v) -> auto& { return v.oscillators[k].gain; });
+        const I ring = (gather_i([k](VoiceState & v) -> auto& { return v.oscillators[k].ring; }) & 1) != 0;
+        const U start = gather_u([k](VoiceState & v) -> auto& { return v.oscillators[k].phase; });
+        const U increment = gather_u([k](VoiceState & v) -> auto& { return v.oscillators[k].increment; });
+        const U threshold = gather_u([k](VoiceState & v) -> auto& { return v.oscillators[k].threshold; });
+        const F g = gather_f([k](VoiceState & v) -> auto& { return v.oscillators[k].gain; });
         U phase = start;
         if (modes & (1u << kOscillatorRamp)) {
             const I mine = mode == int32_t{kOscillatorRamp};
@@ -319,11 +313,11 @@ struct VoiceKernel {
         }
         if (modes & (1u << kOscillatorNoise)) {
             const I mine = mode == int32_t{kOscillatorNoise};
-            U seed = gather_u([k](VoiceState& v) -> auto& { return v.oscillators[k].noise_seed; });
-            F low = gather_f([k](VoiceState& v) -> auto& { return v.oscillators[k].noise_low; });
-            F band = gather_f([k](VoiceState& v) -> auto& { return v.oscillators[k].noise_band; });
-            const F f = gather_f([k](VoiceState& v) -> auto& { return v.oscillators[k].noise_cutoff; });
-            const F q = gather_f([k](VoiceState& v) -> auto& { return v.oscillators[k].noise_damping; });
+            U seed = gather_u([k](VoiceState & v) -> auto& { return v.oscillators[k].noise_seed; });
+            F low = gather_f([k](VoiceState & v) -> auto& { return v.oscillators[k].noise_low; });
+            F band = gather_f([k](VoiceState & v) -> auto& { return v.oscillators[k].noise_band; });
+            const F f = gather_f([k](VoiceState & v) -> auto& { return v.oscillators[k].noise_cutoff; });
+            const F q = gather_f([k](VoiceState & v) -> auto& { return v.oscillators[k].noise_damping; });
             noise(mine, ring, seed, low, band, f, q, g);
             for (int l = 0; l < count; ++l) {
                 OscillatorState& osc = voices[l]->oscillators[k];
@@ -364,11 +358,11 @@ struct VoiceKernel {
     template <typename Get>
     FilterLanes filter_lanes(Get get) const
     {
-        return {(gather_i([&](VoiceState& v) -> auto& { return get(v).mode; }) & 7),
-                gather_f([&](VoiceState& v) -> auto& { return get(v).cutoff; }),
-                gather_f([&](VoiceState& v) -> auto& { return get(v).damping; }),
-                gather_f([&](VoiceState& v) -> auto& { return get(v).low; }),
-                gather_f([&](VoiceState& v) -> auto& { return get(v).band; })};
+        return {(gather_i([&](VoiceState & v) -> auto& { return get(v).mode; }) & 7),
+                gather_f([&](VoiceState & v) -> auto& { return get(v).cutoff; }),
+                gather_f([&](VoiceState & v) -> auto& { return get(v).damping; }),
+                gather_f([&](VoiceState & v) -> auto& { return get(v).low; }),
+                gather_f([&](VoiceState & v) -> auto& { return get(v).band; })};
     }
 
     // Keeps the new state of the lanes in use, the old one elsewhere.
@@ -383,18 +377,17 @@ struct VoiceKernel {
         }
     }
 
-    __attribute__((noinline))
-    void filters()
+    __attribute__((noinline)) void filters()
     {
         const auto first = [](VoiceState& v) -> FilterState& { return v.filters[0]; };
         const auto second = [](VoiceState& v) -> FilterState& { return v.filters[1]; };
         FilterLanes f1 = filter_lanes(first);
         FilterLanes f2 = filter_lanes(second);
-        const I routing = gather_i([](VoiceState& v) -> auto& { return v.routing; });
+        const I routing = gather_i([](VoiceState & v) -> auto& { return v.routing; });
         const I parallel = routing == int32_t{kRoutingParallel};
         const I only_first = routing == int32_t{kRoutingFilter1};
-        const F gain1 = gather_f([](VoiceState& v) -> auto& { return v.filter1_gain; });
-        const F gain2 = gather_f([](VoiceState& v) -> auto& { return v.filter2_gain; });
+        const F gain1 = gather_f([](VoiceState & v) -> auto& { return v.filter1_gain; });
+        const F gain2 = gather_f([](VoiceState & v) -> auto& { return v.filter2_gain; });
         const I used1 = f1.active();
         const I used2 = f2.active() & ~only_first;
         // Parallel routing mixes the two paths even where both filters pass.
@@ -434,15 +427,14 @@ struct VoiceKernel {
         return L::narrow(L::select_d(negative, -y, y));
     }
 
-    __attribute__((noinline))
-    void distortion()
+    __attribute__((noinline)) void distortion()
     {
-        const I mode = gather_i([](VoiceState& v) -> auto& { return v.distortion.mode; });
+        const I mode = gather_i([](VoiceState & v) -> auto& { return v.distortion.mode; });
         const uint32_t modes = present(mode);
-        const F drive = gather_f([](VoiceState& v) -> auto& { return v.distortion.drive; });
+        const F drive = gather_f([](VoiceState & v) -> auto& { return v.distortion.drive; });
         if (modes & ((1u << kDistortionOverdrive) | (1u << kDistortionClip))) {
-            const F bias = gather_f([](VoiceState& v) -> auto& { return v.distortion.bias; });
-            const F gain = gather_f([](VoiceState& v) -> auto& { return v.distortion.output_gain; });
+            const F bias = gather_f([](VoiceState & v) -> auto& { return v.distortion.bias; });
+            const F gain = gather_f([](VoiceState & v) -> auto& { return v.distortion.output_gain; });
             const I overdrive = mode == int32_t{kDistortionOverdrive};
             const I clip = mode == int32_t{kDistortionClip};
             for (int i = 0; i < n; ++i) {
@@ -483,11 +475,10 @@ struct VoiceKernel {
     }
 
     // The amplitude ramp, then each lane's samples into its voice's block.
-    __attribute__((noinline))
-    void amplitude(float* const* outputs)
+    __attribute__((noinline)) void amplitude(float* const* outputs)
     {
-        F amp = gather_f([](VoiceState& v) -> auto& { return v.amplitude; });
-        const F step = gather_f([](VoiceState& v) -> auto& { return v.amplitude_step; });
+        F amp = gather_f([](VoiceState & v) -> auto& { return v.amplitude; });
+        const F step = gather_f([](VoiceState & v) -> auto& { return v.amplitude_step; });
         for (int i = 0; i < n; ++i) {
             store(i, load(i) * amp);
             amp = amp + step;

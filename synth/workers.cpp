@@ -68,9 +68,9 @@ void publish(std::atomic<uint32_t>& value, uint32_t delta, std::atomic<int32_t>&
 
 struct SynthWorkers {
     pthread_t pool[kMaxWorkerThreads];
-    int started = 0;  // threads in the pool
-    std::atomic<uint32_t> generation{0};  // counts the rounds handed out
-    std::atomic<uint32_t> finished{0};    // counts the jobs done, all rounds
+    int started = 0;                                     // threads in the pool
+    std::atomic<uint32_t> generation{0};                 // counts the rounds handed out
+    std::atomic<uint32_t> finished{0};                   // counts the jobs done, all rounds
     std::atomic<uint32_t> taken[kMaxWorkerThreads + 1];  // per job: 1 once a thread has it
     std::atomic<int32_t> generation_sleepers{0};
     std::atomic<int32_t> finished_sleepers{0};

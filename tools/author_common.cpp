@@ -2,11 +2,11 @@
 
 #include "sequencer/plural.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
 
 std::string at_byte(const std::string& file, uint64_t offset)
 {
@@ -155,8 +155,9 @@ std::string text_fault_message(const TextFault& fault)
         std::snprintf(text, sizeof text, "byte %zu of this text (0x%02X) is not valid UTF-8: save the file as UTF-8",
                       fault.byte, static_cast<unsigned>(fault.code));
     else
-        std::snprintf(text, sizeof text, "character %zu of this text (U+%04X) is not an 8-bit character (U+0001..U+00FF)",
-                      fault.character, static_cast<unsigned>(fault.code));
+        std::snprintf(text, sizeof text,
+                      "character %zu of this text (U+%04X) is not an 8-bit character (U+0001..U+00FF)", fault.character,
+                      static_cast<unsigned>(fault.code));
     return text;
 }
 

@@ -23,7 +23,8 @@ void add_bank_command(CLI::App& app)
     cmd->add_option("--write", args->directory, "write the bank's patch files (YAML) into DIR (created when missing)")
         ->type_name("DIR");
     cmd->add_flag("--force", args->force, "with --write: write into a directory that is not empty, replacing files");
-    cmd->footer("A SONG.yaml takes the bank for the programs it maps no patch to: patches: {bank: starter, 33: my-bass.yaml}");
+    cmd->footer(
+        "A SONG.yaml takes the bank for the programs it maps no patch to: patches: {bank: starter, 33: my-bass.yaml}");
     cmd->callback([args, cmd] {
         if (args->list == !args->directory.empty()) {
             std::fprintf(stderr, "cantilena-tool bank: give one of --list and --write DIR\n%s", cmd->help().c_str());

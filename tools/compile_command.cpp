@@ -25,8 +25,9 @@ void print_warnings(const Warnings& warnings)
 void add_compile_command(CLI::App& app)
 {
     auto args = std::make_shared<CompileArguments>();
-    auto* cmd = app.add_subcommand("compile", "Compile SONG.yaml, its patch files and its MIDI file into a song image, "
-                                              "or a MIDI file alone with the starter bank");
+    auto* cmd = app.add_subcommand("compile",
+                                   "Compile SONG.yaml, its patch files and its MIDI file into a song image, "
+                                   "or a MIDI file alone with the starter bank");
     cmd->add_option("SONG", args->song, "the song description (SONG.yaml), or a standard MIDI file");
     cmd->add_option("-o,--output", args->output, "the song image to write (written only when everything compiled)");
     cmd->add_flag("-q,--quiet", args->quiet, "print no warnings");
@@ -38,7 +39,8 @@ void add_compile_command(CLI::App& app)
             return;
         }
         if (args->song.empty() || args->output.empty()) {
-            std::fprintf(stderr, "cantilena-tool compile: usage: cantilena-tool compile SONG.yaml|song.mid -o OUT.img\n");
+            std::fprintf(stderr,
+                         "cantilena-tool compile: usage: cantilena-tool compile SONG.yaml|song.mid -o OUT.img\n");
             throw CLI::RuntimeError(2);
         }
         Warnings warnings;

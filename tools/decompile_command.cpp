@@ -17,11 +17,13 @@ struct DecompileArguments {
 void add_decompile_command(CLI::App& app)
 {
     auto args = std::make_shared<DecompileArguments>();
-    auto* cmd = app.add_subcommand(
-        "decompile", "Write SONG.yaml, patch files and a MIDI file that compile back into IMAGE byte for byte");
+    auto* cmd =
+        app.add_subcommand("decompile",
+                           "Write SONG.yaml, patch files and a MIDI file that compile back into IMAGE byte for byte");
     cmd->add_option("IMAGE", args->image, "the song image")->required();
     cmd->add_option("-o,--output", args->directory, "the directory to write into (created when missing)")->required();
-    cmd->add_flag("--force", args->force, "write into a directory that is not empty, replacing files of the same names");
+    cmd->add_flag("--force", args->force,
+                  "write into a directory that is not empty, replacing files of the same names");
     cmd->callback([args] {
         try {
             InputFiles inputs;

@@ -150,7 +150,9 @@ struct BlockWalker {
     BitReader bits;
     std::string word;
 
-    BlockWalker(const Table& t, size_t block) : table(t), bits{t.data, t.data_size, 8 * size_t{t.block_offsets[block]}} {}
+    BlockWalker(const Table& t, size_t block) : table(t), bits{t.data, t.data_size, 8 * size_t{t.block_offsets[block]}}
+    {
+    }
 
     void read_word()
     {
@@ -159,8 +161,10 @@ struct BlockWalker {
             const unsigned symbol = bits.decode(table.word_codes[previous]);
             previous = symbol;
             if (symbol == kEndWord) return;
-            if (symbol >= kPrefixBase) word.resize(std::min<size_t>(word.size(), symbol - kPrefixBase));
-            else word += static_cast<char>(symbol);
+            if (symbol >= kPrefixBase)
+                word.resize(std::min<size_t>(word.size(), symbol - kPrefixBase));
+            else
+                word += static_cast<char>(symbol);
         }
     }
 
@@ -174,8 +178,10 @@ struct BlockWalker {
             previous = symbol;
             if (symbol == kEndEntry) return;
             if (!out) continue;
-            if (symbol == kEndVariant) out->emplace_back();
-            else out->back().push_back(table.phonemes.at(symbol - kPhonemeBase));
+            if (symbol == kEndVariant)
+                out->emplace_back();
+            else
+                out->back().push_back(table.phonemes.at(symbol - kPhonemeBase));
         }
     }
 };
@@ -197,8 +203,10 @@ std::vector<Pronunciation> dictionary_lookup(const std::string& word)
     size_t high = t.block_offsets.size();
     while (high - low > 1) {
         const size_t mid = (low + high) / 2;
-        if (first_word(t, mid) <= word) low = mid;
-        else high = mid;
+        if (first_word(t, mid) <= word)
+            low = mid;
+        else
+            high = mid;
     }
     std::vector<Pronunciation> found;
     BlockWalker walker(t, low);

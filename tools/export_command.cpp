@@ -72,8 +72,8 @@ void load_song(const ExportOptions& options, ExportSong& song)
 
 void show_progress(void*, uint64_t done, uint64_t most)
 {
-    std::fprintf(stderr, "\rmeasuring where the song ends: %.1f s (at most %.1f)", static_cast<double>(done) / kSampleRate,
-                 static_cast<double>(most) / kSampleRate);
+    std::fprintf(stderr, "\rmeasuring where the song ends: %.1f s (at most %.1f)",
+                 static_cast<double>(done) / kSampleRate, static_cast<double>(most) / kSampleRate);
 }
 
 uint32_t measure_end(const ExportSong& song)
@@ -99,8 +99,8 @@ void run_export(const ExportOptions& options)
     load_song(options, song);
     if (options.titled) {
         if (!song_title_valid(options.title.data(), options.title.size()))
-            throw AuthorError("--title", "must be printable text of at most " +
-                                             std::to_string(kTrailerTitleBytes - 1) + " bytes (UTF-8)");
+            throw AuthorError("--title", "must be printable text of at most " + std::to_string(kTrailerTitleBytes - 1) +
+                                             " bytes (UTF-8)");
         song.title = options.title;
     } else if (song.title.empty()) {
         throw AuthorError(options.input, "its name makes no title: give one with --title");
@@ -127,8 +127,9 @@ void add_export_command(CLI::App& app)
                     "The title its banner shows (default: SONG.yaml's title:, else the file's name)");
     cmd->add_flag("--pack", options->pack,
                   "Compress the program behind a shell stub that unpacks it with xz when it starts");
-    cmd->footer("The program plays like cantilena: no arguments, Esc stops it, and it ends by itself once the song "
-                "has died away (export measures where). `strip` removes the song from it.");
+    cmd->footer(
+        "The program plays like cantilena: no arguments, Esc stops it, and it ends by itself once the song "
+        "has died away (export measures where). `strip` removes the song from it.");
     cmd->callback([options, cmd] {
         options->titled = cmd->count("--title") > 0;
         try {

@@ -20,8 +20,8 @@ std::string channel_name(const GmRouting& routing, int c)
 
 size_t note_ons(const ChannelEvents& channel)
 {
-    return static_cast<size_t>(std::count_if(channel.notes.begin(), channel.notes.end(),
-                                             [](const NoteEvent& e) { return e.velocity != 0; }));
+    return static_cast<size_t>(
+        std::count_if(channel.notes.begin(), channel.notes.end(), [](const NoteEvent& e) { return e.velocity != 0; }));
 }
 
 // What a song channel plays: the patches its own program changes select, or
@@ -77,9 +77,8 @@ void move_channel_16(SongData& song, const GmRouting& routing, const std::string
     std::vector<int> candidates;
     for (int c = 0; c < kSongChannels; ++c)
         if (c != routing.drum_channel) candidates.push_back(c);
-    std::stable_sort(candidates.begin(), candidates.end(), [&](int a, int b) {
-        return note_ons(song.channels[a]) < note_ons(song.channels[b]);
-    });
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [&](int a, int b) { return note_ons(song.channels[a]) < note_ons(song.channels[b]); });
     const int shared = std::min(candidates[0], candidates[1]);
     const int joining = std::max(candidates[0], candidates[1]);
     const bool joining_busier = note_ons(song.channels[joining]) > note_ons(song.channels[shared]);
@@ -94,8 +93,10 @@ void move_channel_16(SongData& song, const GmRouting& routing, const std::string
     warnings.add(name, "no song channel is free for " + channel_name(routing, kSpeechChannel) +
                            " (song channel 15 is the speech channel, and this song does not sing): " +
                            channel_name(routing, shared) + " and " + channel_name(routing, joining) +
-                           ", the least busy, share song channel " + std::to_string(shared) + " with the programs and "
-                           "controllers of " + channel_name(routing, kept));
+                           ", the least busy, share song channel " + std::to_string(shared) +
+                           " with the programs and "
+                           "controllers of " +
+                           channel_name(routing, kept));
     other = {};
     if (joining != kSpeechChannel) {
         song.channels[joining] = std::move(song.channels[kSpeechChannel]);
@@ -104,7 +105,8 @@ void move_channel_16(SongData& song, const GmRouting& routing, const std::string
 }
 
 // The groups sharing a channel, in the order they merge when channels run short.
-std::vector<std::vector<DrumGroup>> drum_channels_needed(const std::array<bool, kDrumGroupCount>& used, size_t available)
+std::vector<std::vector<DrumGroup>> drum_channels_needed(const std::array<bool, kDrumGroupCount>& used,
+                                                         size_t available)
 {
     std::vector<std::vector<DrumGroup>> channels;
     for (int g = 0; g < kDrumGroupCount; ++g)
@@ -179,7 +181,8 @@ void split_drums(SongData& song, std::array<ChannelSound, kSongChannels>& sounds
 void apply_resets(ChannelEvents& channel)
 {
     auto& resets = channel.controllers[kResetController - 1];
-    for (auto [slot, value] : {std::pair{kExpressionController, kDefaultMidiExpression}, std::pair{kModulationWheel, uint8_t{0}}}) {
+    for (auto [slot, value] :
+         {std::pair{kExpressionController, kDefaultMidiExpression}, std::pair{kModulationWheel, uint8_t{0}}}) {
         std::vector<ValueEvent> track;
         for (const ValueEvent& reset : resets) track.push_back({reset.tick, value, reset.origin});
         merge_by_tick(track, channel.controllers[slot - 1]);
@@ -287,8 +290,10 @@ std::vector<std::vector<uint8_t>> gm_arrange(SongData& song, const GmSettings& s
     }
     std::array<ChannelSound, kSongChannels> sounds{};
     const bool channel_16_plays = !song.channels[kSpeechChannel].notes.empty();
-    if (settings.sings) sounds[kSpeechChannel].voice = true;
-    else if (routing.move_channel_16 && channel_16_plays) move_channel_16(song, routing, name, warnings);
+    if (settings.sings)
+        sounds[kSpeechChannel].voice = true;
+    else if (routing.move_channel_16 && channel_16_plays)
+        move_channel_16(song, routing, name, warnings);
     if (routing.drum_channel >= 0 && !song.channels[routing.drum_channel].notes.empty())
         split_drums(song, sounds, routing, name, warnings);
 
@@ -306,7 +311,8 @@ std::vector<std::vector<uint8_t>> gm_arrange(SongData& song, const GmSettings& s
         if (channel.programs.empty() || channel.programs.front().tick != 0)
             channel.programs.insert(channel.programs.begin(), {0, kGmDefaultProgram, {}});
         for (ValueEvent& e : channel.programs)
-            e.value = sounds[c].voice && !table.is_own(e.value) ? table.of_bank(kVoicePatch) : table.of_program(e.value);
+            e.value =
+                sounds[c].voice && !table.is_own(e.value) ? table.of_bank(kVoicePatch) : table.of_program(e.value);
     }
     // Every channel starts on program 0, so even a song without notes needs its patch.
     table.of_program(kGmDefaultProgram);

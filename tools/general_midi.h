@@ -13,18 +13,18 @@
 #include <vector>
 
 #include "tools/author_common.h"
-#include "tools/starter_bank.h"
 #include "tools/midi_import.h"
 #include "tools/song_data.h"
+#include "tools/starter_bank.h"
 
 constexpr int kModulationWheel = 1;
 constexpr int kMidiVolume = 7;
 constexpr int kMidiExpression = 11;
-constexpr int kMidiResetControllers = 121;  // sets expression back to 127 and the modulation wheel to 0
-constexpr int kVolumeController = 7;      // the song controller that carries the combined volume
-constexpr int kExpressionController = 6;  // where the reading parks expression until it is combined
-constexpr int kResetController = 5;       // where it parks reset-all-controllers until they are applied
-constexpr uint8_t kDefaultMidiVolume = 100;     // a General MIDI channel's volume before any controller 7
+constexpr int kMidiResetControllers = 121;   // sets expression back to 127 and the modulation wheel to 0
+constexpr int kVolumeController = 7;         // the song controller that carries the combined volume
+constexpr int kExpressionController = 6;     // where the reading parks expression until it is combined
+constexpr int kResetController = 5;          // where it parks reset-all-controllers until they are applied
+constexpr uint8_t kDefaultMidiVolume = 100;  // a General MIDI channel's volume before any controller 7
 constexpr uint8_t kDefaultMidiExpression = 127;
 
 // MIDI channel c feeds song channel c; the modulation wheel feeds controller
@@ -36,8 +36,8 @@ ImportOptions gm_import_options();
 struct GmRouting {
     std::array<int, kSongChannels> midi_channel;     // the MIDI channel (0..15) feeding each song channel, -1 none
     std::array<bool, kSongChannels> combine_volume;  // controllers 5, 6 and 7 hold reset, expression and volume
-    int drum_channel = kMidiDrumChannel;  // the song channel whose notes are split by key; -1 none
-    bool move_channel_16 = true;          // song channel 15 holds MIDI channel 16 as an ordinary instrument
+    int drum_channel = kMidiDrumChannel;             // the song channel whose notes are split by key; -1 none
+    bool move_channel_16 = true;                     // song channel 15 holds MIDI channel 16 as an ordinary instrument
     GmRouting();
 };
 

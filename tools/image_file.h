@@ -14,7 +14,7 @@ struct SongImageFile {
     std::vector<uint8_t> bytes;  // the whole image; the player points into it
     bool has_title = false;      // the embedded song and appended songs have a title and an end
     std::string title;
-    uint32_t end_frames = 0;     // where playback ends
+    uint32_t end_frames = 0;  // where playback ends
 };
 
 // Reads a whole file. On failure, error says which file and why.

@@ -35,8 +35,7 @@ void add_info_command(CLI::App& app)
 {
     auto path = std::make_shared<std::string>();
     auto* cmd = app.add_subcommand("info", "Show the structure of a song image and its length");
-    cmd->add_option("IMAGE", *path,
-                    "Song image file, or a program that export wrote (default: the embedded song)");
+    cmd->add_option("IMAGE", *path, "Song image file, or a program that export wrote (default: the embedded song)");
     cmd->callback([path] {
         const int status = run_info(*path);
         if (status != 0) throw CLI::RuntimeError(status);

@@ -52,7 +52,7 @@ std::string where(const LyricsSource& source, int line)
 std::string plain_punctuation(const std::string& text)
 {
     static const std::pair<const char*, const char*> kReplacements[] = {
-        {"\xE2\x80\x98", "'"}, {"\xE2\x80\x99", "'"}, {"\xE2\x80\x9C", "\""}, {"\xE2\x80\x9D", "\""},
+        {"\xE2\x80\x98", "'"},   {"\xE2\x80\x99", "'"},   {"\xE2\x80\x9C", "\""},  {"\xE2\x80\x9D", "\""},
         {"\xE2\x80\x93", " - "}, {"\xE2\x80\x94", " - "}, {"\xE2\x80\xA6", "..."},
     };
     std::string out = text;
@@ -157,9 +157,9 @@ std::vector<Token> tokenize(const std::string& text, const LyricsSource& source)
     return tokens;
 }
 
-const char* const kOnes[] = {"zero", "one", "two", "three", "four", "five", "six", "seven", "eight", "nine",
-                             "ten", "eleven", "twelve", "thirteen", "fourteen", "fifteen", "sixteen",
-                             "seventeen", "eighteen", "nineteen"};
+const char* const kOnes[] = {"zero",     "one",     "two",     "three",     "four",     "five",    "six",
+                             "seven",    "eight",   "nine",    "ten",       "eleven",   "twelve",  "thirteen",
+                             "fourteen", "fifteen", "sixteen", "seventeen", "eighteen", "nineteen"};
 const char* const kTens[] = {"", "", "twenty", "thirty", "forty", "fifty", "sixty", "seventy", "eighty", "ninety"};
 
 std::string below_thousand(int n)
@@ -231,8 +231,9 @@ std::vector<Syllable> inline_syllables(const Token& token, const LyricsSource& s
             int32_t length = 0;
             const int32_t entry = i < text.size() ? phoneme_match(text.c_str() + i, &length) : -1;
             if (entry < 0)
-                fail(source, token.line, "\"" + text.substr(i, 1) + "\" in " + token.written +
-                                             " starts no phoneme name (inline groups hold phonemes such as {hEH lOW})");
+                fail(source, token.line,
+                     "\"" + text.substr(i, 1) + "\" in " + token.written +
+                         " starts no phoneme name (inline groups hold phonemes such as {hEH lOW})");
             Phone phone{lower(text.substr(i, static_cast<size_t>(length))), std::max(multiplier, 1)};
             i += static_cast<size_t>(length);
             if (!has_nucleus && phone_is_vowel(phone.name)) {
@@ -263,8 +264,10 @@ std::vector<Pronunciation> pronunciations(const Token& token, const LyricsSource
         found = dictionary_lookup(bare);
     }
     if (found.empty())
-        fail(source, token.line, "\"" + token.written + "\" is not in the pronunciation dictionary; write its "
-                                 "sounds inline in braces, one syllable a group, for example {hEH lOW} for \"hello\"");
+        fail(source, token.line,
+             "\"" + token.written +
+                 "\" is not in the pronunciation dictionary; write its "
+                 "sounds inline in braces, one syllable a group, for example {hEH lOW} for \"hello\"");
     return found;
 }
 
@@ -286,7 +289,8 @@ std::vector<Token> words_of(const std::vector<Token>& tokens, const LyricsSource
         if (std::all_of(text.begin(), text.end(), is_digit)) {
             const std::string spelled = lyrics_number_words(text);
             if (spelled.empty())
-                fail(source, token.line, "the number " + token.written + " is too large to spell out; write it in words");
+                fail(source, token.line,
+                     "the number " + token.written + " is too large to spell out; write it in words");
             for (size_t at = 0; at < spelled.size();) {
                 const size_t end = std::min(spelled.find(' ', at), spelled.size());
                 parts.push_back(spelled.substr(at, end - at));

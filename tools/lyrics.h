@@ -30,8 +30,8 @@ struct SungWord {
     std::string text;  // as written, for messages and for the reader
     int line = 1;
     std::vector<Syllable> syllables;
-    int holds = 0;       // one per "+"
-    int pause = 0;       // pauses after the word when spoken: 1 a comma, 2 a full stop
+    int holds = 0;  // one per "+"
+    int pause = 0;  // pauses after the word when spoken: 1 a comma, 2 a full stop
     int notes() const { return static_cast<int>(syllables.size()) + holds; }
 };
 
@@ -45,8 +45,7 @@ std::vector<SungWord> lyrics_read(const std::string& text, const LyricsSource& s
 std::string lyrics_write(const std::vector<SungWord>& words, LyricsStyle style);
 
 // Both steps.
-std::string lyrics_to_phonetic(const std::string& text, LyricsStyle style, const LyricsSource& source,
-                               int notes = 0);
+std::string lyrics_to_phonetic(const std::string& text, LyricsStyle style, const LyricsSource& source, int notes = 0);
 
 // The words of a whole number, 0 .. 999999999 ("one hundred twenty three");
 // empty when it is out of that range.

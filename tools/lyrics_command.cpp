@@ -1,8 +1,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "tools/commands.h"
 #include "tools/author_common.h"
+#include "tools/commands.h"
 #include "tools/lyrics.h"
 
 namespace {
@@ -21,11 +21,13 @@ void add_lyrics_command(CLI::App& app)
     auto* cmd = app.add_subcommand("lyrics", "Print the phonetic text that sings (or speaks) English words");
     cmd->add_option("TEXT", args->text, "the words; phonemes may be written inline in braces: {hEH lOW}")->required();
     cmd->add_flag("--spoken", args->spoken, "speak the words on one note instead of singing a syllable a note");
-    cmd->add_option("--notes", args->notes, "the number of notes the words are sung to: where a word has "
-                                            "pronunciations of different lengths, the ones that fit are taken")
+    cmd->add_option("--notes", args->notes,
+                    "the number of notes the words are sung to: where a word has "
+                    "pronunciations of different lengths, the ones that fit are taken")
         ->check(CLI::NonNegativeNumber);
-    cmd->footer("Sung: one syllable a note, \"word+\" holds the last syllable over one more note.\n"
-                "Paste the output into SONG.yaml's speech: list, or write {lyrics: \"...\"} there directly.");
+    cmd->footer(
+        "Sung: one syllable a note, \"word+\" holds the last syllable over one more note.\n"
+        "Paste the output into SONG.yaml's speech: list, or write {lyrics: \"...\"} there directly.");
     cmd->callback([args] {
         try {
             const LyricsStyle style = args->spoken ? LyricsStyle::spoken : LyricsStyle::sung;

@@ -39,13 +39,20 @@ bool printable_id(const uint8_t* p)
 const char* message_name(uint8_t kind)
 {
     switch (kind) {
-    case kMidiNoteOff: return "note-off";
-    case kMidiNoteOn: return "note-on";
-    case kMidiKeyPressure: return "key pressure";
-    case kMidiController: return "controller";
-    case kMidiProgram: return "program change";
-    case kMidiChannelPressure: return "channel pressure";
-    default: return "pitch bend";
+    case kMidiNoteOff:
+        return "note-off";
+    case kMidiNoteOn:
+        return "note-on";
+    case kMidiKeyPressure:
+        return "key pressure";
+    case kMidiController:
+        return "controller";
+    case kMidiProgram:
+        return "program change";
+    case kMidiChannelPressure:
+        return "channel pressure";
+    default:
+        return "pitch bend";
     }
 }
 
@@ -109,8 +116,8 @@ struct TrackReader {
                 for (int i = 0; i < count; ++i) {
                     if (p >= end) fail(event.offset, std::string("the track ends inside a ") + message_name(kind));
                     if (bytes[p] >= 0x80)
-                        fail(p, "status byte " + hex_byte(bytes[p]) + " where a data byte of a " +
-                                    message_name(kind) + " is expected");
+                        fail(p, "status byte " + hex_byte(bytes[p]) + " where a data byte of a " + message_name(kind) +
+                                    " is expected");
                     event.data[i] = bytes[p++];
                 }
                 track.events.push_back(std::move(event));
@@ -232,12 +239,13 @@ MidiFile midi_read(const uint8_t* bytes, size_t size, const std::string& name, W
         }
         if (!found) throw AuthorError(at_byte(name, 12), "a RIFF MIDI file without a \"data\" chunk");
     }
-    if (limit - base < kChunkHeaderBytes + kHeaderDataBytes || std::string(reinterpret_cast<const char*>(bytes + base), 4) != "MThd")
+    if (limit - base < kChunkHeaderBytes + kHeaderDataBytes ||
+        std::string(reinterpret_cast<const char*>(bytes + base), 4) != "MThd")
         throw AuthorError(at_byte(name, base), "not a standard MIDI file (no \"MThd\" header chunk)");
     const uint32_t header_length = read_be32(bytes + base + 4);
     if (header_length < kHeaderDataBytes)
-        throw AuthorError(at_byte(name, base + 4), "the header chunk is " + count_of(header_length, "byte") +
-                                                       ", fewer than the 6 it needs");
+        throw AuthorError(at_byte(name, base + 4),
+                          "the header chunk is " + count_of(header_length, "byte") + ", fewer than the 6 it needs");
     if (header_length > limit - base - kChunkHeaderBytes)
         throw AuthorError(at_byte(name, base + 4), "the header chunk of " + std::to_string(header_length) +
                                                        " bytes runs past the end of the file");
@@ -247,7 +255,8 @@ MidiFile midi_read(const uint8_t* bytes, size_t size, const std::string& name, W
     file.division = read_be16(header + 4);
     if (file.format > 2)
         throw AuthorError(at_byte(name, base + 8), "unknown MIDI file format " + std::to_string(file.format));
-    if (file.division == 0) throw AuthorError(at_byte(name, base + 12), "the time division is 0 ticks per quarter note");
+    if (file.division == 0)
+        throw AuthorError(at_byte(name, base + 12), "the time division is 0 ticks per quarter note");
     if (midi_division_is_smpte(file.division) && (file.division & 0xFF) == 0)
         throw AuthorError(at_byte(name, base + 12), "the SMPTE time division has 0 ticks per frame");
     if (header_length > kHeaderDataBytes)
@@ -264,8 +273,8 @@ MidiFile midi_read(const uint8_t* bytes, size_t size, const std::string& name, W
             break;
         }
         if (limit - p < kChunkHeaderBytes) {
-            warnings.add(at_byte(name, p), count_of(limit - p, "byte") + " at the end of the file " + (limit - p == 1 ? "is" : "are") +
-                                               " too few for a chunk (" +
+            warnings.add(at_byte(name, p), count_of(limit - p, "byte") + " at the end of the file " +
+                                               (limit - p == 1 ? "is" : "are") + " too few for a chunk (" +
                                                std::to_string(read_tracks) + " of " + std::to_string(declared_tracks) +
                                                " declared tracks read); ignored");
             p = limit;
@@ -282,7 +291,9 @@ MidiFile midi_read(const uint8_t* bytes, size_t size, const std::string& name, W
                                                         hex_byte(chunk[2]) + " " + hex_byte(chunk[3]));
             const std::string id(reinterpret_cast<const char*>(chunk), 4);
             if (length > available) {
-                warnings.add(at_byte(name, p), "unknown chunk \"" + id + "\" runs past the end of the file; it and the rest of the file are ignored");
+                warnings.add(at_byte(name, p),
+                             "unknown chunk \"" + id +
+                                 "\" runs past the end of the file; it and the rest of the file are ignored");
                 p = limit;
                 break;
             }
@@ -292,8 +303,8 @@ MidiFile midi_read(const uint8_t* bytes, size_t size, const std::string& name, W
         }
         size_t end = p + kChunkHeaderBytes + length;
         if (length > available) {
-            warnings.add(at_byte(name, p + 4), "track " + std::to_string(read_tracks) + " declares " + count_of(length, "byte") +
-                                                   " but only " + std::to_string(available) +
+            warnings.add(at_byte(name, p + 4), "track " + std::to_string(read_tracks) + " declares " +
+                                                   count_of(length, "byte") + " but only " + std::to_string(available) +
                                                    (available == 1 ? " remains" : " remain") +
                                                    " in the file; reading what is there");
             end = limit;
@@ -310,7 +321,8 @@ MidiFile midi_read(const uint8_t* bytes, size_t size, const std::string& name, W
         const bool extra_track = limit - p >= 4 && std::string(reinterpret_cast<const char*>(bytes + p), 4) == "MTrk";
         if (extra_track)
             warnings.add(at_byte(name, p), "a track chunk beyond the " + std::to_string(declared_tracks) +
-                                               " tracks the header declares is ignored (" + count_of(limit - p, "byte") + ")");
+                                               " tracks the header declares is ignored (" +
+                                               count_of(limit - p, "byte") + ")");
         else
             warnings.add(at_byte(name, p), count_of(limit - p, "byte") + " after the last track " +
                                                (limit - p == 1 ? "is" : "are") + " ignored");

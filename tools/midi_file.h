@@ -41,11 +41,11 @@ constexpr int kAllNotesOff = 123;  // 123..127 all release every held note
 constexpr uint32_t kMidiMaxDelta = 0x0FFFFFFF;  // four bytes of variable-length quantity
 
 struct MidiEvent {
-    uint64_t tick;     // absolute, from the start of the track
-    uint64_t offset;   // byte offset in the file of the status byte (or first data byte under running status)
-    uint8_t status;    // 0x80..0xEF channel message, 0xF0 / 0xF7 sysex, 0xFF meta
-    uint8_t meta_type; // for meta events
-    uint8_t data[2];   // channel message data bytes (0..127)
+    uint64_t tick;      // absolute, from the start of the track
+    uint64_t offset;    // byte offset in the file of the status byte (or first data byte under running status)
+    uint8_t status;     // 0x80..0xEF channel message, 0xF0 / 0xF7 sysex, 0xFF meta
+    uint8_t meta_type;  // for meta events
+    uint8_t data[2];    // channel message data bytes (0..127)
     std::vector<uint8_t> payload;  // meta and sysex contents
 
     uint8_t kind() const { return status & 0xF0; }
@@ -53,9 +53,9 @@ struct MidiEvent {
 };
 
 struct MidiTrack {
-    uint64_t offset = 0;     // byte offset of the chunk header
-    uint64_t end_tick = 0;   // tick of the end-of-track event (or of the last event without one)
-    bool has_end = false;    // an end-of-track event was read
+    uint64_t offset = 0;            // byte offset of the chunk header
+    uint64_t end_tick = 0;          // tick of the end-of-track event (or of the last event without one)
+    bool has_end = false;           // an end-of-track event was read
     std::vector<MidiEvent> events;  // without the end-of-track event
 };
 

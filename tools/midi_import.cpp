@@ -8,7 +8,7 @@ namespace {
 
 constexpr uint32_t kSmpteQuarterMicroseconds = 1000000;      // one quarter a second
 constexpr uint32_t kDropFrameQuarterMicroseconds = 1001000;  // 29.97 frames a second: 30 frames take 1.001 s
-constexpr uint8_t kMaxDenominatorLog2 = 7;  // 2^7 = 128, the largest note value a byte holds
+constexpr uint8_t kMaxDenominatorLog2 = 7;                   // 2^7 = 128, the largest note value a byte holds
 
 // One event of the file with its track, in the merged order of all tracks.
 struct Merged {
@@ -40,7 +40,6 @@ uint64_t file_end_tick(const MidiFile& file)
     }
     return end;
 }
-
 
 struct MeterState {
     uint32_t tempo = kDefaultTempoWord;
@@ -122,8 +121,9 @@ std::vector<GlobalEvent> import_globals(const MidiFile& file, const std::vector<
             if (tempo == 0) context.fail(origin, event.tick, "a tempo of 0 microseconds per quarter note");
             if (tempo > kMaxTempoWord)
                 context.fail(origin, event.tick,
-                             "a tempo of " + std::to_string(tempo) + " microseconds per quarter note; the song format " +
-                                 "allows at most " + std::to_string(kMaxTempoWord) + " (about 6.2 quarter notes a minute)");
+                             "a tempo of " + std::to_string(tempo) +
+                                 " microseconds per quarter note; the song format " + "allows at most " +
+                                 std::to_string(kMaxTempoWord) + " (about 6.2 quarter notes a minute)");
             state.tempo = tempo;
             if (as_written) {
                 globals.push_back(global_from(event.tick, state, origin));
@@ -132,10 +132,9 @@ std::vector<GlobalEvent> import_globals(const MidiFile& file, const std::vector<
             }
         } else {
             if (event.payload.size() < 4) {
-                context.warnings.add(context.where(origin), context.place(origin, event.tick) +
-                                                                ": a time signature of " +
-                                                                count_of(event.payload.size(), "byte") +
-                                                                " (4 expected) is ignored");
+                context.warnings.add(context.where(origin),
+                                     context.place(origin, event.tick) + ": a time signature of " +
+                                         count_of(event.payload.size(), "byte") + " (4 expected) is ignored");
                 open_track = -1;
                 continue;
             }
@@ -167,7 +166,6 @@ std::vector<GlobalEvent> import_globals(const MidiFile& file, const std::vector<
     if (!as_written && group_open) flush(group_tick, group_origin);
     return globals;
 }
-
 
 struct GapLimit {
     uint64_t slowest_tempo;  // samples per quarter x 10000
@@ -211,8 +209,9 @@ SongData midi_import(const MidiFile& file, const ImportOptions& options, const s
 {
     const ImportContext context{name, warnings};
     if (file.format == 2)
-        throw AuthorError(at_byte(name, 8), "format 2 (a set of independent sequences) cannot be played as one song; "
-                                            "save the file as format 0 or 1");
+        throw AuthorError(at_byte(name, 8),
+                          "format 2 (a set of independent sequences) cannot be played as one song; "
+                          "save the file as format 0 or 1");
     SongData song;
     if (midi_division_is_smpte(file.division)) {
         const int frames = -static_cast<int8_t>(file.division >> 8);
@@ -222,11 +221,11 @@ SongData midi_import(const MidiFile& file, const ImportOptions& options, const s
         // One quarter note a second (1.001 s at 29.97 frames a second): Q is the
         // ticks in that time, so every tick keeps its exact length.
         song.ticks_per_quarter = static_cast<uint32_t>(frames == 29 ? 30 : frames) * per_frame;
-        warnings.add(at_byte(name, 12), "SMPTE timing (" + std::to_string(frames) + " frames a second, " +
-                                            count_of(per_frame, "tick") + " a frame) becomes " +
-                                            std::to_string(song.ticks_per_quarter) + " ticks per quarter at tempo " +
-                                            std::to_string(frames == 29 ? kDropFrameQuarterMicroseconds
-                                                                        : kSmpteQuarterMicroseconds));
+        warnings.add(at_byte(name, 12),
+                     "SMPTE timing (" + std::to_string(frames) + " frames a second, " + count_of(per_frame, "tick") +
+                         " a frame) becomes " + std::to_string(song.ticks_per_quarter) +
+                         " ticks per quarter at tempo " +
+                         std::to_string(frames == 29 ? kDropFrameQuarterMicroseconds : kSmpteQuarterMicroseconds));
     } else {
         song.ticks_per_quarter = file.division;
     }
@@ -257,7 +256,8 @@ SongData midi_import(const MidiFile& file, const ImportOptions& options, const s
             const MidiEvent& event = *m.event;
             if (event.status >= 0xF0 || event.channel() != route.midi_channel) continue;
             const EventOrigin origin = origin_of(m);
-            if (event.tick > kLastSongTick) context.fail(origin, event.tick, "the event lies past the last usable tick");
+            if (event.tick > kLastSongTick)
+                context.fail(origin, event.tick, "the event lies past the last usable tick");
             const auto tick = static_cast<uint32_t>(event.tick);
             const uint8_t kind = event.kind();
             if (kind == kMidiNoteOn || kind == kMidiNoteOff) {
@@ -317,7 +317,8 @@ SongData midi_import(const MidiFile& file, const ImportOptions& options, const s
         check_track(channel.programs, label + "program changes", limit, context);
         check_track(channel.bends, label + "pitch bends", limit, context);
         for (int k = 0; k < kSongControllers; ++k)
-            check_track(channel.controllers[k], label + "controller " + std::to_string(k + 1) + " events", limit, context);
+            check_track(channel.controllers[k], label + "controller " + std::to_string(k + 1) + " events", limit,
+                        context);
     }
     song.end_tick = song_last_event_tick(song);
     return song;

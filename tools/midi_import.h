@@ -31,7 +31,7 @@ struct ChannelRoute {
     int transpose = 0;      // semitones added to every key
     int program = -1;       // a program change at tick 0 before the file's own events; -1 none
     std::array<int, kSongControllers> controller_source{};  // MIDI controller feeding controllers 1..7, -1 none
-    bool sustain = true;    // the sustain pedal holds released notes (tidy reading only)
+    bool sustain = true;  // the sustain pedal holds released notes (tidy reading only)
 };
 
 struct ImportOptions {

@@ -4,8 +4,8 @@
 
 namespace {
 
-constexpr char kKaraokeMark = '@';     // karaoke header texts start with it
-constexpr char kKaraokeSignature = 'K'; // "@KMIDI KARAOKE FILE" and the like
+constexpr char kKaraokeMark = '@';       // karaoke header texts start with it
+constexpr char kKaraokeSignature = 'K';  // "@KMIDI KARAOKE FILE" and the like
 
 bool is_meta(const MidiEvent& event, uint8_t type)
 {

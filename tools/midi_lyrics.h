@@ -15,10 +15,10 @@
 #include "tools/midi_file.h"
 
 struct MidiLyric {
-    uint64_t tick;    // absolute
-    int track;        // index of the track in the file
-    uint64_t offset;  // byte offset of the event in the file
-    std::string text; // as stored: 8-bit text, with the file's own hyphens, spaces and line marks
+    uint64_t tick;     // absolute
+    int track;         // index of the track in the file
+    uint64_t offset;   // byte offset of the event in the file
+    std::string text;  // as stored: 8-bit text, with the file's own hyphens, spaces and line marks
 };
 
 // Every lyric of the file, in tick order (events of one tick in track order,

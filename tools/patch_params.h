@@ -17,12 +17,12 @@ struct ParamSymbol {
 };
 
 struct ParamInfo {
-    const char* group;      // YAML group ("osc1"); "" for a top-level key (polyphony)
-    const char* name;       // YAML key inside the group
-    uint16_t index;         // byte in the patch (below kPatchParamBytes) or in the global block
-    uint8_t fallback;       // the value a missing key takes
+    const char* group;                     // YAML group ("osc1"); "" for a top-level key (polyphony)
+    const char* name;                      // YAML key inside the group
+    uint16_t index;                        // byte in the patch (below kPatchParamBytes) or in the global block
+    uint8_t fallback;                      // the value a missing key takes
     std::span<const ParamSymbol> symbols;  // empty: a plain number
-    const char* meaning;    // one line for the documentation
+    const char* meaning;                   // one line for the documentation
 };
 
 // Patch parameters in YAML order: groups in the order of the patch layout

@@ -58,10 +58,12 @@ PlaySongPtr load_song(const PlayCommandOptions& options, std::vector<FileStamp>&
         Warnings warnings;
         try {
             PlaySongPtr song = play_song_compile(options.song, files, warnings);
-            for (const std::string& line : warnings.lines) std::fprintf(stderr, "%s: warning: %s\n", kProgram, line.c_str());
+            for (const std::string& line : warnings.lines)
+                std::fprintf(stderr, "%s: warning: %s\n", kProgram, line.c_str());
             return song;
         } catch (const AuthorError& e) {
-            for (const std::string& line : warnings.lines) std::fprintf(stderr, "%s: warning: %s\n", kProgram, line.c_str());
+            for (const std::string& line : warnings.lines)
+                std::fprintf(stderr, "%s: warning: %s\n", kProgram, line.c_str());
             std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
             return nullptr;
         }
@@ -155,8 +157,7 @@ int run_play(const PlayCommandOptions& options)
 
     if (status_line) {
         std::printf("playing %s -- Esc or q quits, space pauses, left/right seek %u s, Home plays from the start%s\n",
-                    song->name.c_str(), kSeekStepSeconds,
-                    options.watch ? "; saved changes play at once" : "");
+                    song->name.c_str(), kSeekStepSeconds, options.watch ? "; saved changes play at once" : "");
     }
     const PlayHost host{&playback.keyboard, read_key, clock_ms};
     int64_t next_status = 0;
@@ -183,8 +184,9 @@ void add_play_command(CLI::App& app)
 {
     auto options = std::make_shared<PlayCommandOptions>();
     auto* cmd = app.add_subcommand(
-        "play", "Play a song image, a SONG.yaml, a MIDI file or the embedded song through the sound device, as the "
-                "player does");
+        "play",
+        "Play a song image, a SONG.yaml, a MIDI file or the embedded song through the sound device, as the "
+        "player does");
     cmd->add_option("SONG", options->song,
                     "Song image, SONG.yaml or MIDI file (compiled in memory, a MIDI file with the starter bank), or "
                     "a program that export wrote; default: the embedded song");

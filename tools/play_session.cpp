@@ -117,16 +117,16 @@ uint64_t clamp_target(const PlaySession& session, int64_t target)
 {
     if (target < 0) return 0;
     const int64_t end = session.song->end_frame.load();
-    const int64_t most = end != kEndUnknown ? end
-                                            : static_cast<int64_t>(session.song->last_event_frame + kSongEndMaxTailFrames);
+    const int64_t most =
+        end != kEndUnknown ? end : static_cast<int64_t>(session.song->last_event_frame + kSongEndMaxTailFrames);
     return static_cast<uint64_t>(std::min(target, most));
 }
 
 void begin_seek(PlaySession& session, uint64_t target, bool follow)
 {
     PlayTrack* pending = session.pending.get();
-    const bool reusable =
-        pending != nullptr && !follow && !session.pending_follow && pending->song == session.song && pending->frame <= target;
+    const bool reusable = pending != nullptr && !follow && !session.pending_follow && pending->song == session.song &&
+                          pending->frame <= target;
     if (!reusable) session.pending = play_track_start(session.song, session.options.seed);
     session.pending_target = target;
     session.pending_follow = follow;
@@ -254,8 +254,8 @@ bool handle_key(PlaySession& session, Key key)
         break;
     case Key::left:
     case Key::right: {
-        const int64_t base = session.pending != nullptr ? static_cast<int64_t>(session.pending_target)
-                                                        : play_heard_frame(session);
+        const int64_t base =
+            session.pending != nullptr ? static_cast<int64_t>(session.pending_target) : play_heard_frame(session);
         const int64_t step = static_cast<int64_t>(kSeekStepSeconds) * kSampleRate;
         begin_seek(session, clamp_target(session, key == Key::left ? base - step : base + step), false);
         break;
@@ -339,7 +339,8 @@ int32_t play_feed_render(void* context, float* frames, uint32_t count)
     uint32_t done = 0;
     while (done < count) {
         const uint64_t at = feed.stream_frames;
-        const uint32_t n = std::min<uint32_t>(count - done, kSnapshotFrames - static_cast<uint32_t>(at % kSnapshotFrames));
+        const uint32_t n =
+            std::min<uint32_t>(count - done, kSnapshotFrames - static_cast<uint32_t>(at % kSnapshotFrames));
         float* stretch = frames + 2 * static_cast<size_t>(done);
         render_stretch(feed, stretch, n);
         take_snapshot(feed, at, stretch, n);
@@ -349,8 +350,8 @@ int32_t play_feed_render(void* context, float* frames, uint32_t count)
     return 0;
 }
 
-void play_session_start(PlaySession& session, AudioOutput& output, const PlaySongPtr& song,
-                        const PlayOptions& options, const std::vector<FileStamp>& files, int64_t now_ms)
+void play_session_start(PlaySession& session, AudioOutput& output, const PlaySongPtr& song, const PlayOptions& options,
+                        const std::vector<FileStamp>& files, int64_t now_ms)
 {
     session.options = options;
     session.output = &output;

@@ -32,8 +32,8 @@ constexpr uint32_t kSnapshotCount = 64;      // 1.5 s of stream: more than the r
 constexpr uint32_t kMarkCount = 64;
 constexpr size_t kLyricBytes = 40;
 constexpr int64_t kWatchPollMs = 200;
-constexpr int64_t kNoticeMs = 4000;          // how long "reloaded" stays on the status line
-constexpr uint32_t kLyricChannel = 15;       // the speech synthesizer's channel
+constexpr int64_t kNoticeMs = 4000;     // how long "reloaded" stays on the status line
+constexpr uint32_t kLyricChannel = 15;  // the speech synthesizer's channel
 
 struct PlaySong {
     std::vector<uint8_t> image;  // validated
@@ -92,8 +92,8 @@ struct PlayFeed {
     PlayTrack* track;  // null: silence
     PlayTrack* next;   // with --loop: a fresh track at the start, taken at the end
     bool paused;
-    bool ended;        // the track reached its song's end
-    uint64_t ended_at; // the stream frame where it did
+    bool ended;         // the track reached its song's end
+    uint64_t ended_at;  // the stream frame where it did
     uint64_t stream_frames;
     PlayMark marks[kMarkCount];
     uint64_t mark_count;
@@ -158,8 +158,8 @@ struct PlaySession {
 
 // Sets the session up on song (the output is opened afterwards with
 // play_feed_render and &session.feed); files: what song was compiled from.
-void play_session_start(PlaySession& session, AudioOutput& output, const PlaySongPtr& song,
-                        const PlayOptions& options, const std::vector<FileStamp>& files, int64_t now_ms);
+void play_session_start(PlaySession& session, AudioOutput& output, const PlaySongPtr& song, const PlayOptions& options,
+                        const std::vector<FileStamp>& files, int64_t now_ms);
 // One round: keys, the watch, a stretch of a seek in progress, the song's end
 // and the device's health.
 PlayState play_step(PlaySession& session, const PlayHost& host);

@@ -45,7 +45,8 @@ std::vector<uint8_t> compress(const std::vector<uint8_t>& bytes)
     size_t used = 0;
     const lzma_ret result = lzma_stream_buffer_encode(filters, LZMA_CHECK_CRC32, nullptr, bytes.data(), bytes.size(),
                                                       out.data(), &used, out.size());
-    if (result != LZMA_OK) throw AuthorError("", "xz compression failed (liblzma error " + std::to_string(result) + ")");
+    if (result != LZMA_OK)
+        throw AuthorError("", "xz compression failed (liblzma error " + std::to_string(result) + ")");
     out.resize(used);
     return out;
 }

@@ -3,9 +3,9 @@
 // device-sized chunks) and writes the frames to a WAV or FLAC file.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -98,9 +98,12 @@ void run_render(const RenderOptions& options)
 void add_render_command(CLI::App& app)
 {
     auto options = std::make_shared<RenderOptions>();
-    auto* cmd = app.add_subcommand("render", "Render a song image to a WAV or FLAC file, exactly as the player plays it");
+    auto* cmd =
+        app.add_subcommand("render", "Render a song image to a WAV or FLAC file, exactly as the player plays it");
     cmd->add_option("IMAGE", options->image, "Song image file (default: the embedded song)");
-    cmd->add_option("-o,--output", options->output, "Output file: .wav or .flac, or - for WAV on standard output (replaced only when the render is complete)")
+    cmd->add_option(
+           "-o,--output", options->output,
+           "Output file: .wav or .flac, or - for WAV on standard output (replaced only when the render is complete)")
         ->required();
     cmd->add_option("--seconds", options->seconds, "Length to render in seconds (default 198, what the player plays)");
     cmd->add_option("--seed", options->seed,
@@ -109,7 +112,8 @@ void add_render_command(CLI::App& app)
                     "Render the channels on this many threads (default: the machine's cores); the output is the "
                     "same bits on any number")
         ->check(CLI::Range(1, kMaxWorkerThreads + 1));
-    cmd->add_option("--format", options->format, "Sample format: pcm16 (as the sound output) or float (the engine's frames)")
+    cmd->add_option("--format", options->format,
+                    "Sample format: pcm16 (as the sound output) or float (the engine's frames)")
         ->check(CLI::IsMember({"pcm16", "float"}));
     cmd->callback([options, cmd] {
         options->seeded = cmd->count("--seed") > 0;

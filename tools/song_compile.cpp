@@ -9,10 +9,10 @@
 #include "tools/midi_file.h"
 #include "tools/midi_import.h"
 #include "tools/patch_params.h"
+#include "tools/patch_yaml.h"
 #include "tools/song_lyrics.h"
 #include "tools/song_reader.h"
 #include "tools/song_writer.h"
-#include "tools/patch_yaml.h"
 #include "tools/song_yaml.h"
 #include "tools/starter_bank.h"
 
@@ -37,8 +37,10 @@ void check_programs(const SongDescription& desc, const SongData& song, const std
                                          ", but SONG.yaml's patches: maps no patch to it");
         }
         if (!mapped[0] && (channel.programs.empty() || channel.programs.front().tick > channel.notes.front().tick))
-            warnings.add(desc.path, "song channel " + std::to_string(c) + " plays notes before any program change, "
-                                    "so with program 0, which patches: does not map; it sounds with the first patch listed");
+            warnings.add(desc.path,
+                         "song channel " + std::to_string(c) +
+                             " plays notes before any program change, "
+                             "so with program 0, which patches: does not map; it sounds with the first patch listed");
     }
 }
 
@@ -58,8 +60,8 @@ std::array<int, kProgramCount> own_programs(const SongDescription& desc)
 std::vector<uint8_t> checked_bank(std::vector<uint8_t> bank, const SongDescription& desc)
 {
     if (bank.size() > kMaxPatchBankBytes)
-        throw AuthorError(desc.path, "the patches take " + std::to_string(bank.size()) + " bytes; the song format allows " +
-                                         std::to_string(kMaxPatchBankBytes));
+        throw AuthorError(desc.path, "the patches take " + std::to_string(bank.size()) +
+                                         " bytes; the song format allows " + std::to_string(kMaxPatchBankBytes));
     return bank;
 }
 
@@ -165,7 +167,8 @@ MidiFile midi_from_song(const SongData& song, uint16_t division)
     for (const GlobalEvent& g : song.globals) {
         meter.events.push_back(midi_tempo_event(g.tick, g.tempo));
         meter.events.push_back(midi_time_signature_event(g.tick, g.numerator,
-                                                         static_cast<uint8_t>(log2_exact(g.denominator)), g.subdivision));
+                                                         static_cast<uint8_t>(log2_exact(g.denominator)),
+                                                         g.subdivision));
     }
     file.tracks.push_back(std::move(meter));
 
@@ -186,9 +189,11 @@ MidiFile midi_from_song(const SongData& song, uint16_t division)
         for (int k = 0; k < kSongControllers; ++k)
             for (const ValueEvent& e : channel.controllers[k])
                 placed.push_back({e.tick, 1 + k,
-                                  midi_channel_event(e.tick, channel_status(kMidiController), static_cast<uint8_t>(k + 1), e.value)});
+                                  midi_channel_event(e.tick, channel_status(kMidiController),
+                                                     static_cast<uint8_t>(k + 1), e.value)});
         for (const BendEvent& e : channel.bends)
-            placed.push_back({e.tick, 8, midi_channel_event(e.tick, channel_status(kMidiPitchBend), e.first, e.second)});
+            placed.push_back(
+                {e.tick, 8, midi_channel_event(e.tick, channel_status(kMidiPitchBend), e.first, e.second)});
         for (const NoteEvent& e : channel.notes)
             placed.push_back({e.tick, 9, midi_channel_event(e.tick, channel_status(kMidiNoteOn), e.note, e.velocity)});
         std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
@@ -232,7 +237,8 @@ std::vector<uint8_t> song_compile_description(SongDescription& desc, const FileR
         }
     }
     song_fit_lyrics(song, desc);
-    if (!desc.texts.empty()) song_check_sung_notes(song, desc.texts, desc.speech_where.empty() ? desc.path : desc.speech_where, warnings);
+    if (!desc.texts.empty())
+        song_check_sung_notes(song, desc.texts, desc.speech_where.empty() ? desc.path : desc.speech_where, warnings);
     if (std::all_of(song.channels.begin(), song.channels.end(), [](const ChannelEvents& c) { return c.notes.empty(); }))
         warnings.add(desc.midi_file, "the song has no notes");
     if (desc.has_end_tick) song.end_tick = desc.end_tick;
@@ -330,7 +336,8 @@ std::vector<SourceFile> song_decompile(const std::vector<uint8_t>& image, const 
         yaml.has_speech = true;
         yaml.texts = song_read_speech_texts(song.speech_block, name);
         if (song_build_speech_block(yaml.texts) != song.speech_block)
-            cannot(name, "its speech block is laid out otherwise than compile lays it out (count, offsets, texts in order)");
+            cannot(name,
+                   "its speech block is laid out otherwise than compile lays it out (count, offsets, texts in order)");
     }
 
     const std::vector<uint8_t> midi = midi_write(midi_from_song(song, division));

@@ -62,8 +62,8 @@ struct SongData {
     std::array<ChannelEvents, kSongChannels> channels;
     std::vector<uint8_t> global_block;
     std::vector<uint8_t> patch_bank;
-    uint32_t speech_size_word = 0;     // the block size word as stored (0: no block)
-    std::vector<uint8_t> speech_block; // the block's bytes when present
+    uint32_t speech_size_word = 0;      // the block size word as stored (0: no block)
+    std::vector<uint8_t> speech_block;  // the block's bytes when present
 };
 
 // The tick of the last event over all tracks (0 for a song without events).

@@ -102,7 +102,8 @@ std::vector<Piece> pieces_on_notes(const MidiFile& file, const std::string& name
 
 std::vector<Group> groups_of(const std::vector<Piece>& pieces)
 {
-    const bool hyphenated = std::any_of(pieces.begin(), pieces.end(), [](const Piece& p) { return ends_with_hyphen(p.text); });
+    const bool hyphenated =
+        std::any_of(pieces.begin(), pieces.end(), [](const Piece& p) { return ends_with_hyphen(p.text); });
     std::vector<Group> groups;
     bool word_open = false;
     for (const Piece& piece : pieces) {
@@ -217,7 +218,8 @@ void song_fit_lyrics(const SongData& song, SongDescription& desc)
     const std::vector<Stretch> stretches = voice_stretches(song);
     for (const SpeechWords& item : desc.speech_words) {
         if (item.style != LyricsStyle::sung) continue;
-        auto first = std::find_if(stretches.begin(), stretches.end(), [&](const Stretch& s) { return s.text == item.text; });
+        auto first =
+            std::find_if(stretches.begin(), stretches.end(), [&](const Stretch& s) { return s.text == item.text; });
         if (first == stretches.end()) continue;
         const std::string fitted = lyrics_to_phonetic(item.words, item.style, item.source, first->notes);
         if (syllable_count(fitted) == first->notes) desc.texts[item.text] = fitted;
@@ -235,10 +237,11 @@ void song_check_sung_notes(const SongData& song, const std::vector<std::string>&
         if (syllables == 0)
             warnings.add(where, head + "but the text has no syllable (\"!\") to start on them");
         else if (s.notes < syllables)
-            warnings.add(where, head + "but the text has " + count_of(syllables, "syllable") + ": " +
-                                    (syllables - s.notes == 1 ? std::string("the last has")
-                                                              : "the last " + std::to_string(syllables - s.notes) + " have") +
-                                    " no note");
+            warnings.add(where,
+                         head + "but the text has " + count_of(syllables, "syllable") + ": " +
+                             (syllables - s.notes == 1 ? std::string("the last has")
+                                                       : "the last " + std::to_string(syllables - s.notes) + " have") +
+                             " no note");
         else if (s.notes % syllables != 0)
             warnings.add(where, head + "but the text has " + count_of(syllables, "syllable") + ": the last " +
                                     (s.notes % syllables == 1 ? std::string("note starts")

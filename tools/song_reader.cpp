@@ -16,7 +16,10 @@ struct ImageCursor {
     const std::string& name;
     size_t at = 0;
 
-    [[noreturn]] void fail(size_t offset, const std::string& what) const { throw AuthorError(at_byte(name, offset), what); }
+    [[noreturn]] void fail(size_t offset, const std::string& what) const
+    {
+        throw AuthorError(at_byte(name, offset), what);
+    }
 
     void need(uint64_t bytes, const std::string& what) const
     {
@@ -76,7 +79,8 @@ struct ImageCursor {
         const size_t word_at = at;
         const uint32_t bytes = word(what + " size");
         if (static_cast<int32_t>(bytes) < 0 || bytes > limit)
-            fail(word_at, what + " size " + std::to_string(bytes) + " is out of range (at most " + std::to_string(limit) + ")");
+            fail(word_at,
+                 what + " size " + std::to_string(bytes) + " is out of range (at most " + std::to_string(limit) + ")");
         need(bytes, what);
         std::vector<uint8_t> out(image + at, image + at + bytes);
         at += bytes;
@@ -161,9 +165,11 @@ PatchBankContents song_read_patch_bank(const std::vector<uint8_t>& bank, const s
     contents.patch_offsets.erase(std::unique(contents.patch_offsets.begin(), contents.patch_offsets.end()),
                                  contents.patch_offsets.end());
     for (uint32_t offset : contents.patch_offsets) {
-        const size_t length = kPatchHeaderBytes + kModEntryBytes * static_cast<size_t>(bank[offset + kPatchModCountOffset]);
+        const size_t length =
+            kPatchHeaderBytes + kModEntryBytes * static_cast<size_t>(bank[offset + kPatchModCountOffset]);
         if (offset + length > bank.size())
-            throw AuthorError(where, "the patch at offset " + std::to_string(offset) + " runs past the patch bank's end");
+            throw AuthorError(where,
+                              "the patch at offset " + std::to_string(offset) + " runs past the patch bank's end");
         contents.patches.emplace_back(bank.begin() + offset, bank.begin() + offset + static_cast<ptrdiff_t>(length));
     }
     return contents;
@@ -178,7 +184,8 @@ std::vector<std::string> song_read_speech_texts(const std::vector<uint8_t>& bloc
         throw AuthorError(where, "the speech block cannot hold the offsets of its " + std::to_string(count) + " texts");
     for (uint32_t i = 0; i < count; ++i) {
         const uint32_t offset = le_word(block, 4 + 4 * static_cast<size_t>(i));
-        if (offset >= block.size()) throw AuthorError(where, "speech text " + std::to_string(i) + " starts outside its block");
+        if (offset >= block.size())
+            throw AuthorError(where, "speech text " + std::to_string(i) + " starts outside its block");
         const void* zero = std::memchr(block.data() + offset, 0, block.size() - offset);
         if (!zero) throw AuthorError(where, "speech text " + std::to_string(i) + " is not terminated");
         texts.emplace_back(reinterpret_cast<const char*>(block.data() + offset), static_cast<const char*>(zero));

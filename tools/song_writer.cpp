@@ -129,7 +129,8 @@ std::vector<uint8_t> song_write_image(const SongData& song)
         append_time_columns(out, ticks_of(channel.bends), c, "pitch-bend");
         append_value_column(out, channel.bends, [](const BendEvent& e) { return e.first; });
         append_value_column(out, channel.bends, [](const BendEvent& e) { return e.second; });
-        for (int k = 0; k < kSongControllers; ++k) append_value_track(out, channel.controllers[k], c, kControllerNames[k]);
+        for (int k = 0; k < kSongControllers; ++k)
+            append_value_track(out, channel.controllers[k], c, kControllerNames[k]);
     }
 
     song_append_word(out, static_cast<uint32_t>(song.global_block.size()));

@@ -20,10 +20,11 @@ struct SongReading {
     const FileReader& read;
     SongDescription& desc;
     std::string directory;
-    std::vector<std::string> patch_files;  // resolved paths of the distinct patches ("" for inline ones)
+    std::vector<std::string> patch_files;           // resolved paths of the distinct patches ("" for inline ones)
     std::array<bool, kSongChannels> listed_midi{};  // a MIDI channel some song channel names
     std::array<bool, kSongChannels> named_midi{};   // a song channel that names its MIDI channel
-    std::array<std::array<bool, kSongControllers>, kSongChannels> named_controllers{};  // song controllers given a source
+    std::array<std::array<bool, kSongControllers>, kSongChannels>
+        named_controllers{};  // song controllers given a source
     bool have_midi = false;
     bool have_globals = false;
 };
@@ -43,9 +44,12 @@ void read_midi(SongReading& r, const YAML::Node& value)
                 file.reset(v);
             } else if (field == "events") {
                 const std::string mode = doc.scalar(v, "events");
-                if (mode == "as_written") r.desc.import.as_written = true;
-                else if (mode == "tidy") r.desc.import.as_written = false;
-                else doc.fail(v, "events must be tidy or as_written");
+                if (mode == "as_written")
+                    r.desc.import.as_written = true;
+                else if (mode == "tidy")
+                    r.desc.import.as_written = false;
+                else
+                    doc.fail(v, "events must be tidy or as_written");
             } else {
                 doc.fail(key, "unknown key \"" + field + "\" in midi (known: file, events)");
             }
@@ -114,7 +118,9 @@ std::string speech_from_words(const YamlDocument& doc, const YAML::Node& item, S
     if (key != "lyrics" && key != "spoken") doc.fail(entry.first, form);
     const std::string words = doc.scalar(entry.second, "the words");
     const YAML::Mark mark = entry.second.Mark();
-    SpeechWords item_words{desc.texts.size(), words, key == "lyrics" ? LyricsStyle::sung : LyricsStyle::spoken,
+    SpeechWords item_words{desc.texts.size(),
+                           words,
+                           key == "lyrics" ? LyricsStyle::sung : LyricsStyle::spoken,
                            {doc.path, mark.is_null() ? 1 : mark.line + 1}};
     std::string text = lyrics_to_phonetic(words, item_words.style, item_words.source);
     desc.speech_words.push_back(std::move(item_words));
@@ -159,7 +165,8 @@ void read_controllers(const YamlDocument& doc, const YAML::Node& value, ChannelR
         if (source.IsScalar() && source.Scalar() == "none") {
             route.controller_source[k - 1] = -1;
         } else {
-            route.controller_source[k - 1] = static_cast<int>(doc.integer_in(source, 0, 127, "the MIDI controller number"));
+            route.controller_source[k - 1] =
+                static_cast<int>(doc.integer_in(source, 0, 127, "the MIDI controller number"));
         }
     });
 }
@@ -181,17 +188,22 @@ void read_channel(const YamlDocument& doc, const YAML::Node& node, int channel, 
                    [&](const YAML::Node& key, const std::string& name, const YAML::Node& value) {
                        if (name == "midi_channel") {
                            named_midi = true;
-                           if (value.IsScalar() && value.Scalar() == "none") route.midi_channel = -1;
-                           else route.midi_channel = static_cast<int>(doc.integer_in(value, 1, 16, "midi_channel")) - 1;
+                           if (value.IsScalar() && value.Scalar() == "none")
+                               route.midi_channel = -1;
+                           else
+                               route.midi_channel = static_cast<int>(doc.integer_in(value, 1, 16, "midi_channel")) - 1;
                        } else if (name == "transpose") {
                            route.transpose = static_cast<int>(doc.integer_in(value, -127, 127, "transpose"));
                        } else if (name == "program") {
                            route.program = static_cast<int>(doc.integer_in(value, 0, 127, "program"));
                        } else if (name == "sustain") {
                            const std::string text = doc.scalar(value, "sustain");
-                           if (text == "on" || text == "true" || text == "yes") route.sustain = true;
-                           else if (text == "off" || text == "false" || text == "no") route.sustain = false;
-                           else doc.fail(value, "sustain must be on or off");
+                           if (text == "on" || text == "true" || text == "yes")
+                               route.sustain = true;
+                           else if (text == "off" || text == "false" || text == "no")
+                               route.sustain = false;
+                           else
+                               doc.fail(value, "sustain must be on or off");
                        } else if (name == "controllers") {
                            read_controllers(doc, value, route, named_controllers);
                        } else {
@@ -245,8 +257,8 @@ void take_bank_rules(SongReading& r)
                                     !r.named_controllers[c][kVolumeController - 1];
         if (route.midi_channel == kMidiDrumChannel && route.program < 0) routing.drum_channel = c;
     }
-    routing.move_channel_16 = !r.named_midi[kSpeechChannel] &&
-                              desc.import.channels[kSpeechChannel].midi_channel == kVoiceMidiChannel;
+    routing.move_channel_16 =
+        !r.named_midi[kSpeechChannel] && desc.import.channels[kSpeechChannel].midi_channel == kVoiceMidiChannel;
     if (!r.have_globals) desc.global_block = starter_globals();
 }
 
@@ -295,8 +307,9 @@ SongDescription song_yaml_read(const std::string& path, const FileReader& read, 
         } else if (name == "channels") {
             read_channels(r, value);
         } else {
-            doc.fail(key, "unknown key \"" + name +
-                              "\" (known: title, midi, patches, globals, speech, channels, ticks_per_quarter, end_tick)");
+            doc.fail(key,
+                     "unknown key \"" + name +
+                         "\" (known: title, midi, patches, globals, speech, channels, ticks_per_quarter, end_tick)");
         }
     });
     if (!r.have_midi) doc.fail(root, "SONG.yaml names no MIDI file (midi: song.mid)");
@@ -310,8 +323,8 @@ SongDescription song_yaml_read(const std::string& path, const FileReader& read, 
 std::string song_yaml_write(const SongYamlOutput& song)
 {
     std::string out = "# A Cantilena song: cantilena-tool compile SONG.yaml -o song.img\n";
-    out += "midi: {file: " + yaml_quote(song.midi_file) + ", events: " + (song.as_written ? "as_written" : "tidy") +
-           "}\n";
+    out +=
+        "midi: {file: " + yaml_quote(song.midi_file) + ", events: " + (song.as_written ? "as_written" : "tidy") + "}\n";
     if (song.ticks_per_quarter != 0) out += "ticks_per_quarter: " + std::to_string(song.ticks_per_quarter) + "\n";
     if (song.has_end_tick) out += "end_tick: " + std::to_string(song.end_tick) + "\n";
     out += "globals:\n";

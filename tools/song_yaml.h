@@ -29,20 +29,20 @@ struct SpeechWords {
 };
 
 struct SongDescription {
-    std::string path;            // the SONG.yaml file
-    std::string title;           // "" when SONG.yaml gives none; not part of the image
-    std::string midi_file;       // resolved against SONG.yaml's directory
-    std::string midi_where;      // where the MIDI file is named
-    ImportOptions import;        // routing, controllers, transposes, reading
-    bool has_end_tick = false;   // otherwise the tick of the last event
+    std::string path;           // the SONG.yaml file
+    std::string title;          // "" when SONG.yaml gives none; not part of the image
+    std::string midi_file;      // resolved against SONG.yaml's directory
+    std::string midi_where;     // where the MIDI file is named
+    ImportOptions import;       // routing, controllers, transposes, reading
+    bool has_end_tick = false;  // otherwise the tick of the last event
     uint32_t end_tick = 0;
-    std::vector<uint8_t> global_block;         // kGlobalParamCount bytes
-    std::vector<std::vector<uint8_t>> patches; // distinct patches, in order of first mention
-    std::vector<ProgramPatch> programs;        // in the order written
-    bool has_speech = false;                   // a "speech:" list, even an empty one, makes a text block
-    std::vector<std::string> texts;            // 8-bit texts
+    std::vector<uint8_t> global_block;          // kGlobalParamCount bytes
+    std::vector<std::vector<uint8_t>> patches;  // distinct patches, in order of first mention
+    std::vector<ProgramPatch> programs;         // in the order written
+    bool has_speech = false;                    // a "speech:" list, even an empty one, makes a text block
+    std::vector<std::string> texts;             // 8-bit texts
     std::string speech_where;
-    std::vector<SpeechWords> speech_words;     // the texts written in words, for fitting them to their notes
+    std::vector<SpeechWords> speech_words;  // the texts written in words, for fitting them to their notes
     // patches: {bank: starter}: the starter bank plays every program SONG.yaml
     // maps no patch to, with the General MIDI rules (drums split by key, MIDI
     // channel 16 off the speech channel unless the song sings, volume times

@@ -50,9 +50,11 @@ struct ParsedBank {
         for (size_t i = 0; i < kStarterBankSourcesCount; ++i) {
             const std::string name = kStarterBankSources[i].name;
             const std::string where = std::string(kStarterBankName) + " bank: " + name;
-            if (name == globals_file) globals = globals_yaml_parse(kStarterBankSources[i].text, where, ignored);
-            else patches[name.substr(0, name.size() - std::string_view(kYaml).size())] =
-                patch_yaml_parse(kStarterBankSources[i].text, where, ignored);
+            if (name == globals_file)
+                globals = globals_yaml_parse(kStarterBankSources[i].text, where, ignored);
+            else
+                patches[name.substr(0, name.size() - std::string_view(kYaml).size())] =
+                    patch_yaml_parse(kStarterBankSources[i].text, where, ignored);
         }
     }
 };
@@ -65,18 +67,37 @@ const ParsedBank& parsed_bank()
 
 }  // namespace
 
-std::span<const BankFamily> bank_families() { return kFamilies; }
+std::span<const BankFamily> bank_families()
+{
+    return kFamilies;
+}
 
-const DrumGroupInfo& drum_group_info(DrumGroup group) { return kDrumGroups[group]; }
+const DrumGroupInfo& drum_group_info(DrumGroup group)
+{
+    return kDrumGroups[group];
+}
 
 DrumGroup drum_group_of_key(uint8_t key)
 {
     switch (key) {
-    case 35: case 36:
+    case 35:
+    case 36:
         return kDrumKick;
-    case 37: case 38: case 39: case 40:
+    case 37:
+    case 38:
+    case 39:
+    case 40:
         return kDrumSnare;
-    case 42: case 44: case 46: case 49: case 51: case 52: case 53: case 55: case 57: case 59:
+    case 42:
+    case 44:
+    case 46:
+    case 49:
+    case 51:
+    case 52:
+    case 53:
+    case 55:
+    case 57:
+    case 59:
         return kDrumCymbals;
     default:
         return kDrumToms;
@@ -92,7 +113,10 @@ const std::vector<uint8_t>& starter_patch(std::string_view name)
     return found->second;
 }
 
-const std::vector<uint8_t>& starter_globals() { return parsed_bank().globals; }
+const std::vector<uint8_t>& starter_globals()
+{
+    return parsed_bank().globals;
+}
 
 std::vector<BankSourceText> starter_sources()
 {

@@ -13,7 +13,7 @@
 #include <vector>
 
 constexpr const char* kStarterBankName = "starter";
-constexpr int kFamilyPrograms = 8;  // General MIDI programs per instrument family
+constexpr int kFamilyPrograms = 8;   // General MIDI programs per instrument family
 constexpr int kMidiDrumChannel = 9;  // MIDI channel 10, counted from 0
 
 struct BankFamily {
@@ -27,9 +27,9 @@ std::span<const BankFamily> bank_families();
 enum DrumGroup { kDrumKick, kDrumSnare, kDrumCymbals, kDrumToms, kDrumGroupCount };
 
 struct DrumGroupInfo {
-    const char* name;   // "hi-hats and cymbals"
+    const char* name;  // "hi-hats and cymbals"
     const char* patch;
-    const char* keys;   // for listings: "42 44 46 49 51-53 55 57 59"
+    const char* keys;  // for listings: "42 44 46 49 51-53 55 57 59"
 };
 
 const DrumGroupInfo& drum_group_info(DrumGroup group);

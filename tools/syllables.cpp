@@ -17,17 +17,17 @@ struct VowelRule {
 // nuclei are the single vowels whose formants lie closest to the diphthongs'
 // first parts.
 const VowelRule kVowels[] = {
-    {"AA", "aa", ""}, {"AE", "ae", ""}, {"AH", "ah", ""},   {"AO", "ao", ""}, {"AW", "ah", "uh"},
-    {"AY", "aa", "ih"}, {"EH", "eh", ""}, {"ER", "er", ""}, {"EY", "eh", "ih"}, {"IH", "ih", ""},
-    {"IY", "iy", ""}, {"OW", "oh", "uh"}, {"OY", "ao", "ih"}, {"UH", "uh", ""}, {"UW", "uw", ""},
+    {"AA", "aa", ""},   {"AE", "ae", ""},   {"AH", "ah", ""},   {"AO", "ao", ""},   {"AW", "ah", "uh"},
+    {"AY", "aa", "ih"}, {"EH", "eh", ""},   {"ER", "er", ""},   {"EY", "eh", "ih"}, {"IH", "ih", ""},
+    {"IY", "iy", ""},   {"OW", "oh", "uh"}, {"OY", "ao", "ih"}, {"UH", "uh", ""},   {"UW", "uw", ""},
 };
 
 // ARPAbet consonants and the inventory's names; "dh" is sung as "v" (the
 // synthesizer's "dh" is a buzz that is heard as "z" or "d").
 const std::pair<const char*, const char*> kConsonants[] = {
-    {"B", "b"},  {"CH", "ch"}, {"D", "d"},  {"DH", "v"}, {"F", "f"},  {"G", "g"},   {"HH", "h"},  {"JH", "j"},
-    {"K", "k"},  {"L", "l"},   {"M", "m"},  {"N", "n"},  {"NG", "ng"}, {"P", "p"},  {"R", "r"},   {"S", "s"},
-    {"SH", "sh"}, {"T", "t"},  {"TH", "th"}, {"V", "v"}, {"W", "w"},  {"Y", "y"},   {"Z", "z"},   {"ZH", "zh"},
+    {"B", "b"},   {"CH", "ch"}, {"D", "d"},   {"DH", "v"}, {"F", "f"},   {"G", "g"}, {"HH", "h"}, {"JH", "j"},
+    {"K", "k"},   {"L", "l"},   {"M", "m"},   {"N", "n"},  {"NG", "ng"}, {"P", "p"}, {"R", "r"},  {"S", "s"},
+    {"SH", "sh"}, {"T", "t"},   {"TH", "th"}, {"V", "v"},  {"W", "w"},   {"Y", "y"}, {"Z", "z"},  {"ZH", "zh"},
 };
 
 // Consonant runs that can start an English syllable.
@@ -36,9 +36,10 @@ const std::set<std::vector<std::string>> kOnsets = [] {
     for (const auto& [arpabet, name] : kConsonants)
         if (std::string(arpabet) != "NG") onsets.insert({arpabet});
     const char* const clusters[] = {
-        "P R", "P L", "B R", "B L", "T R", "D R", "K R", "K L", "G R", "G L", "F R", "F L", "TH R", "SH R",
-        "S P", "S T", "S K", "S M", "S N", "S L", "S W", "T W", "D W", "K W", "G W", "TH W", "P Y", "B Y",
-        "K Y", "G Y", "M Y", "F Y", "V Y", "HH Y", "S P R", "S T R", "S K R", "S P L", "S K W", "S K Y", "S P Y",
+        "P R",  "P L",   "B R",   "B L",   "T R",   "D R",   "K R",   "K L",   "G R", "G L", "F R",
+        "F L",  "TH R",  "SH R",  "S P",   "S T",   "S K",   "S M",   "S N",   "S L", "S W", "T W",
+        "D W",  "K W",   "G W",   "TH W",  "P Y",   "B Y",   "K Y",   "G Y",   "M Y", "F Y", "V Y",
+        "HH Y", "S P R", "S T R", "S K R", "S P L", "S K W", "S K Y", "S P Y",
     };
     for (const char* cluster : clusters) {
         std::vector<std::string> run;
@@ -95,9 +96,8 @@ bool phones_begin_syllable(const std::vector<Phone>& consonants)
 
 bool phone_is_vowel(const std::string& name)
 {
-    static const std::set<std::string> vowels = {"ih", "eh", "ae", "ah", "oh", "uh", "ax", "iy", "er", "aa", "ao",
-                                                  "uw", "ey", "ay", "oy", "aw", "ow", "ia", "ea", "ua", "ix", "ll",
-                                                  "el"};
+    static const std::set<std::string> vowels = {"ih", "eh", "ae", "ah", "oh", "uh", "ax", "iy", "er", "aa", "ao", "uw",
+                                                 "ey", "ay", "oy", "aw", "ow", "ia", "ea", "ua", "ix", "ll", "el"};
     std::string lower = name;
     for (char& c : lower) c = static_cast<char>(c | 0x20);
     return vowels.count(lower) > 0;

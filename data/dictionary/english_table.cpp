@@ -5,7 +5,8 @@ asm(".section .rodata\n"
     ".balign 4\n"
     ".global kEnglishDictionary\n"
     "kEnglishDictionary:\n"
-    ".incbin \"" CANTILENA_DICTIONARY_FILE "\"\n"
+    ".incbin \"" CANTILENA_DICTIONARY_FILE
+    "\"\n"
     ".global kEnglishDictionaryEnd\n"
     "kEnglishDictionaryEnd:\n"
     ".previous\n");

@@ -29,10 +29,10 @@
 
 namespace {
 
-constexpr uint32_t kQuarter = 96;             // ticks per quarter note
-constexpr uint32_t kBar = 4 * kQuarter;       // 4/4 throughout
+constexpr uint32_t kQuarter = 96;        // ticks per quarter note
+constexpr uint32_t kBar = 4 * kQuarter;  // 4/4 throughout
 constexpr uint32_t kSixteenth = kQuarter / 4;
-constexpr uint32_t kTempo = 600000;           // microseconds per quarter: 100 a minute
+constexpr uint32_t kTempo = 600000;  // microseconds per quarter: 100 a minute
 
 // MIDI channels (counted from 0; SONG.yaml's song channel c plays MIDI channel c + 1).
 enum Channel : int {
@@ -54,7 +54,7 @@ struct Instrument {
     const char* name;
 };
 const Instrument kInstruments[] = {
-    {kKick, 0, "kick"}, {kSnare, 1, "snare"}, {kHats, 2, "hats"}, {kBass, 3, "bass"}, {kPad, 4, "pad"},
+    {kKick, 0, "kick"}, {kSnare, 1, "snare"},  {kHats, 2, "hats"}, {kBass, 3, "bass"},   {kPad, 4, "pad"},
     {kLead, 5, "lead"}, {kArp, 6, "arpeggio"}, {kBell, 7, "bell"}, {kVoice, 8, "voice"},
 };
 
@@ -217,18 +217,12 @@ struct Chord {
 
 // In D minor; a section's key moves them all.
 const Chord kChords[] = {
-    {"Dm9", "D2", "F3 A3 C4 E4", "D4 F4 A4 C5 E5"},
-    {"Bbmaj9", "Bb1", "F3 A3 C4 D4", "Bb3 D4 F4 A4 C5"},
-    {"Gm9", "G1", "F3 A3 Bb3 D4", "G3 Bb3 D4 F4 A4"},
-    {"A7sus4", "A1", "E3 G3 A3 D4", "A3 D4 E4 G4 A4"},
-    {"A7", "A1", "E3 G3 A3 C#4", "A3 C#4 E4 G4 A4"},
-    {"Bbmaj7", "Bb1", "F3 A3 Bb3 D4", "Bb3 D4 F4 A4 Bb4"},
-    {"Cadd9", "C2", "G3 C4 D4 E4", "C4 E4 G4 C5 D5"},
-    {"Dm", "D2", "F3 A3 D4 E4", "D4 E4 F4 A4 D5"},
-    {"Am7", "A1", "E3 G3 A3 C4", "A3 C4 E4 G4 A4"},
-    {"Gm7", "G1", "F3 G3 Bb3 D4", "G3 Bb3 D4 F4 G4"},
-    {"F/A", "A1", "E3 A3 C4 F4", "A3 C4 E4 F4 A4"},
-    {"Csus2", "C2", "G3 C4 D4 G4", "C4 D4 G4 C5 D5"},
+    {"Dm9", "D2", "F3 A3 C4 E4", "D4 F4 A4 C5 E5"},   {"Bbmaj9", "Bb1", "F3 A3 C4 D4", "Bb3 D4 F4 A4 C5"},
+    {"Gm9", "G1", "F3 A3 Bb3 D4", "G3 Bb3 D4 F4 A4"}, {"A7sus4", "A1", "E3 G3 A3 D4", "A3 D4 E4 G4 A4"},
+    {"A7", "A1", "E3 G3 A3 C#4", "A3 C#4 E4 G4 A4"},  {"Bbmaj7", "Bb1", "F3 A3 Bb3 D4", "Bb3 D4 F4 A4 Bb4"},
+    {"Cadd9", "C2", "G3 C4 D4 E4", "C4 E4 G4 C5 D5"}, {"Dm", "D2", "F3 A3 D4 E4", "D4 E4 F4 A4 D5"},
+    {"Am7", "A1", "E3 G3 A3 C4", "A3 C4 E4 G4 A4"},   {"Gm7", "G1", "F3 G3 Bb3 D4", "G3 Bb3 D4 F4 G4"},
+    {"F/A", "A1", "E3 A3 C4 F4", "A3 C4 E4 F4 A4"},   {"Csus2", "C2", "G3 C4 D4 G4", "C4 D4 G4 C5 D5"},
     {"C", "C2", "G3 C4 E4 G4", "C4 E4 G4 C5 E5"},
 };
 
@@ -269,8 +263,8 @@ void lay_chords(uint32_t first_bar, uint32_t bars, int key, const std::string& p
         const std::vector<std::string>& in_bar = chart[b % chart.size()];
         const uint32_t share = kBar / static_cast<uint32_t>(in_bar.size());
         for (size_t k = 0; k < in_bar.size(); ++k)
-            g_chart.push_back(ChordSpan{(first_bar + b) * kBar + static_cast<uint32_t>(k) * share, share,
-                                        &chord(in_bar[k]), key});
+            g_chart.push_back(
+                ChordSpan{(first_bar + b) * kBar + static_cast<uint32_t>(k) * share, share, &chord(in_bar[k]), key});
     }
 }
 
@@ -284,7 +278,7 @@ const ChordSpan& chord_at(uint32_t tick)
 struct Section {
     const char* name;
     uint32_t bars;
-    int key;                  // semitones above D minor
+    int key;  // semitones above D minor
     const char* progression;
 };
 
@@ -407,11 +401,21 @@ void play_drum(int channel, int key, uint32_t from_bar, uint32_t to_bar, const c
             int velocity = 0;
             int k = key;
             switch (c) {
-            case 'X': velocity = 118; break;
-            case 'x': velocity = 92; break;
-            case 'o': velocity = 62; break;
-            case 'O': velocity = 100; k = kOpenHatKey; break;
-            default: continue;
+            case 'X':
+                velocity = 118;
+                break;
+            case 'x':
+                velocity = 92;
+                break;
+            case 'o':
+                velocity = 62;
+                break;
+            case 'O':
+                velocity = 100;
+                k = kOpenHatKey;
+                break;
+            default:
+                continue;
             }
             const uint32_t length = c == 'O' ? 2 * kSixteenth : kSixteenth;
             note(channel, bar * kBar + s * kSixteenth, length, k, static_cast<int>(velocity * loudness));
@@ -425,7 +429,8 @@ void snare_roll(uint32_t from_bar, uint32_t to_bar, const char* pattern, int fro
     const uint32_t steps = (to_bar - from_bar) * 16;
     for (uint32_t i = 0; i < steps; ++i) {
         if (pattern[i % 16] == '.') continue;
-        const int velocity = from_velocity + (to_velocity - from_velocity) * static_cast<int>(i) / static_cast<int>(steps);
+        const int velocity =
+            from_velocity + (to_velocity - from_velocity) * static_cast<int>(i) / static_cast<int>(steps);
         note(kSnare, from_bar * kBar + i * kSixteenth, kSixteenth, kSnareKey, velocity);
     }
 }
@@ -466,8 +471,7 @@ void chorus_groove(uint32_t from_bar, uint32_t to_bar, const char* kick)
 // last two.
 const char kBellCall[] = "r/8 A4/8 D5/8 E5/8 F5/4 E5/4 | D5/4. C5/8 D5/2";
 const char kBellAnswer[] = "r/8 G4/8 Bb4/8 D5/8 F5/4 E5/4 | E5/2 C#5/2";
-const char kBellBridge[] =
-    "D5/2 A4/2 | F5/2 C5/2 | E5/2 C5/2 | A4/1 | D5/2 A4/2 | F5/2 D5/2 | D5/2 E5/2 | E5/2 C#5/2";
+const char kBellBridge[] = "D5/2 A4/2 | F5/2 C5/2 | E5/2 C5/2 | A4/1 | D5/2 A4/2 | F5/2 D5/2 | D5/2 E5/2 | E5/2 C#5/2";
 
 // The lead's solo over the chorus chords, and its counter-melody in the
 // last chorus.
@@ -510,9 +514,9 @@ const char kEnding[] = "F4/2:Rise D4/4:lit F4/4:tle | A4/1:lights, | A4/2:car G4
 // scales the formants: 64 as written, lower darker.
 constexpr int kSpeechSelect = 4;
 constexpr int kSpeechFormants = 5;
-constexpr int kSpeedBrisk = 65;   // two blocks a step: crisp consonants for the quick lines
-constexpr int kSpeedCalm = 66;    // three blocks a step, for the bridge's long notes
-constexpr int kFormantsDark = 44; // the bridge sung in a darker, larger voice
+constexpr int kSpeedBrisk = 65;    // two blocks a step: crisp consonants for the quick lines
+constexpr int kSpeedCalm = 66;     // three blocks a step, for the bridge's long notes
+constexpr int kFormantsDark = 44;  // the bridge sung in a darker, larger voice
 constexpr int kFormantsOpen = 64;
 
 // The gap after a sung note: long enough for the syllable's last consonant
@@ -700,7 +704,8 @@ MidiFile midi_file()
         track.events.push_back(track_name(instrument.name));
         track.events.push_back(midi_channel_event(0, static_cast<uint8_t>(kMidiProgram | instrument.channel),
                                                   static_cast<uint8_t>(instrument.program)));
-        for (const Event& e : events) track.events.push_back(midi_channel_event(e.tick, e.bytes[0], e.bytes[1], e.bytes[2]));
+        for (const Event& e : events)
+            track.events.push_back(midi_channel_event(e.tick, e.bytes[0], e.bytes[1], e.bytes[2]));
     }
     return file;
 }

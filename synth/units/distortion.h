@@ -32,12 +32,12 @@ struct DistortionParam {
 
 struct DistortionUnit {
     int32_t mode;
-    float drive;          // input gain (modes 1..3)
-    float output_gain;    // modes 1, 2
-    float bias;           // modes 1, 2
-    float crush_scale;    // mode 3
-    int32_t crush_step;   // mode 3
-    int32_t crush_mask;   // mode 3: bits flipped in the 16-bit result
+    float drive;            // input gain (modes 1..3)
+    float output_gain;      // modes 1, 2
+    float bias;             // modes 1, 2
+    float crush_scale;      // mode 3
+    int32_t crush_step;     // mode 3
+    int32_t crush_mask;     // mode 3: bits flipped in the 16-bit result
     uint32_t hold_counter;  // mode 4
     uint32_t hold_step;     // mode 4
     uint32_t held_left;     // mode 4, raw sample bits (mono or left)

@@ -70,47 +70,47 @@ void envelope_tick(EnvelopeState& env, int32_t gate)
 {
     // A state left by the gate change runs the new state's rule in the same tick.
     switch (env.state) {
-        case kEnvelopeAttack:
-            if (gate) {
-                attack_step(env);
-            } else {
-                env.state = kEnvelopeRelease;
-                release_step(env);
-            }
-            break;
-        case kEnvelopeDecay:
-            if (gate) {
-                decay_step(env);
-            } else {
-                env.state = kEnvelopeRelease;
-                release_step(env);
-            }
-            break;
-        case kEnvelopeSustain:
-            if (gate) {
-                sustain_step(env);
-            } else {
-                env.state = kEnvelopeRelease;
-                release_step(env);
-            }
-            break;
-        case kEnvelopeRelease:
-            if (gate) {
-                env.state = kEnvelopeAttack;  // resumes from the current level
-                attack_step(env);
-            } else {
-                release_step(env);
-            }
-            break;
-        default:  // Off
-            if (gate) {
-                env.state = kEnvelopeAttack;
-                attack_step(env);
-            } else {
-                env.state = kEnvelopeOff;
-                env.level = 0.0f;
-            }
-            break;
+    case kEnvelopeAttack:
+        if (gate) {
+            attack_step(env);
+        } else {
+            env.state = kEnvelopeRelease;
+            release_step(env);
+        }
+        break;
+    case kEnvelopeDecay:
+        if (gate) {
+            decay_step(env);
+        } else {
+            env.state = kEnvelopeRelease;
+            release_step(env);
+        }
+        break;
+    case kEnvelopeSustain:
+        if (gate) {
+            sustain_step(env);
+        } else {
+            env.state = kEnvelopeRelease;
+            release_step(env);
+        }
+        break;
+    case kEnvelopeRelease:
+        if (gate) {
+            env.state = kEnvelopeAttack;  // resumes from the current level
+            attack_step(env);
+        } else {
+            release_step(env);
+        }
+        break;
+    default:  // Off
+        if (gate) {
+            env.state = kEnvelopeAttack;
+            attack_step(env);
+        } else {
+            env.state = kEnvelopeOff;
+            env.level = 0.0f;
+        }
+        break;
     }
     env.out = env.level * env.gain;
 }

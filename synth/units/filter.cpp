@@ -68,21 +68,21 @@ void render_response_pair(int32_t mode, FilterState& left, FilterState& right, c
         band = band + (f * high);
         Pair v;
         switch (mode) {
-            case kFilterLowPass:
-                v = low;
-                break;
-            case kFilterBandPass:
-                v = band;
-                break;
-            case kFilterHighPass:
-                v = high;
-                break;
-            case kFilterNotch:
-                v = high + low;
-                break;
-            default:
-                v = (high + band) + low;
-                break;
+        case kFilterLowPass:
+            v = low;
+            break;
+        case kFilterBandPass:
+            v = band;
+            break;
+        case kFilterHighPass:
+            v = high;
+            break;
+        case kFilterNotch:
+            v = high + low;
+            break;
+        default:
+            v = (high + band) + low;
+            break;
         }
         std::memcpy(out + 2 * i, &v, sizeof v);
     }
@@ -105,16 +105,16 @@ void filter_render_stereo(FilterState& left, FilterState& right, const float* in
     }
     const int32_t mode = left.mode & 7;
     switch (mode) {
-        case kFilterLowPass:
-        case kFilterBandPass:
-        case kFilterHighPass:
-        case kFilterNotch:
-        case kFilterAll:
-            render_response_pair(mode, left, right, in, out, frames);
-            break;
-        default:  // pass-through
-            if (in != out && frames > 0) std::memmove(out, in, 2 * static_cast<size_t>(frames) * sizeof(float));
-            break;
+    case kFilterLowPass:
+    case kFilterBandPass:
+    case kFilterHighPass:
+    case kFilterNotch:
+    case kFilterAll:
+        render_response_pair(mode, left, right, in, out, frames);
+        break;
+    default:  // pass-through
+        if (in != out && frames > 0) std::memmove(out, in, 2 * static_cast<size_t>(frames) * sizeof(float));
+        break;
     }
 }
 
@@ -137,23 +137,23 @@ void filter_setup(FilterState& filter, const float* p, const RateConstants& rate
 void filter_render(FilterState& filter, const float* in, float* out, int32_t n)
 {
     switch (filter.mode & 7) {
-        case kFilterLowPass:
-            render_response<kFilterLowPass>(filter, in, out, n);
-            break;
-        case kFilterBandPass:
-            render_response<kFilterBandPass>(filter, in, out, n);
-            break;
-        case kFilterHighPass:
-            render_response<kFilterHighPass>(filter, in, out, n);
-            break;
-        case kFilterNotch:
-            render_response<kFilterNotch>(filter, in, out, n);
-            break;
-        case kFilterAll:
-            render_response<kFilterAll>(filter, in, out, n);
-            break;
-        default:  // pass-through, only used on consecutive (mono) samples
-            if (in != out && n > 0) std::memmove(out, in, static_cast<size_t>(n) * sizeof(float));
-            break;
+    case kFilterLowPass:
+        render_response<kFilterLowPass>(filter, in, out, n);
+        break;
+    case kFilterBandPass:
+        render_response<kFilterBandPass>(filter, in, out, n);
+        break;
+    case kFilterHighPass:
+        render_response<kFilterHighPass>(filter, in, out, n);
+        break;
+    case kFilterNotch:
+        render_response<kFilterNotch>(filter, in, out, n);
+        break;
+    case kFilterAll:
+        render_response<kFilterAll>(filter, in, out, n);
+        break;
+    default:  // pass-through, only used on consecutive (mono) samples
+        if (in != out && n > 0) std::memmove(out, in, static_cast<size_t>(n) * sizeof(float));
+        break;
     }
 }

@@ -13,24 +13,24 @@ float waveform_value(LfoState& lfo)
 {
     const uint32_t phase = lfo.phase;
     switch (lfo.waveform & 7) {
-        case kLfoTriangle: {
-            uint32_t u = phase << 1;
-            if (phase & 0x80000000u) u = ~u;
-            return unit_from_bits(u);
-        }
-        case kLfoSquare:
-            return phase < 0x80000000u ? 0.0f : unit_from_bits(kPhaseEnd);
-        case kLfoSine: {
-            const float s = unit_from_bits(phase);
-            return (0.5f * fast_sine(kTwoPi * s)) + 0.5f;
-        }
-        case kLfoSampleHold:
-            // A new value each time the cycle wraps.
-            if (phase < lfo.previous_phase) lfo.random = random_step(lfo.random);
-            lfo.previous_phase = phase;
-            return unit_from_bits(lfo.random);
-        default:  // saw; 5..7 have no waveform of their own
-            return unit_from_bits(phase);
+    case kLfoTriangle: {
+        uint32_t u = phase << 1;
+        if (phase & 0x80000000u) u = ~u;
+        return unit_from_bits(u);
+    }
+    case kLfoSquare:
+        return phase < 0x80000000u ? 0.0f : unit_from_bits(kPhaseEnd);
+    case kLfoSine: {
+        const float s = unit_from_bits(phase);
+        return (0.5f * fast_sine(kTwoPi * s)) + 0.5f;
+    }
+    case kLfoSampleHold:
+        // A new value each time the cycle wraps.
+        if (phase < lfo.previous_phase) lfo.random = random_step(lfo.random);
+        lfo.previous_phase = phase;
+        return unit_from_bits(lfo.random);
+    default:  // saw; 5..7 have no waveform of their own
+        return unit_from_bits(phase);
     }
 }
 
@@ -55,18 +55,18 @@ void lfo_setup(LfoState& lfo, const float* p)
     lfo.start_phase = 2u * static_cast<uint32_t>(nearest((start_phase / 128.0f) * kPhaseScale));
     const float amount = clamp_parameter(p[LfoParam::kAmount]);
     switch (nearest(p[LfoParam::kPolarity])) {
-        case kLfoNegative:
-            lfo.amplitude = -amount;
-            lfo.offset = 0.0f;
-            break;
-        case kLfoBipolar:
-            lfo.amplitude = amount;
-            lfo.offset = -amount / 2.0f;
-            break;
-        default:
-            lfo.amplitude = amount;
-            lfo.offset = 0.0f;
-            break;
+    case kLfoNegative:
+        lfo.amplitude = -amount;
+        lfo.offset = 0.0f;
+        break;
+    case kLfoBipolar:
+        lfo.amplitude = amount;
+        lfo.offset = -amount / 2.0f;
+        break;
+    default:
+        lfo.amplitude = amount;
+        lfo.offset = 0.0f;
+        break;
     }
 }
 

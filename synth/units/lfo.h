@@ -31,17 +31,17 @@ struct LfoParam {
 };
 
 struct LfoState {
-    float out;               // valid after each tick
-    int32_t waveform;        // low 3 bits
-    int32_t key_sync;        // non-zero: note-on restarts the phase
-    int32_t one_shot;        // non-zero: the phase stops at the cycle end
-    uint32_t rate;           // phase step per tick
+    float out;         // valid after each tick
+    int32_t waveform;  // low 3 bits
+    int32_t key_sync;  // non-zero: note-on restarts the phase
+    int32_t one_shot;  // non-zero: the phase stops at the cycle end
+    uint32_t rate;     // phase step per tick
     uint32_t phase;
-    uint32_t start_phase;    // loaded at note-on with key sync
-    float amplitude;         // signed output scale
+    uint32_t start_phase;  // loaded at note-on with key sync
+    float amplitude;       // signed output scale
     float offset;
-    uint32_t random;         // sample-and-hold value and generator state
-    uint32_t previous_phase; // phase at the previous sample-and-hold tick
+    uint32_t random;          // sample-and-hold value and generator state
+    uint32_t previous_phase;  // phase at the previous sample-and-hold tick
 };
 
 // Phases 0; the sample-and-hold generator starts from random.

@@ -24,7 +24,7 @@ struct AtanCoefficients {
 constexpr AtanCoefficients kAtanDirect{1.0, 0.43157974, 0.05831938, 1.0, 0.0};
 constexpr AtanCoefficients kAtanReciprocal{-0.431597974, -1.0, 1.0, 0.05831938, 1.5707963267948966};
 constexpr double kAtanShared = 0.76443945;
-constexpr int32_t kAtanReciprocalExponent = 127;    // biased exponent of 1 <= |v| < 2
+constexpr int32_t kAtanReciprocalExponent = 127;  // biased exponent of 1 <= |v| < 2
 
 // The random generator: state * multiplier + increment, modulo 2^32.
 constexpr uint32_t kRandomMultiplier = 196314165u;

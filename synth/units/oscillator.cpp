@@ -73,22 +73,22 @@ void render_ramp(OscillatorState& osc, float* buffer, int32_t n)
     render_box_averaged<kRing>(osc, buffer, n, [=](uint32_t code, float phi) {
         const float x = phi - k;
         switch (code) {
-            case 0u:  // inside the falling part
-            case kBeforeBelow | kWrapped:  // cannot occur with a step below one cycle
-                return g + (a * ((2 * x) - d));
-            case kNowBelow:
-            case kBeforeBelow | kNowBelow:  // inside the rising part
-                return g + (b * ((2 * x) - d));
-            case kBeforeBelow:  // across the peak
-                return g + (r * ((a * (x * x)) - (b * ((x - d) * (x - d)))));
-            case kWrapped | kNowBelow: {  // across the cycle end
-                const float e = (1.0f + x) - d;
-                return g - (r * ((g + (a * (e * e))) - (b * (x * x))));
-            }
-            case kWrapped:  // across the cycle end and the whole rising part
-                return g - (r * (g + ((a * (1.0f - d)) * (((2 * x) + 1.0f) - d))));
-            default:  // across the peak and the cycle end
-                return g - (r * (g + ((b * (1.0f - d)) * (((2 * x) + 1.0f) - d))));
+        case 0u:                       // inside the falling part
+        case kBeforeBelow | kWrapped:  // cannot occur with a step below one cycle
+            return g + (a * ((2 * x) - d));
+        case kNowBelow:
+        case kBeforeBelow | kNowBelow:  // inside the rising part
+            return g + (b * ((2 * x) - d));
+        case kBeforeBelow:  // across the peak
+            return g + (r * ((a * (x * x)) - (b * ((x - d) * (x - d)))));
+        case kWrapped | kNowBelow: {  // across the cycle end
+            const float e = (1.0f + x) - d;
+            return g - (r * ((g + (a * (e * e))) - (b * (x * x))));
+        }
+        case kWrapped:  // across the cycle end and the whole rising part
+            return g - (r * (g + ((a * (1.0f - d)) * (((2 * x) + 1.0f) - d))));
+        default:  // across the peak and the cycle end
+            return g - (r * (g + ((b * (1.0f - d)) * (((2 * x) + 1.0f) - d))));
         }
     });
 }
@@ -103,19 +103,19 @@ void render_pulse(OscillatorState& osc, float* buffer, int32_t n)
     const float big_g = g / d;
     render_box_averaged<kRing>(osc, buffer, n, [=](uint32_t code, float phi) {
         switch (code) {
-            case kNowBelow:
-            case kBeforeBelow | kNowBelow:
-                return g;
-            case kBeforeBelow:  // across the falling edge
-                return g + ((2 * (k - phi)) * big_g);
-            case kWrapped | kNowBelow:  // across the cycle end (rising edge)
-                return ((2 * phi) * big_g) - g;
-            case kWrapped:  // across the cycle end and the whole high part
-                return ((2 * k) * big_g) - g;
-            case kBeforeBelow | kWrapped | kNowBelow:  // across both edges
-                return g - ((2 * (1.0f - k)) * big_g);
-            default:
-                return -g;
+        case kNowBelow:
+        case kBeforeBelow | kNowBelow:
+            return g;
+        case kBeforeBelow:  // across the falling edge
+            return g + ((2 * (k - phi)) * big_g);
+        case kWrapped | kNowBelow:  // across the cycle end (rising edge)
+            return ((2 * phi) * big_g) - g;
+        case kWrapped:  // across the cycle end and the whole high part
+            return ((2 * k) * big_g) - g;
+        case kBeforeBelow | kWrapped | kNowBelow:  // across both edges
+            return g - ((2 * (1.0f - k)) * big_g);
+        default:
+            return -g;
         }
     });
 }
@@ -185,23 +185,23 @@ template <bool kRing>
 void render_mode(OscillatorState& osc, float* buffer, int32_t n)
 {
     switch (osc.mode & 7) {
-        case kOscillatorRamp:
-            render_ramp<kRing>(osc, buffer, n);
-            break;
-        case kOscillatorPulse:
-            render_pulse<kRing>(osc, buffer, n);
-            break;
-        case kOscillatorSine:
-            render_sine<kRing>(osc, buffer, n);
-            break;
-        case kOscillatorNoise:
-            render_noise<kRing>(osc, buffer, n);
-            break;
-        case kOscillatorPhaseMod:
-            render_phase_mod<kRing>(osc, buffer, n);
-            break;
-        default:  // silent: buffer and phase untouched
-            break;
+    case kOscillatorRamp:
+        render_ramp<kRing>(osc, buffer, n);
+        break;
+    case kOscillatorPulse:
+        render_pulse<kRing>(osc, buffer, n);
+        break;
+    case kOscillatorSine:
+        render_sine<kRing>(osc, buffer, n);
+        break;
+    case kOscillatorNoise:
+        render_noise<kRing>(osc, buffer, n);
+        break;
+    case kOscillatorPhaseMod:
+        render_phase_mod<kRing>(osc, buffer, n);
+        break;
+    default:  // silent: buffer and phase untouched
+        break;
     }
 }
 

@@ -11,7 +11,7 @@
 // Modes (mode AND 7); 0, 6 and 7 are silent and leave buffer and phase alone.
 enum OscillatorMode : int32_t {
     kOscillatorSilent = 0,
-    kOscillatorRamp = 1,   // movable peak: falling saw, triangle, rising saw
+    kOscillatorRamp = 1,  // movable peak: falling saw, triangle, rising saw
     kOscillatorPulse = 2,
     kOscillatorSine = 3,
     kOscillatorNoise = 4,  // white noise through a state-variable filter
@@ -30,19 +30,19 @@ struct OscillatorParam {
 };
 
 struct OscillatorState {
-    int32_t mode;           // only the low 3 bits are used
-    int32_t ring;           // bit 0: multiply into the buffer instead of adding
-    uint32_t phase;         // one cycle = 2^32
-    int32_t increment;      // phase step per sample, used unsigned
-    uint32_t threshold;     // colour as a phase: ramp peak, pulse width
-    float noise_cutoff;     // noise filter frequency coefficient
-    float noise_damping;    // noise filter damping
+    int32_t mode;         // only the low 3 bits are used
+    int32_t ring;         // bit 0: multiply into the buffer instead of adding
+    uint32_t phase;       // one cycle = 2^32
+    int32_t increment;    // phase step per sample, used unsigned
+    uint32_t threshold;   // colour as a phase: ramp peak, pulse width
+    float noise_cutoff;   // noise filter frequency coefficient
+    float noise_damping;  // noise filter damping
     uint32_t noise_seed;
     float gain;  // 0..1
     float noise_low;
     float noise_band;
-    float note;             // voice note + voice transpose (semitones)
-    float pitch_offset;     // transpose + detune of this oscillator (semitones)
+    float note;          // voice note + voice transpose (semitones)
+    float pitch_offset;  // transpose + detune of this oscillator (semitones)
 };
 
 // Phase and noise states to 0; the noise generator starts from noise_seed.

@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <string>
-#include <termios.h>
 #include <thread>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -47,8 +47,8 @@ protected:
 
 bool same_settings(const termios& a, const termios& b)
 {
-    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-           a.c_lflag == b.c_lflag && std::equal(a.c_cc, a.c_cc + NCCS, b.c_cc);
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
+           std::equal(a.c_cc, a.c_cc + NCCS, b.c_cc);
 }
 
 TEST_F(PseudoTerminal, KeysAreReadAtOnceWithoutEchoALoneEscapeReadsAsHeldAndTheTerminalIsPutBack)
@@ -119,11 +119,11 @@ TEST(KeyDecoder, EscapeSequencesAreOneKeyAndOnlyALoneEscapeIsEsc)
         {"\x1b[A\x1b[B\x1b[C\x1b[D", {K::up, K::down, K::right, K::left}},
         {"\x1bOC\x1bOD\x1bOH\x1bOF", {K::right, K::left, K::home, K::end}},  // application cursor mode
         {"\x1b[H\x1b[F\x1b[1~\x1b[7~\x1b[4~\x1b[8~", {K::home, K::end, K::home, K::home, K::end, K::end}},
-        {"\x1b[1;5C\x1b[1;5H", {K::right, K::home}},  // with Ctrl: the first number and the final decide
+        {"\x1b[1;5C\x1b[1;5H", {K::right, K::home}},                 // with Ctrl: the first number and the final decide
         {"\x1b[3~\x1b[Z\x1b[200~", {K::other, K::other, K::other}},  // Delete, Shift-Tab, paste start
-        {"\x1bx", {K::escape}},  // Alt-x
-        {"\x1b[1\x1b[C", {K::right}},  // a sequence cut by another
-        {"\x1b[", {}},  // input ended inside a sequence
+        {"\x1bx", {K::escape}},                                      // Alt-x
+        {"\x1b[1\x1b[C", {K::right}},                                // a sequence cut by another
+        {"\x1b[", {}},                                               // input ended inside a sequence
         {" qQa", {K::space, K::letter_q, K::letter_q, K::other}},
     };
     for (const auto& [bytes, keys] : cases) EXPECT_EQ(decode(bytes), keys) << testing::PrintToString(bytes);

@@ -13,11 +13,11 @@ struct FakeDevice {
     AudioRing* ring;
     bool open;
     bool lost;
-    uint32_t opens;           // successful opens
+    uint32_t opens;  // successful opens
     uint32_t failed_opens;
     uint32_t closes;
-    uint32_t failures_left;   // the next this many opens fail
-    std::atomic<bool> hang;   // open and close wait while this is set
+    uint32_t failures_left;  // the next this many opens fail
+    std::atomic<bool> hang;  // open and close wait while this is set
     std::atomic<const char*> step;
 };
 

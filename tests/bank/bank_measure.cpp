@@ -13,15 +13,18 @@ using sound_measure::Note;
 using sound_measure::PatchPlay;
 using sound_measure::Sound;
 
-constexpr double kPlayed = 2.0;  // seconds a pitched note or chord is held
-constexpr double kHit = 0.1;     // seconds a drum key is held
-constexpr double kEarly = 0.2;   // seconds of the strike
-constexpr double kLate = 0.3;    // seconds before the note-off
+constexpr double kPlayed = 2.0;         // seconds a pitched note or chord is held
+constexpr double kHit = 0.1;            // seconds a drum key is held
+constexpr double kEarly = 0.2;          // seconds of the strike
+constexpr double kLate = 0.3;           // seconds before the note-off
 constexpr double kMinimumWindow = 0.5;  // seconds of a drum hit's spectrum
 
 const char* const kSpoken = "!AA_ ";
 
-double db(double level) { return 20.0 * std::log10(std::max(level, 1e-15)); }
+double db(double level)
+{
+    return 20.0 * std::log10(std::max(level, 1e-15));
+}
 
 PatchPlay play_of(const PatchUse& use, double length)
 {
@@ -63,7 +66,10 @@ const std::vector<PatchUse>& patch_uses()
     return uses;
 }
 
-void PrintTo(const PatchUse& use, std::ostream* out) { *out << use.name; }
+void PrintTo(const PatchUse& use, std::ostream* out)
+{
+    *out << use.name;
+}
 
 const PatchUse& patch_use(const std::string& name)
 {
@@ -72,7 +78,10 @@ const PatchUse& patch_use(const std::string& name)
     throw std::out_of_range("no bank patch named " + name);
 }
 
-std::vector<uint8_t> bank_patch(const std::string& name) { return starter_patch(name); }
+std::vector<uint8_t> bank_patch(const std::string& name)
+{
+    return starter_patch(name);
+}
 
 Sound play_chord(const std::vector<uint8_t>& patch, const PatchUse& use)
 {
@@ -81,8 +90,8 @@ Sound play_chord(const std::vector<uint8_t>& patch, const PatchUse& use)
     return sound_measure::play_patch(patch, play);
 }
 
-Sound play_note(const std::vector<uint8_t>& patch, const PatchUse& use, uint8_t key, uint8_t velocity,
-                double length, uint8_t volume)
+Sound play_note(const std::vector<uint8_t>& patch, const PatchUse& use, uint8_t key, uint8_t velocity, double length,
+                uint8_t volume)
 {
     PatchPlay play = play_of(use, length);
     play.controller7 = volume;

@@ -16,13 +16,19 @@ using sound_measure::Sound;
 
 namespace {
 
-constexpr double kNoClip = 0.9;          // largest sample allowed: 1 dB of headroom
-constexpr double kAudibleDb = -40.0;     // a long note at the typical velocity and volume, RMS
-constexpr double kSilenceDb = -100.0;    // the last second of every render
+constexpr double kNoClip = 0.9;        // largest sample allowed: 1 dB of headroom
+constexpr double kAudibleDb = -40.0;   // a long note at the typical velocity and volume, RMS
+constexpr double kSilenceDb = -100.0;  // the last second of every render
 constexpr double kPlayedSeconds = kOnset + kShortNote + kTail;
 
-double db(double level) { return 20.0 * std::log10(std::max(level, 1e-15)); }
-double hz_of(int key) { return 440.0 * std::pow(2.0, (key - 69) / 12.0); }
+double db(double level)
+{
+    return 20.0 * std::log10(std::max(level, 1e-15));
+}
+double hz_of(int key)
+{
+    return 440.0 * std::pow(2.0, (key - 69) / 12.0);
+}
 
 const Figures& figures(const std::string& name)
 {
@@ -152,7 +158,8 @@ TEST(BankFamilies, StruckAndPluckedSoundsDieAwayWhileHeldSustainedOnesHoldTheirL
 
 TEST(BankFamilies, APianoOrOrganStopsSoonAfterTheKeyAPadOrEffectRingsOn)
 {
-    for (const char* damped : {"piano", "organ", "bass", "synth-lead"}) EXPECT_LT(figures(damped).release, 0.3) << damped;
+    for (const char* damped : {"piano", "organ", "bass", "synth-lead"})
+        EXPECT_LT(figures(damped).release, 0.3) << damped;
     for (const char* ringing : {"synth-pad", "synth-effects", "sound-effects"})
         EXPECT_GT(figures(ringing).release, 1.0) << ringing;
 }
@@ -170,7 +177,8 @@ TEST(BankFamilies, AFluteIsNearlyAPureToneAnOrganItsDrawbarsALeadBuzzesBrightly)
     const sound_measure::Spectrum organ =
         sound_measure::spectrum(hit("organ", organ_key, kTypicalVelocity, 1.0), kOnset, 1.0);
     double drawbars = 0.0;
-    for (double partial : {1.0, 2.0, 3.0}) drawbars += organ.between(organ_f0 * partial / 1.05, organ_f0 * partial * 1.05);
+    for (double partial : {1.0, 2.0, 3.0})
+        drawbars += organ.between(organ_f0 * partial / 1.05, organ_f0 * partial * 1.05);
     EXPECT_GT(drawbars, 0.95) << "power at the first three partials";
 
     const sound_measure::Spectrum lead =
@@ -182,7 +190,8 @@ TEST(BankFamilies, MalletsAndBrassChangeTheirColourAsTheyShouldStrikeBrightPlayL
 {
     EXPECT_GT(figures("chromatic-percussion").early_centroid, 1.5 * figures("chromatic-percussion").late_centroid);
     const auto brass_overtones = [](uint8_t velocity) {  // share of the power from the eighth harmonic up
-        const sound_measure::Spectrum s = sound_measure::spectrum(hit("brass", 60, velocity, 1.0), kOnset + 0.2, kOnset + 1.0);
+        const sound_measure::Spectrum s =
+            sound_measure::spectrum(hit("brass", 60, velocity, 1.0), kOnset + 0.2, kOnset + 1.0);
         return 1.0 - s.below(7.5 * hz_of(60));
     };
     EXPECT_GT(brass_overtones(127), 4.0 * brass_overtones(40));
@@ -240,7 +249,8 @@ TEST(BankDrums, TheTomsRiseInPitchOverMoreThanAnOctaveFromAFloorTomNear80Hz)
     std::vector<double> pitches;
     for (uint8_t key : {41, 43, 45, 47, 48, 50}) {
         const Sound s = hit("drum-toms", key);
-        pitches.push_back(sound_measure::strongest(sound_measure::spectrum(s, kOnset + 0.05, kOnset + 0.4), 20.0, 2000.0));
+        pitches.push_back(
+            sound_measure::strongest(sound_measure::spectrum(s, kOnset + 0.05, kOnset + 0.4), 20.0, 2000.0));
         if (pitches.size() > 1) {
             EXPECT_GT(pitches.back(), pitches[pitches.size() - 2]) << "key " << int(key);
         }

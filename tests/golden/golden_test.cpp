@@ -34,7 +34,7 @@ constexpr uint32_t kSeed = 1;
 constexpr uint32_t kFrameRate = 44100;
 constexpr uint32_t kSceneWindow = 4096;  // frames a window hash covers
 constexpr uint32_t kSongWindow = 44100;
-constexpr uint32_t kQuarter = 128;       // ticks; 120 quarters a minute unless a scene says otherwise
+constexpr uint32_t kQuarter = 128;        // ticks; 120 quarters a minute unless a scene says otherwise
 constexpr uint32_t kChunkFrames = 16384;  // what the render tool asks of the transport at a time
 
 struct Scene {
@@ -190,8 +190,8 @@ void add_oscillator_scenes(std::vector<Scene>& scenes)
         PatchBuilder ring = voice_with({.mode = kOscillatorRamp, .colour = 20, .gain = 90});
         ring.oscillator(1, {.mode = mode, .ring = 1, .transpose = 71, .colour = 90, .gain = 128})
             .oscillator(2, {.mode = kOscillatorPhaseMod, .transpose = 64, .detune = 66, .colour = 30, .gain = 100});
-        scenes.push_back({std::string("oscillator_") + name + "_ring_into_phase_mod", 2.0,
-                          one_channel(ring, phrase(kMelody))});
+        scenes.push_back(
+            {std::string("oscillator_") + name + "_ring_into_phase_mod", 2.0, one_channel(ring, phrase(kMelody))});
     }
 }
 
@@ -251,8 +251,8 @@ void add_distortion_scenes(std::vector<Scene>& scenes)
         PatchBuilder stereo = voice_with({.mode = kOscillatorPulse, .colour = 40, .gain = 90})
                                   .channel_distortion(slice)
                                   .modulate(kModSourceKey, 100, kVoicePan);
-        scenes.push_back({std::string("distortion_stereo_") + name, 1.5,
-                          one_channel(stereo, held({36, 79}, 0, 2 * kQuarter))});
+        scenes.push_back(
+            {std::string("distortion_stereo_") + name, 1.5, one_channel(stereo, held({36, 79}, 0, 2 * kQuarter))});
     }
 }
 
@@ -269,9 +269,8 @@ void add_envelope_scenes(std::vector<Scene>& scenes)
             .modulate(kModSourceEnvelope2, 90, kVoiceOscillator2 + OscillatorParam::kDetune)
             .modulate(kModSourceEnvelope2, 110, kVoiceOscillator2 + OscillatorParam::kGain)
             .polyphony(2);
-    std::vector<NoteEvent> notes = {{0, 60, 120},   {200, 60, 0},  {230, 64, 60}, {260, 67, 127},
-                                    {300, 64, 0},   {420, 67, 0},  {440, 72, 90}, {445, 72, 0},
-                                    {460, 55, 100}, {700, 55, 0}};
+    std::vector<NoteEvent> notes = {{0, 60, 120}, {200, 60, 0},  {230, 64, 60}, {260, 67, 127}, {300, 64, 0},
+                                    {420, 67, 0}, {440, 72, 90}, {445, 72, 0},  {460, 55, 100}, {700, 55, 0}};
     scenes.push_back({"envelopes", 3.5, one_channel(patch, notes)});
 }
 
@@ -298,8 +297,8 @@ void add_lfo_scenes(std::vector<Scene>& scenes)
                                               .amount = 90})
                                      .modulate(kModSourceLfo1, 127, kVoiceOscillator1 + OscillatorParam::kDetune)
                                      .modulate(kModSourceLfo2, 120, kVoiceFilter1 + FilterParam::kCutoff);
-            scenes.push_back({std::string("lfo_") + wave_name + "_" + polarity_name, 1.5,
-                              one_channel(patch, phrase({52, 64, 71}))});
+            scenes.push_back(
+                {std::string("lfo_") + wave_name + "_" + polarity_name, 1.5, one_channel(patch, phrase({52, 64, 71}))});
         }
     }
 }
@@ -360,19 +359,32 @@ void add_channel_scenes(std::vector<Scene>& scenes)
 
     const std::pair<const char*, DynamicsSlice> settings[] = {
         {"peak_linked", {.detector = 1, .threshold = 30, .ratio = 100, .attack = 10, .release = 40}},
-        {"peak_per_side", {.detector = 1, .stereo = 1, .look_ahead = 3, .threshold = 40, .ratio = 128,
-                           .attack = 20, .release = 60, .output = 70}},
-        {"rms_linked", {.detector = 2, .compensation_off = 1, .threshold = 100, .ratio = 80, .attack = 5,
-                        .release = 30, .output = 60}},
-        {"rms_per_side", {.detector = 2, .stereo = 1, .look_ahead = 10, .threshold = 50, .ratio = 64, .attack = 30,
-                          .release = 80}},
+        {"peak_per_side",
+         {.detector = 1,
+          .stereo = 1,
+          .look_ahead = 3,
+          .threshold = 40,
+          .ratio = 128,
+          .attack = 20,
+          .release = 60,
+          .output = 70}},
+        {"rms_linked",
+         {.detector = 2,
+          .compensation_off = 1,
+          .threshold = 100,
+          .ratio = 80,
+          .attack = 5,
+          .release = 30,
+          .output = 60}},
+        {"rms_per_side",
+         {.detector = 2, .stereo = 1, .look_ahead = 10, .threshold = 50, .ratio = 64, .attack = 30, .release = 80}},
     };
     for (const auto& [name, slice] : settings) {
         PatchBuilder channel = voice_with({.mode = kOscillatorPulse, .colour = 30, .gain = 128})
                                    .modulate(kModSourceKey, 120, kVoicePan)
                                    .channel_dynamics(slice);
-        scenes.push_back({std::string("channel_dynamics_") + name, 2.0,
-                          one_channel(channel, phrase({36, 84, 60, 48}, 127))});
+        scenes.push_back(
+            {std::string("channel_dynamics_") + name, 2.0, one_channel(channel, phrase({36, 84, 60, 48}, 127))});
         PatchBuilder loud =
             voice_with({.mode = kOscillatorRamp, .colour = 60, .gain = 128}).modulate(kModSourceKey, 120, kVoicePan);
         scenes.push_back({std::string("master_dynamics_") + name, 2.0,
@@ -458,7 +470,8 @@ void add_sequencing_scenes(std::vector<Scene>& scenes)
     crowd.global_block.assign(quiet.begin(), quiet.end());
     for (int c = 0; c < 8; ++c) {
         std::vector<NoteEvent>& notes = crowd.channels[c].notes;
-        for (int k = 0; k < 5; ++k) notes.push_back({static_cast<uint32_t>(3 * k), static_cast<uint8_t>(36 + 7 * c + k), 90});
+        for (int k = 0; k < 5; ++k)
+            notes.push_back({static_cast<uint32_t>(3 * k), static_cast<uint8_t>(36 + 7 * c + k), 90});
         for (int k = 0; k < 5; ++k) notes.push_back({300, static_cast<uint8_t>(36 + 7 * c + k), 0});
         crowd.channels[c].programs = {{0, static_cast<uint8_t>(c % 2)}};
     }
@@ -467,7 +480,8 @@ void add_sequencing_scenes(std::vector<Scene>& scenes)
     // One tick whose events do not fit one 4096-byte stream.
     SongPlan flood = one_channel(voice_with({.mode = kOscillatorSine, .gain = 30}).polyphony(32), {});
     std::vector<NoteEvent>& notes = flood.channels[0].notes;
-    for (int i = 0; i < 2600; ++i) notes.push_back({64, static_cast<uint8_t>(24 + i % 80), static_cast<uint8_t>(i % 3 ? 80 : 0)});
+    for (int i = 0; i < 2600; ++i)
+        notes.push_back({64, static_cast<uint8_t>(24 + i % 80), static_cast<uint8_t>(i % 3 ? 80 : 0)});
     notes.push_back({400, 24, 0});
     scenes.push_back({"stream_overflow", 2.0, flood});
 }
@@ -512,8 +526,8 @@ std::string hex(uint64_t value, int digits)
 
 std::string format_line(const std::string& name, const Hashes& hashes)
 {
-    std::string line = name + " " + std::to_string(hashes.frames) + " " + std::to_string(hashes.window) + " " +
-                       hex(hashes.whole, 16);
+    std::string line =
+        name + " " + std::to_string(hashes.frames) + " " + std::to_string(hashes.window) + " " + hex(hashes.whole, 16);
     for (uint32_t w : hashes.windows) line += " " + hex(w, 8);
     return line;
 }

@@ -69,7 +69,8 @@ std::vector<int16_t> straight_render(const std::vector<uint8_t>& image, uint64_t
     auto track = play_track_start(song, PlaySeed{true, kSeed});
     std::vector<float> floats(2 * frames);
     for (uint64_t done = 0; done < frames; done += kStepFrames) {
-        play_track_render(*track, floats.data() + 2 * done, static_cast<uint32_t>(std::min<uint64_t>(kStepFrames, frames - done)));
+        play_track_render(*track, floats.data() + 2 * done,
+                          static_cast<uint32_t>(std::min<uint64_t>(kStepFrames, frames - done)));
     }
     std::vector<int16_t> samples(floats.size());
     for (size_t i = 0; i < floats.size(); ++i) samples[i] = pcm16_from_float(floats[i]);

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 #include "tools/play_status.h"
 #include "tools/song_watch.h"
@@ -24,8 +24,15 @@ TEST(PlayStatus, ClockShowsMinutesSecondsAndTenthsCutNotRounded)
 
 TEST(PlayStatus, AMeterLightsACellForEvery6DbStepThePeakReachesAboveMinus60Dbfs)
 {
-    for (const auto& [peak, cells] : {std::pair{1.0f, 10}, {0.51f, 10}, {0.49f, 9}, {0.24f, 8}, {0.0011f, 1}, {0.0009f, 0}, {0.0f, 0},
-                                      {4.0f, 10}, {NAN, 0}}) {
+    for (const auto& [peak, cells] : {std::pair{1.0f, 10},
+                                      {0.51f, 10},
+                                      {0.49f, 9},
+                                      {0.24f, 8},
+                                      {0.0011f, 1},
+                                      {0.0009f, 0},
+                                      {0.0f, 0},
+                                      {4.0f, 10},
+                                      {NAN, 0}}) {
         EXPECT_EQ(play_meter_cells(peak), cells) << peak;
     }
 }

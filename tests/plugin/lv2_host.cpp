@@ -50,7 +50,8 @@ Lv2Host::Lv2Host(double rate, const std::string& seed)
     instance_ = lilv_plugin_instantiate(plugin_, rate, features_);
     unsetenv("CANTILENA_SEED");
     if (instance_ == nullptr) return;
-    worker_ = static_cast<const LV2_Worker_Interface*>(lilv_instance_get_extension_data(instance_, LV2_WORKER__interface));
+    worker_ =
+        static_cast<const LV2_Worker_Interface*>(lilv_instance_get_extension_data(instance_, LV2_WORKER__interface));
     state_ = static_cast<const LV2_State_Interface*>(lilv_instance_get_extension_data(instance_, LV2_STATE__interface));
     lilv_instance_connect_port(instance_, kPortControl, control_.data());
     lilv_instance_connect_port(instance_, kPortNotify, notify_.data());
@@ -121,8 +122,9 @@ LV2_Worker_Status Lv2Host::respond(LV2_Worker_Respond_Handle handle, uint32_t si
 
 bool Lv2Host::logged(const std::string& type, const std::string& part) const
 {
-    return std::any_of(log_.begin(), log_.end(),
-                       [&](const LogLine& line) { return line.type == type && line.text.find(part) != std::string::npos; });
+    return std::any_of(log_.begin(), log_.end(), [&](const LogLine& line) {
+        return line.type == type && line.text.find(part) != std::string::npos;
+    });
 }
 
 void Lv2Host::activate()
@@ -152,7 +154,8 @@ std::vector<float> Lv2Host::play(uint64_t frames, const std::vector<uint32_t>& b
     return out;
 }
 
-void Lv2Host::run_block(uint32_t count, const std::vector<TimedMidi>& events, size_t& next_event, std::vector<float>& out)
+void Lv2Host::run_block(uint32_t count, const std::vector<TimedMidi>& events, size_t& next_event,
+                        std::vector<float>& out)
 {
     lv2_atom_forge_set_buffer(&forge_, reinterpret_cast<uint8_t*>(control_.data()), kAtomBufferBytes);
     LV2_Atom_Forge_Frame sequence;
@@ -197,7 +200,8 @@ void Lv2Host::read_notify()
 {
     const auto* notify = reinterpret_cast<const LV2_Atom_Sequence*>(notify_.data());
     if (notify->atom.type != map_uri(this, LV2_ATOM__Sequence)) return;
-    LV2_ATOM_SEQUENCE_FOREACH (notify, event) {
+    LV2_ATOM_SEQUENCE_FOREACH(notify, event)
+    {
         if (event->body.type != map_uri(this, LV2_ATOM__Object)) continue;
         const auto* object = reinterpret_cast<const LV2_Atom_Object*>(&event->body);
         if (object->body.otype != map_uri(this, LV2_PATCH__Set)) continue;
@@ -251,8 +255,8 @@ bool Lv2Host::restore(const SavedState& state)
         Lv2Host* host;
         const SavedState* state;
     } context{this, &state};
-    const LV2_State_Retrieve_Function retrieve = [](LV2_State_Handle handle, uint32_t key, size_t* size,
-                                                    uint32_t* type, uint32_t* flags) -> const void* {
+    const LV2_State_Retrieve_Function retrieve = [](LV2_State_Handle handle, uint32_t key, size_t* size, uint32_t* type,
+                                                    uint32_t* flags) -> const void* {
         auto& c = *static_cast<Context*>(handle);
         const auto it = c.state->find(unmap_uri(c.host, key));
         if (it == c.state->end()) return nullptr;

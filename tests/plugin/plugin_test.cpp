@@ -94,14 +94,24 @@ TEST(PluginRender, TransposeControllerMappingAndTheSustainPedalApplyAsCompileApp
         return midi_channel_event(tick, static_cast<uint8_t>(kMidiController | channel), number, value);
     };
     keys.events = {
-        cc(0, 0, 74, 20), on(0, 0, 60), cc(10, 0, 1, 90), off(96, 0, 60), on(96, 0, 64), cc(100, 0, 64, 127),
-        off(120, 0, 64), on(130, 0, 67), off(150, 0, 67), on(180, 0, 67, 70),  // struck again while the pedal holds it
-        off(190, 0, 70),                                                        // no such note: dropped
-        cc(200, 0, 74, 110), midi_channel_event(210, kMidiPitchBend | 0, 0, 80), on(220, 0, 72), on(220, 0, 72, 0),
-        cc(240, 0, 64, 0), off(250, 0, 67), on(260, 0, 62), midi_channel_event(270, kMidiProgram | 0, 7),
-        cc(300, 0, 123, 0), cc(300, 0, 64, 100), on(310, 0, 65), off(330, 0, 65), cc(400, 0, 64, 0),
-        on(0, 2, 48), cc(50, 2, 64, 127), off(60, 2, 48), on(70, 2, 50), off(120, 2, 50), cc(150, 2, 64, 0),
-        on(160, 2, 52), cc(200, 2, 120, 0), on(210, 2, 53), off(500, 2, 53),
+        cc(0, 0, 74, 20),    on(0, 0, 60),
+        cc(10, 0, 1, 90),    off(96, 0, 60),
+        on(96, 0, 64),       cc(100, 0, 64, 127),
+        off(120, 0, 64),     on(130, 0, 67),
+        off(150, 0, 67),     on(180, 0, 67, 70),  // struck again while the pedal holds it
+        off(190, 0, 70),                          // no such note: dropped
+        cc(200, 0, 74, 110), midi_channel_event(210, kMidiPitchBend | 0, 0, 80),
+        on(220, 0, 72),      on(220, 0, 72, 0),
+        cc(240, 0, 64, 0),   off(250, 0, 67),
+        on(260, 0, 62),      midi_channel_event(270, kMidiProgram | 0, 7),
+        cc(300, 0, 123, 0),  cc(300, 0, 64, 100),
+        on(310, 0, 65),      off(330, 0, 65),
+        cc(400, 0, 64, 0),   on(0, 2, 48),
+        cc(50, 2, 64, 127),  off(60, 2, 48),
+        on(70, 2, 50),       off(120, 2, 50),
+        cc(150, 2, 64, 0),   on(160, 2, 52),
+        cc(200, 2, 120, 0),  on(210, 2, 53),
+        off(500, 2, 53),
     };
     std::stable_sort(keys.events.begin(), keys.events.end(),
                      [](const MidiEvent& a, const MidiEvent& b) { return a.tick < b.tick; });
@@ -112,13 +122,19 @@ TEST(PluginRender, TransposeControllerMappingAndTheSustainPedalApplyAsCompileApp
     write_text(scratch.path / "SONG.yaml",
                "midi: song.mid\n"
                "patches:\n"
-               "  0: " + (patches / "bass.yaml").string() + "\n"
-               "  5: " + (patches / "lead.yaml").string() + "\n"
-               "  7: " + (patches / "pad.yaml").string() + "\n"
-               "channels:\n"
-               "  0: {transpose: -12}\n"
-               "  1: {midi_channel: 1, transpose: 7, program: 5, controllers: {1: 74, 2: 1}}\n"
-               "  2: {midi_channel: 3, sustain: off, program: 7}\n");
+               "  0: " +
+                   (patches / "bass.yaml").string() +
+                   "\n"
+                   "  5: " +
+                   (patches / "lead.yaml").string() +
+                   "\n"
+                   "  7: " +
+                   (patches / "pad.yaml").string() +
+                   "\n"
+                   "channels:\n"
+                   "  0: {transpose: -12}\n"
+                   "  1: {midi_channel: 1, transpose: 7, program: 5, controllers: {1: 74, 2: 1}}\n"
+                   "  2: {midi_channel: 3, sustain: off, program: 7}\n");
     expect_song_plays_as_render(scratch.path / "SONG.yaml", scratch.path / "song.mid", 4.0);
 }
 
@@ -301,9 +317,13 @@ TEST(PluginBadInput, EachIsLoggedAndNothingCrashes)
 
     // Unknown, malformed and system messages among good ones.
     const std::vector<TimedMidi> noise = {
-        {0, {0x90, 57, 100}}, {10, {0xFF}}, {11, {0xFD}}, {12, {0xF0, 0x7E, 0xF7}}, {13, {0x90, 0x80, 10}},
-        {14, {0x90}},         {15, {0x45, 3}}, {16, {}},  {17, {0xB0, 120}},       {18, {0xF8}},
-        {19, {0xA0, 57, 3}},  {20, {0xC0, 127}}, {21, {0xE0, 1, 2, 3}}, {22, {0xB0, 121, 0, 5}},
+        {0, {0x90, 57, 100}},   {10, {0xFF}},
+        {11, {0xFD}},           {12, {0xF0, 0x7E, 0xF7}},
+        {13, {0x90, 0x80, 10}}, {14, {0x90}},
+        {15, {0x45, 3}},        {16, {}},
+        {17, {0xB0, 120}},      {18, {0xF8}},
+        {19, {0xA0, 57, 3}},    {20, {0xC0, 127}},
+        {21, {0xE0, 1, 2, 3}},  {22, {0xB0, 121, 0, 5}},
     };
     Lv2Host clean(kRate, std::to_string(kSeed));
     clean.activate();

@@ -47,7 +47,8 @@ fs::path source_dir()
 
 ScratchDir::ScratchDir()
 {
-    path = fs::temp_directory_path() / ("cantilena-plugin-" + std::to_string(getpid()) + "-" + std::to_string(std::rand()));
+    path = fs::temp_directory_path() /
+           ("cantilena-plugin-" + std::to_string(getpid()) + "-" + std::to_string(std::rand()));
     fs::create_directories(path);
 }
 

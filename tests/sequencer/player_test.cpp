@@ -62,7 +62,8 @@ TEST(Player, CarriedRemaindersKeepALongSongInStepWithExactTiming)
         }
     }
     const auto image = build_song_image(song);
-    for (auto chunks : {std::vector<uint32_t>{40, 48, 40, 48, 48}, std::vector<uint32_t>{1, 7, 3000}, std::vector<uint32_t>{16384}}) {
+    for (auto chunks :
+         {std::vector<uint32_t>{40, 48, 40, 48, 48}, std::vector<uint32_t>{1, 7, 3000}, std::vector<uint32_t>{16384}}) {
         const auto streams = dry_streams(image, chunks);
         ASSERT_GT(streams.size(), 5000u);
         for (const RecordedStream& stream : streams)
@@ -111,7 +112,8 @@ TEST(Player, PlaysExactlyAsTheEngineDrivenByHandWithTheSameStreamsAtTheSameFrame
     Frames by_hand(2 * static_cast<size_t>(total));
     uint32_t at = 0;
     for (const RecordedStream& stream : streams) {
-        if (stream.frame > at) synth_render(*engine, by_hand.data() + 2 * at, static_cast<int32_t>(stream.frame - at), nullptr, 0);
+        if (stream.frame > at)
+            synth_render(*engine, by_hand.data() + 2 * at, static_cast<int32_t>(stream.frame - at), nullptr, 0);
         at = stream.frame;
         synth_process_stream(*engine, stream.bytes.data());
     }

@@ -105,7 +105,8 @@ TEST(Scheduler, DataBytesAreMaskedToSevenBitsWhileRunningValuesKeepEight)
     song.channels[0].notes = {{0, 200, 255}, {1, 10, 0}};
     song.channels[0].programs = {{0, 130}};
     song.channels[0].pitch_bends = {{0, 0x80, 0xFF}};
-    EXPECT_EQ(play(song), (Played{{0, {0xC0, 2, 0xE0, 0x00, 0x7F, 0x90, 200 & 0x7F, 0x7F, 0xFD}}, {1, {0x90, 10, 0, 0xFD}}}));
+    EXPECT_EQ(play(song),
+              (Played{{0, {0xC0, 2, 0xE0, 0x00, 0x7F, 0x90, 200 & 0x7F, 0x7F, 0xFD}}, {1, {0x90, 10, 0, 0xFD}}}));
     SchedulerRun run(build_song_image(song));
     run.run();
     EXPECT_EQ(run.seq->channels[0].notes.running[0], 10);

@@ -43,14 +43,16 @@ struct StreamRecorder {
 
 // The streams of a song and their frames, from a run of the transport
 // without an engine in chunks of the given frame counts, taken in turn.
-inline std::vector<RecordedStream> dry_streams(const std::vector<uint8_t>& image, std::vector<uint32_t> chunks = {1u << 20})
+inline std::vector<RecordedStream> dry_streams(const std::vector<uint8_t>& image,
+                                               std::vector<uint32_t> chunks = {1u << 20})
 {
     auto player = std::make_unique<Player>();
     EXPECT_TRUE(player_init_dry(*player, image.data()));
     StreamRecorder recorder;
     recorder.attach(player->seq);
     player_start(*player);
-    for (size_t i = 0; player->seq.running && i < 10000000; ++i) player_render(player.get(), nullptr, chunks[i % chunks.size()]);
+    for (size_t i = 0; player->seq.running && i < 10000000; ++i)
+        player_render(player.get(), nullptr, chunks[i % chunks.size()]);
     return recorder.streams;
 }
 

@@ -96,12 +96,15 @@ TEST(SongEnd, ProgressCountsUpToTheEnd)
     auto engine = std::make_unique<SynthEngine>();
     SongEnd end{};
     const std::vector<uint8_t> image = one_note_song(kPad, 0);
-    ASSERT_TRUE(song_measure_end(image.data(), *engine, end, [](void* context, uint64_t done, uint64_t most) {
-        auto& s = *static_cast<Seen*>(context);
-        s.rising = s.rising && done > s.done && done <= most;
-        s.done = done;
-        s.most = most;
-    }, &seen));
+    ASSERT_TRUE(song_measure_end(
+        image.data(), *engine, end,
+        [](void* context, uint64_t done, uint64_t most) {
+            auto& s = *static_cast<Seen*>(context);
+            s.rising = s.rising && done > s.done && done <= most;
+            s.done = done;
+            s.most = most;
+        },
+        &seen));
     EXPECT_TRUE(seen.rising);
     EXPECT_EQ(seen.done, end.end_frame);
     EXPECT_EQ(seen.most, kSongEndMaxTailFrames);

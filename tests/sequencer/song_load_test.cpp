@@ -60,8 +60,10 @@ TEST(SongLoad, BlockSizesAtTheirLimitsLoadWhileOneByteMoreOrANegativeSizeFails)
     ImageLayout layout;
     const auto image = build_song_image(song, &layout);
     EXPECT_EQ(load(image).first, 1);
-    for (const auto& [at, size] : {std::pair{layout.global_block_size, 16385u}, {layout.global_block_size, 0x80000000u},
-                                   {layout.patch_bank_size, 0xFFFFFFFFu}, {layout.patch_bank_size, 1048577u}}) {
+    for (const auto& [at, size] : {std::pair{layout.global_block_size, 16385u},
+                                   {layout.global_block_size, 0x80000000u},
+                                   {layout.patch_bank_size, 0xFFFFFFFFu},
+                                   {layout.patch_bank_size, 1048577u}}) {
         auto bad = image;
         write_word(bad, at, size);
         const auto [ok, tables] = load(bad);

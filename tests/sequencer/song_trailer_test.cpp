@@ -19,8 +19,8 @@ std::vector<uint8_t> appended(const std::vector<uint8_t>& image, const std::stri
 {
     std::vector<uint8_t> bytes = image;
     bytes.resize(image.size() + kTrailerBytes);
-    song_trailer_write(bytes.data() + image.size(), image.data(), static_cast<uint32_t>(image.size()),
-                       title.data(), title.size(), kEnd);
+    song_trailer_write(bytes.data() + image.size(), image.data(), static_cast<uint32_t>(image.size()), title.data(),
+                       title.size(), kEnd);
     return bytes;
 }
 
@@ -35,7 +35,8 @@ std::vector<uint8_t> small_image()
 void reseal(std::vector<uint8_t>& bytes)
 {
     const size_t trailer = bytes.size() - kTrailerBytes;
-    const uint32_t crc = song_checksum(bytes.data() + trailer, kTrailerChecksumAt, song_checksum(bytes.data(), trailer));
+    const uint32_t crc =
+        song_checksum(bytes.data() + trailer, kTrailerChecksumAt, song_checksum(bytes.data(), trailer));
     write_word(bytes, trailer + kTrailerChecksumAt, crc);
 }
 
@@ -96,8 +97,8 @@ TEST(AppendedSong, ASealedTrailerIsStillCheckedFieldByField)
     std::vector<uint8_t> claims_more = appended(image);
     write_word(claims_more, trailer + kTrailerSizeAt, static_cast<uint32_t>(image.size() + 1000));
     reseal(claims_more);
-    EXPECT_EQ(failure(claims_more), "the trailer claims a " + std::to_string(image.size() + 1000) + "-byte image, but " +
-                                        std::to_string(image.size()) + " bytes precede it");
+    EXPECT_EQ(failure(claims_more), "the trailer claims a " + std::to_string(image.size() + 1000) +
+                                        "-byte image, but " + std::to_string(image.size()) + " bytes precede it");
 
     std::vector<uint8_t> invalid = appended(image);
     write_word(invalid, 0, 0);  // ticks per quarter
@@ -124,11 +125,19 @@ TEST(AppendedSong, ASealedTrailerIsStillCheckedFieldByField)
 
 TEST(SongTitle, PrintableUtf8OfAtMost63Bytes)
 {
-    const std::string good_titles[] = {"", "Lanterns on the Water", "Nuit étoilée", "夜の船", "🎵 song", std::string(63, 'x')};
-    for (const std::string& good : good_titles)
-        EXPECT_TRUE(song_title_valid(good.data(), good.size())) << good;
-    const std::string bad[] = {std::string(64, 'x'), "tab\there", "bell\x07", "del\x7F", "c1 \xC2\x9B", "overlong \xC0\xAF",
-                               "surrogate \xED\xA0\x80", "cut \xE5\xA4", "stray \x80", "beyond \xF4\x90\x80\x80"};
+    const std::string good_titles[] = {"",       "Lanterns on the Water", "Nuit étoilée", "夜の船",
+                                       "🎵 song", std::string(63, 'x')};
+    for (const std::string& good : good_titles) EXPECT_TRUE(song_title_valid(good.data(), good.size())) << good;
+    const std::string bad[] = {std::string(64, 'x'),
+                               "tab\there",
+                               "bell\x07",
+                               "del\x7F",
+                               "c1 \xC2\x9B",
+                               "overlong \xC0\xAF",
+                               "surrogate \xED\xA0\x80",
+                               "cut \xE5\xA4",
+                               "stray \x80",
+                               "beyond \xF4\x90\x80\x80"};
     for (const std::string& title : bad) EXPECT_FALSE(song_title_valid(title.data(), title.size())) << title;
 }
 

@@ -104,7 +104,8 @@ TEST(SongValidate, AWrongCountSizeOffsetOrTempoWordIsRejectedAtItsByte)
     bad = image;
     bad.back() = 'x';  // the last text loses its terminator
     expect_rejected(bad, texts + read_word(image, texts + 8), "speech text 1 is not terminated");
-    expect_rejected(Bytes(image.begin(), image.begin() + 8), 8, "the image is 8 bytes, shorter than its 12-byte header");
+    expect_rejected(Bytes(image.begin(), image.begin() + 8), 8,
+                    "the image is 8 bytes, shorter than its 12-byte header");
     expect_rejected(Bytes(image.begin(), image.begin() + 1), 1, "the image is 1 byte, shorter");
     expect_rejected(Bytes(image.begin(), image.begin() + layout.channel[5] + 2), layout.channel[5],
                     "the image ends inside channel 5's note count");

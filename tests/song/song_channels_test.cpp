@@ -15,8 +15,8 @@ using namespace song_test;
 
 namespace {
 
-constexpr double kListen = 6.0;       // seconds heard of each channel from its first note
-constexpr double kAudible = -40.0;    // dBFS: well above silence
+constexpr double kListen = 6.0;     // seconds heard of each channel from its first note
+constexpr double kAudible = -40.0;  // dBFS: well above silence
 constexpr double kSilent = -60.0;
 
 // What the voice's notes find: a note-on should meet the text waiting at a
@@ -76,10 +76,11 @@ TEST(SongChannels, TheVoiceSingsItsTextInStepWithItsNotesAndIsSilentWhereItDoesN
     const std::vector<NoteSpan> notes = note_spans(song, kSpeechChannel);
     ASSERT_FALSE(notes.empty());
     VoiceLog log;
-    const Render voice = render_song(image_with_channel(image, kSpeechChannel), notes.back().end + 1.0,
-                                     [&log](uint32_t tick, const uint8_t* stream, size_t length, const SynthEngine& engine) {
-                                         check_voice(log, tick, stream, length, engine);
-                                     });
+    const Render voice =
+        render_song(image_with_channel(image, kSpeechChannel), notes.back().end + 1.0,
+                    [&log](uint32_t tick, const uint8_t* stream, size_t length, const SynthEngine& engine) {
+                        check_voice(log, tick, stream, length, engine);
+                    });
 
     // Syllable by syllable: every note finds the text waiting for it.
     EXPECT_EQ(log.note_ons, static_cast<int>(notes.size()));

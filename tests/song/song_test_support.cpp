@@ -31,7 +31,10 @@ void forward_stream(void* context, uint32_t tick, const uint8_t* stream, size_t 
     (*watch.watch)(tick, stream, length, *watch.engine);
 }
 
-double dbfs(double level) { return 20.0 * std::log10(std::max(level, 1e-12)); }
+double dbfs(double level)
+{
+    return 20.0 * std::log10(std::max(level, 1e-12));
+}
 
 size_t frame_at(double seconds, size_t frames)
 {
@@ -40,7 +43,10 @@ size_t frame_at(double seconds, size_t frames)
 
 }  // namespace
 
-std::vector<uint8_t> embedded_image() { return {kEmbeddedSong, kEmbeddedSong + kEmbeddedSongSize}; }
+std::vector<uint8_t> embedded_image()
+{
+    return {kEmbeddedSong, kEmbeddedSong + kEmbeddedSongSize};
+}
 
 Render render_song(const std::vector<uint8_t>& image, double seconds, const StreamWatch& on_stream,
                    const BlockWatch& on_block)
@@ -65,7 +71,8 @@ Render render_song(const std::vector<uint8_t>& image, double seconds, const Stre
     for (uint64_t done = 0; done < total;) {
         const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(chunk, total - done));
         player_render(player.get(), frames.data(), count);
-        for (size_t i = 0; i < 2 * static_cast<size_t>(count); ++i) render.samples.push_back(pcm16_from_float(frames[i]));
+        for (size_t i = 0; i < 2 * static_cast<size_t>(count); ++i)
+            render.samples.push_back(pcm16_from_float(frames[i]));
         done += count;
         if (on_block) on_block(*engine, done);
     }
@@ -105,7 +112,8 @@ std::vector<NoteSpan> note_spans(const SongData& song, int channel)
             open.push_back(NoteSpan{at, at, event.note});
             continue;
         }
-        const auto match = std::find_if(open.begin(), open.end(), [&](const NoteSpan& n) { return n.key == event.note; });
+        const auto match =
+            std::find_if(open.begin(), open.end(), [&](const NoteSpan& n) { return n.key == event.note; });
         if (match == open.end()) continue;
         spans.push_back(NoteSpan{match->start, at, match->key});
         open.erase(match);

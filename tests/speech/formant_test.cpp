@@ -28,10 +28,12 @@ TEST(FormantEngine, LevelsBlendInLevelUnitsAndDoubleEverySixUnits)
 {
     FpModeGuard mode;
     // Current level, blend level, fraction: gain.
-    for (const auto& [a, b, fraction, gain, within] :
-         {std::tuple{70, 70, 0.0f, 1.0f, 0.0f}, {64, 64, 0.0f, 0.5f, 0.0f}, {62, 62, 0.0f, 0.3969f, 1e-4f},
-          {0, 0, 0.0f, 0.00030760f, 1e-8f},  // 2^(-70/6)
-          {-16, -16, 0.0f, 0.0000484f, 1e-7f}, {70, 58, 0.5f, 0.5f, 0.0f}})  // not the mean of 1.0 and 0.25
+    for (const auto& [a, b, fraction, gain, within] : {std::tuple{70, 70, 0.0f, 1.0f, 0.0f},
+                                                       {64, 64, 0.0f, 0.5f, 0.0f},
+                                                       {62, 62, 0.0f, 0.3969f, 1e-4f},
+                                                       {0, 0, 0.0f, 0.00030760f, 1e-8f},  // 2^(-70/6)
+                                                       {-16, -16, 0.0f, 0.0000484f, 1e-7f},
+                                                       {70, 58, 0.5f, 0.5f, 0.0f}})  // not the mean of 1.0 and 0.25
         EXPECT_NEAR(level_to_gain(a, b, fraction), gain, within) << a << " " << b << " " << fraction;
 }
 
@@ -106,8 +108,8 @@ TEST(PhonemeTable, SampleRowsAndTheConstantColumnsMatchTheTable)
     const std::set<int> exceptions = {1, 36, 37, 38, 53, 54};  // ae, m, n, ng, rx, s
     for (int row = 0; row < kPhonemeRowCount; ++row) {
         const float* p = kPhonemeRows[row];
-        const bool typical = p[kParamF1Bandwidth] == 60 && p[kParamF2Bandwidth] == 90 &&
-                             p[kParamF3Bandwidth] == 150 && p[kParamNasalFreq] == 270;
+        const bool typical = p[kParamF1Bandwidth] == 60 && p[kParamF2Bandwidth] == 90 && p[kParamF3Bandwidth] == 150 &&
+                             p[kParamNasalFreq] == 270;
         EXPECT_EQ(typical, exceptions.count(row) == 0) << "row " << row;
         EXPECT_TRUE(p[kParamDuration] >= 0 && p[kParamDuration] <= 16) << "row " << row;
         EXPECT_TRUE(p[kParamBlendWeight] >= 2 && p[kParamBlendWeight] <= 31) << "row " << row;

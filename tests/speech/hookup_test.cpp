@@ -14,8 +14,7 @@ constexpr int kOtherChannel = 14;
 struct SingingEngine : EngineHarness {
     const char* texts[kSpeechTextCount] = {};
 
-    explicit SingingEngine(const char* text)
-        : EngineHarness(sine_patch())
+    explicit SingingEngine(const char* text) : EngineHarness(sine_patch())
     {
         texts[0] = text;
         speech_set_texts(engine->speech, texts);
@@ -75,7 +74,10 @@ TEST(SpeechHookup, OnlyTheSpeechChannelsNotesAllNotesOffAndControllersReachTheSp
     h.texts[1] = "iy";
     speech_set_texts(h.engine->speech, h.texts);
     h.blocks(1);
-    h.play(StreamBuilder().note_on(kOtherChannel, 60, 100).controller(kOtherChannel, 4, 1).controller(kOtherChannel, 5, 0));
+    h.play(StreamBuilder()
+               .note_on(kOtherChannel, 60, 100)
+               .controller(kOtherChannel, 4, 1)
+               .controller(kOtherChannel, 5, 0));
     h.blocks(2);
     EXPECT_EQ(h.speech().hold_note_on, 1);
     EXPECT_EQ(h.speech().text_start, h.texts[0]);

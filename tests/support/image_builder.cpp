@@ -18,14 +18,17 @@ constexpr uint8_t kEnv1Gain = kVoiceEnvelope1 + EnvelopeParam::kGain, kLfo1Amoun
 PatchBuilder test_patch(int program)
 {
     PatchBuilder p = basic_patch();
-    p.modulate(kModSourceVelocity, 96, kEnv1Gain).lfo(0, {.waveform = kLfoSine, .rate = 80, .polarity = 2, .amount = 20});
+    p.modulate(kModSourceVelocity, 96, kEnv1Gain)
+        .lfo(0, {.waveform = kLfoSine, .rate = 80, .polarity = 2, .amount = 20});
     switch (program) {
     case 0:
         p.oscillator(1, {.mode = kOscillatorPulse, .transpose = 76, .detune = 66, .gain = 40})
             .filter(0, {.mode = kFilterLowPass, .cutoff = 95, .resonance = 30})
             .envelope(0, {.attack = 10, .decay = 60, .sustain = 70, .release = 60, .gain = 64})
             .envelope(1, {.decay = 70, .sustain = 0, .release = 40, .gain = 100})
-            .reverb_send(50).delay_send(30).polyphony(8)
+            .reverb_send(50)
+            .delay_send(30)
+            .polyphony(8)
             .modulate(kModSourceLfo1, 72, kOsc1Detune)
             .modulate(kModSourceEnvelope2, 80, kFilter1Cutoff)
             .modulate(kModSourceController1, 80, kLfo1Amount);
@@ -50,7 +53,8 @@ PatchBuilder test_patch(int program)
         p.oscillator(0, {.mode = kOscillatorSine, .transpose = 52, .gain = 110})
             .filter(0, {.mode = kFilterLowPass, .cutoff = 70, .resonance = 10})
             .envelope(0, {.attack = 2, .decay = 70, .sustain = 80, .slope = 60, .release = 40, .gain = 80})
-            .phase_reset(1).polyphony(1);
+            .phase_reset(1)
+            .polyphony(1);
     }
     return p;
 }
@@ -170,9 +174,11 @@ std::vector<uint8_t> build_song_image(const SongPlan& plan, ImageLayout* layout)
             continue;
         }
         const auto value = [](const ValueEvent& e, int) { return e.value; };
-        append_track(image, channel.notes, end, 2, [](const NoteEvent& e, int column) { return column ? e.velocity : e.note; });
+        append_track(image, channel.notes, end, 2,
+                     [](const NoteEvent& e, int column) { return column ? e.velocity : e.note; });
         append_track(image, channel.programs, end, 1, value);
-        append_track(image, channel.pitch_bends, end, 2, [](const BendEvent& e, int column) { return column ? e.second : e.first; });
+        append_track(image, channel.pitch_bends, end, 2,
+                     [](const BendEvent& e, int column) { return column ? e.second : e.first; });
         for (const auto& controller : channel.controllers) append_track(image, controller, end, 1, value);
     }
 

@@ -15,9 +15,18 @@
 namespace image_builder {
 
 // Velocity 0 is a note off.
-struct NoteEvent { uint32_t tick; uint8_t note, velocity; };
-struct ValueEvent { uint32_t tick; uint8_t value; };
-struct BendEvent { uint32_t tick; uint8_t first, second; };
+struct NoteEvent {
+    uint32_t tick;
+    uint8_t note, velocity;
+};
+struct ValueEvent {
+    uint32_t tick;
+    uint8_t value;
+};
+struct BendEvent {
+    uint32_t tick;
+    uint8_t first, second;
+};
 struct TempoEvent {
     uint32_t tick, us_per_quarter;
     uint8_t numerator = 4, denominator = 4, subdivision = 8;

@@ -15,7 +15,7 @@ namespace sound_measure {
 namespace {
 
 constexpr int kWindow = 4096;
-constexpr double kAttackShare = 0.5;  // -6 dB: beating and chorus move the level by less
+constexpr double kAttackShare = 0.5;    // -6 dB: beating and chorus move the level by less
 constexpr double kReleaseFloor = 1e-3;  // -60 dB
 
 size_t frame_at(const Sound& sound, double seconds)
@@ -24,7 +24,10 @@ size_t frame_at(const Sound& sound, double seconds)
     return std::min(sound.left.size(), static_cast<size_t>(frame));
 }
 
-double mono(const Sound& sound, size_t i) { return 0.5 * (double(sound.left[i]) + double(sound.right[i])); }
+double mono(const Sound& sound, size_t i)
+{
+    return 0.5 * (double(sound.left[i]) + double(sound.right[i]));
+}
 
 struct Message {
     size_t frame;
@@ -109,8 +112,10 @@ Sound play_patch(const std::vector<uint8_t>& patch, const PatchPlay& play)
         int32_t usage[kChannelCount + 1];
         synth_voice_usage(*engine, usage);
         const bool busy = usage[kChannelCount] > 0;
-        if (busy) sound.voices_end = -1.0;
-        else if (busy_before) sound.voices_end = static_cast<double>(at) / kFrameRate;
+        if (busy)
+            sound.voices_end = -1.0;
+        else if (busy_before)
+            sound.voices_end = static_cast<double>(at) / kFrameRate;
         busy_before = busy;
     }
     return sound;

@@ -28,9 +28,9 @@ std::array<uint8_t, kGlobalParamCount> dry_globals();
 
 struct PatchPlay {
     std::vector<Note> notes;
-    double seconds = 4.0;         // length of the render
-    uint8_t channel = 0;          // the song channel that plays the patch
-    uint8_t controller7 = 127;    // set before the first note
+    double seconds = 4.0;       // length of the render
+    uint8_t channel = 0;        // the song channel that plays the patch
+    uint8_t controller7 = 127;  // set before the first note
     // Reverb and global delay silent, master filters open, no master dynamics.
     std::array<uint8_t, kGlobalParamCount> globals = dry_globals();
     uint32_t seed = 1;
@@ -62,13 +62,13 @@ double attack_time(const Sound& sound, double onset, double until);
 double release_time(const Sound& sound, double onset, double release);
 
 struct Spectrum {
-    double centroid;  // Hz, power-weighted
+    double centroid;                // Hz, power-weighted
     double below(double hz) const;  // share of the power below hz, 0..1
     double between(double lo, double hi) const { return below(hi) - below(lo); }
     // Share of the power in the strongest hundredth of the bins: near 1 for
     // a few steady partials, small for noise.
     double tonal_share() const;
-    std::vector<double> power;      // per bin
+    std::vector<double> power;  // per bin
     double bin_hz;
 };
 // Power spectrum of the mono sum over [from, to), Hann windows of 4096

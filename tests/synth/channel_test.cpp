@@ -112,7 +112,8 @@ TEST(Shelf, ParameterRoundingToZeroLeavesTheSignalAndTheFilterAlone)
         std::vector<float> frames = constant_frames(128, 0.3f, 0.7f);
         shelf_render(eq, frames.data(), 128);
         EXPECT_EQ(frames, constant_frames(128, 0.3f, 0.7f));
-        EXPECT_EQ(std::tuple(eq.b0, eq.a2, eq.y1_left, eq.x1_right), std::tuple(before.b0, before.a2, before.y1_left, before.x1_right));
+        EXPECT_EQ(std::tuple(eq.b0, eq.a2, eq.y1_left, eq.x1_right),
+                  std::tuple(before.b0, before.a2, before.y1_left, before.x1_right));
     }
 }
 

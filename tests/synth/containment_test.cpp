@@ -82,12 +82,13 @@ std::set<int> selector_bytes()
     for (int filter : {kVoiceFilter1, kVoiceFilter2}) out.insert(filter + FilterParam::kMode);
     out.insert(kVoiceDistortion + DistortionParam::kMode);
     for (int lfo : {kVoiceLfo1, kVoiceLfo2}) {
-        out.insert({lfo + LfoParam::kWaveform, lfo + LfoParam::kKeySync, lfo + LfoParam::kOneShot,
-                    lfo + LfoParam::kPolarity});
+        out.insert(
+            {lfo + LfoParam::kWaveform, lfo + LfoParam::kKeySync, lfo + LfoParam::kOneShot, lfo + LfoParam::kPolarity});
     }
     const int channel = kPatchChannelOffset;
     out.insert({channel + kChannelEffectOrder, channel + kChannelDistortion + DistortionParam::kMode,
-                channel + kChannelDynamics + DynamicsParam::kDetector, channel + kChannelDynamics + DynamicsParam::kStereo,
+                channel + kChannelDynamics + DynamicsParam::kDetector,
+                channel + kChannelDynamics + DynamicsParam::kStereo,
                 channel + kChannelDynamics + DynamicsParam::kCompensationOff});
     return out;
 }
@@ -164,11 +165,13 @@ TEST(Containment, AUnitWhoseStateBecameNonFiniteIsSilencedAndClearedAtTheNextBlo
          [](const SynthEngine& e) { return e.state.voice_channel[0] == -1; }},
         {"channel dynamics", [inf](SynthEngine& e) { e.state.channels[0].dynamics.gain_left = inf; },
          [](const SynthEngine& e) { return std::isfinite(e.state.channels[0].dynamics.gain_left); }},
-        {"channel delay", [nan](SynthEngine& e) { std::fill_n(e.state.channels[0].delay.ring_left, kChannelDelayFrames, nan); },
+        {"channel delay",
+         [nan](SynthEngine& e) { std::fill_n(e.state.channels[0].delay.ring_left, kChannelDelayFrames, nan); },
          [](const SynthEngine& e) { return e.state.channels[0].delay.write_index == kBlockSize; }},
         {"reverb", [nan](SynthEngine& e) { e.state.reverb.comb_states[2] = nan; },
          [](const SynthEngine& e) { return std::isfinite(e.state.reverb.comb_states[2]); }},
-        {"global delay", [inf](SynthEngine& e) { std::fill_n(e.state.global_delay.ring_right, kGlobalDelayFrames, inf); },
+        {"global delay",
+         [inf](SynthEngine& e) { std::fill_n(e.state.global_delay.ring_right, kGlobalDelayFrames, inf); },
          [](const SynthEngine& e) { return e.state.global_delay.write_index == kBlockSize; }},
         {"master dynamics", [nan](SynthEngine& e) { e.state.master_dynamics.gain_left = nan; },
          [](const SynthEngine& e) { return std::isfinite(e.state.master_dynamics.gain_left); }},
@@ -183,7 +186,9 @@ TEST(Containment, AUnitWhoseStateBecameNonFiniteIsSilencedAndClearedAtTheNextBlo
         const std::vector<float> after = h.render(kBlockSize);
         EXPECT_TRUE(fault.cleared(*h.engine)) << fault.unit;
         const SynthState& state = h.engine->state;
-        const auto none = [](const auto& flags) { return std::all_of(std::begin(flags), std::end(flags), [](uint8_t f) { return f == 0; }); };
+        const auto none = [](const auto& flags) {
+            return std::all_of(std::begin(flags), std::end(flags), [](uint8_t f) { return f == 0; });
+        };
         EXPECT_TRUE(none(state.faulty_voices) && none(state.faulty_channels) && state.faulty_master == 0) << fault.unit;
         const std::vector<float> later = h.render(8 * kBlockSize);
         EXPECT_TRUE(all_finite(after) && all_finite(later)) << fault.unit;

@@ -29,7 +29,8 @@ struct DelayRig {
         delay_reset(delay);
     }
 
-    DelayRig& setup(float mix, float feedback, float left, float right, float depth = 0, float phase = 64, float rate = 64)
+    DelayRig& setup(float mix, float feedback, float left, float right, float depth = 0, float phase = 64,
+                    float rate = 64)
     {
         const auto p = values(DelayParams<float>{.mix = mix,
                                                  .feedback = feedback,
@@ -55,7 +56,8 @@ struct DelayRig {
     std::vector<float> insert(std::vector<float> frames)
     {
         const int32_t total = static_cast<int32_t>(frames.size() / 2);
-        for (int32_t at = 0; at < total; at += 128) delay_render_insert(delay, frames.data() + 2 * at, std::min(128, total - at));
+        for (int32_t at = 0; at < total; at += 128)
+            delay_render_insert(delay, frames.data() + 2 * at, std::min(128, total - at));
         return frames;
     }
 };
@@ -100,9 +102,12 @@ TEST(Delay, FullWetGivesOnlyTheDelayedSignalWithTheLeftSideOneFrameShorter)
     FpModeGuard mode;
     // Mix 128 gives wet 1, mix 0 the inverted delayed signal. Delay 0 reads a
     // whole ring back on the right (the slot is read before it is written).
-    const float cases[][4] = {{128.0f, 2.0f, 15.0f, 16.0f}, {0.0f, 2.0f, 15.0f, 16.0f}, {128.0f, 0.0f, 2047.0f, 2048.0f}};
+    const float cases[][4] = {{128.0f, 2.0f, 15.0f, 16.0f},
+                              {0.0f, 2.0f, 15.0f, 16.0f},
+                              {128.0f, 0.0f, 2047.0f, 2048.0f}};
     for (const auto& [mix, delay, left, right] : cases) {
-        const std::vector<float> out = DelayRig(kChannelDelayFrames).setup(mix, 64.0f, delay, delay).insert(impulse(2200, 1.0f, 0.5f));
+        const std::vector<float> out =
+            DelayRig(kChannelDelayFrames).setup(mix, 64.0f, delay, delay).insert(impulse(2200, 1.0f, 0.5f));
         const float sign = mix == 128.0f ? 1.0f : -1.0f;
         EXPECT_EQ(nonzero_frames(out, 0), std::vector<int32_t>{static_cast<int32_t>(left)});
         EXPECT_EQ(nonzero_frames(out, 1), std::vector<int32_t>{static_cast<int32_t>(right)});
@@ -114,10 +119,12 @@ TEST(Delay, FullWetGivesOnlyTheDelayedSignalWithTheLeftSideOneFrameShorter)
 TEST(Delay, FeedbackMinusOneRepeatsWithAlternatingSignAndNeutralFeedbackNotAtAll)
 {
     FpModeGuard mode;
-    const std::vector<float> out = DelayRig(kChannelDelayFrames).setup(128.0f, 0.0f, 2.0f, 2.0f).insert(impulse(1000, 0.0f, 1.0f));
+    const std::vector<float> out =
+        DelayRig(kChannelDelayFrames).setup(128.0f, 0.0f, 2.0f, 2.0f).insert(impulse(1000, 0.0f, 1.0f));
     EXPECT_EQ(nonzero_frames(out, 1).size(), 62u);  // every 16 frames from frame 16
     for (int32_t k = 1; k * 16 < 1000; ++k) ASSERT_EQ(out[2 * (16 * k) + 1], (k % 2) ? 1.0f : -1.0f) << "repeat " << k;
-    EXPECT_EQ(nonzero_frames(DelayRig(kChannelDelayFrames).setup(128.0f, 64.0f, 2.0f, 2.0f).insert(impulse(1000, 0.0f, 1.0f)), 1),
+    EXPECT_EQ(nonzero_frames(
+                  DelayRig(kChannelDelayFrames).setup(128.0f, 64.0f, 2.0f, 2.0f).insert(impulse(1000, 0.0f, 1.0f)), 1),
               std::vector<int32_t>{16});
 }
 
@@ -129,7 +136,8 @@ TEST(Delay, StereoPhaseCentreMatchesTheSidesAndTheEndsOpposeThem)
     // centre setting and about 2047 frames back in opposite phase.
     for (const float phase : {64.0f, 0.0f, 128.0f}) {
         DelayRig rig(kChannelDelayFrames);
-        for (int32_t i = 0; i < kChannelDelayFrames; ++i) rig.delay.ring_left[i] = rig.delay.ring_right[i] = static_cast<float>(i);
+        for (int32_t i = 0; i < kChannelDelayFrames; ++i)
+            rig.delay.ring_left[i] = rig.delay.ring_right[i] = static_cast<float>(i);
         rig.setup(128.0f, 64.0f, 128.0f, 128.0f, 128.0f, phase);
         EXPECT_EQ(rig.delay.right_phase_offset, phase == 64.0f ? 0u : 0x80000000u);
         float frame[2] = {0.0f, 0.0f};

@@ -71,7 +71,8 @@ TEST(Dynamics, BelowThresholdTheSignalIsOnlyDelayedByLookAheadPlusOneAndScaled)
         const std::vector<float> signal = test_signal(400);
         const std::vector<float> out = rig.render(signal);
         for (int32_t i = 0; i < 800; ++i)
-            ASSERT_EQ(out[i], i < 2 * delay ? 0.0f : 2.0f * signal[i - 2 * delay]) << detector << " " << look_ahead << " " << i;
+            ASSERT_EQ(out[i], i < 2 * delay ? 0.0f : 2.0f * signal[i - 2 * delay])
+                << detector << " " << look_ahead << " " << i;
         EXPECT_EQ(rig.state->gain_left, 1.0f);
         EXPECT_EQ(rig.state->gain_right, 1.0f);
     }

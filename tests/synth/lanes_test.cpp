@@ -74,17 +74,18 @@ PatchBuilder with_oscillators(uint8_t mode1, uint8_t mode2, uint8_t mode3, uint8
 
 BankBuilder mixed_bank()
 {
-    const uint8_t oscillators[][4] = {{1, 2, 4, 0}, {2, 1, 3, 1}, {3, 5, 1, 0}, {4, 4, 5, 1}, {5, 3, 2, 1},
-                                      {1, 1, 1, 1}, {2, 2, 2, 0}, {9, 6, 13, 0}, {5, 5, 5, 0}, {3, 0, 4, 1},
-                                      {1, 3, 5, 0}, {4, 2, 1, 0}, {2, 5, 3, 1}, {1, 4, 0, 1}, {3, 3, 3, 1},
-                                      {5, 1, 4, 0}};
-    const uint8_t filters[][3] = {{1, 2, 0}, {2, 3, 1}, {3, 4, 2}, {4, 5, 0}, {5, 1, 1}, {0, 1, 2}, {1, 0, 1},
-                                  {6, 7, 2}, {9, 3, 7}, {2, 2, 2}, {5, 5, 1}, {1, 1, 0}, {3, 1, 2}, {4, 4, 1},
-                                  {1, 2, 2}, {2, 1, 1}};
+    const uint8_t oscillators[][4] = {{1, 2, 4, 0}, {2, 1, 3, 1}, {3, 5, 1, 0}, {4, 4, 5, 1},
+                                      {5, 3, 2, 1}, {1, 1, 1, 1}, {2, 2, 2, 0}, {9, 6, 13, 0},
+                                      {5, 5, 5, 0}, {3, 0, 4, 1}, {1, 3, 5, 0}, {4, 2, 1, 0},
+                                      {2, 5, 3, 1}, {1, 4, 0, 1}, {3, 3, 3, 1}, {5, 1, 4, 0}};
+    const uint8_t filters[][3] = {{1, 2, 0}, {2, 3, 1}, {3, 4, 2}, {4, 5, 0}, {5, 1, 1}, {0, 1, 2},
+                                  {1, 0, 1}, {6, 7, 2}, {9, 3, 7}, {2, 2, 2}, {5, 5, 1}, {1, 1, 0},
+                                  {3, 1, 2}, {4, 4, 1}, {1, 2, 2}, {2, 1, 1}};
     const uint8_t distortions[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 1, 2, 3, 200, 4};
     BankBuilder bank;
     for (int p = 0; p < 16; ++p) {
-        PatchBuilder patch = with_oscillators(oscillators[p][0], oscillators[p][1], oscillators[p][2], oscillators[p][3]);
+        PatchBuilder patch =
+            with_oscillators(oscillators[p][0], oscillators[p][1], oscillators[p][2], oscillators[p][3]);
         patch.filter(0, {.mode = filters[p][0], .cutoff = static_cast<uint8_t>(50 + 4 * p), .resonance = 80})
             .filter(1, {.mode = filters[p][1], .cutoff = static_cast<uint8_t>(90 - 3 * p), .resonance = 40})
             .routing(filters[p][2])
@@ -140,7 +141,8 @@ TEST(Lanes, TheCompactEightLaneBuildRendersTheScalarPathsBits)
     compact.engine->voice_lanes[0] = nullptr;
     compact.engine->voice_lanes[1] = voice_lanes_render_8_compact;
     StreamBuilder start;
-    for (int c = 0; c < kChannelCount; ++c) start.program(c, static_cast<uint8_t>(c)).note_on(c, static_cast<uint8_t>(40 + c), 100);
+    for (int c = 0; c < kChannelCount; ++c)
+        start.program(c, static_cast<uint8_t>(c)).note_on(c, static_cast<uint8_t>(40 + c), 100);
     scalar.play(start);
     compact.play(start);
     EXPECT_EQ(compact.render(12 * kBlockSize), scalar.render(12 * kBlockSize));
@@ -166,7 +168,8 @@ TEST(Workers, APoolOfOneThreadIsNoPoolAndEveryJobRunsOnce)
     int runs[4] = {};
     for (int round = 0; round < 1000; ++round) {
         const int jobs = 1 + round % 4;
-        synth_workers_run(*pool.workers, jobs, [](void* context, int job) { ++static_cast<int*>(context)[job]; }, runs);
+        synth_workers_run(
+            *pool.workers, jobs, [](void* context, int job) { ++static_cast<int*>(context)[job]; }, runs);
     }
     EXPECT_EQ(runs[0], 1000);
     EXPECT_EQ(runs[1], 750);

@@ -13,7 +13,7 @@ constexpr uint8_t kLfo1Rate = kVoiceLfo1 + LfoParam::kRate;
 constexpr uint8_t kLfo2Rate = kVoiceLfo2 + LfoParam::kRate;
 constexpr uint8_t kLfo2Amount = kVoiceLfo2 + LfoParam::kAmount;
 constexpr uint8_t kChannelVolumeDest = kModDestChannelFirst + kChannelVolume;
-constexpr uint8_t kFactorOne = 128;              // (128 - 64) / 64 = 1
+constexpr uint8_t kFactorOne = 128;  // (128 - 64) / 64 = 1
 constexpr uint8_t kFactorZero = 64;
 
 // Puts voice 0 on channel 0 with the given note and velocity, as a note-on
@@ -32,8 +32,8 @@ TEST(ModulationMatrix, EachAdditionIsClampedInto0To128EvenWhenASourceIsNaN)
 {
     PatchBuilder patch;
     patch.byte(kLfo1Amount, 100)
-        .modulate(kModSourceVelocity, kFactorOne, kLfo1Amount)               // +64, clamped to 128
-        .modulate(kModSourceController1, 32, kLfo1Amount);                   // 80 * -32 / 64 = -40
+        .modulate(kModSourceVelocity, kFactorOne, kLfo1Amount)  // +64, clamped to 128
+        .modulate(kModSourceController1, 32, kLfo1Amount);      // 80 * -32 / 64 = -40
     patch.byte(kLfo1Rate, 200).modulate(kModSourceVelocity, kFactorZero, kLfo1Rate);
     patch.byte(kLfo2Amount, 10).modulate(kModSourceVelocity, 0, kLfo2Amount);  // 10 - 64
     patch.byte(kVoicePan, 3).modulate(kModSourceEnvelope1, kFactorOne, kVoicePan);
@@ -71,7 +71,8 @@ TEST(ModulationMatrix, ChannelEntriesTakeOnlyControllersAndVelocityReadsZero)
 {
     PatchBuilder patch;
     patch.volume(100).reverb_send(200).delay_send(50).byte(kVoicePan, 64);
-    patch.modulate(kModSourceController1 + 6, kFactorOne, kChannelVolumeDest)        // + controller 7
+    patch
+        .modulate(kModSourceController1 + 6, kFactorOne, kChannelVolumeDest)         // + controller 7
         .modulate(kModSourceVelocity, 0, kModDestChannelFirst + kChannelReverbSend)  // reads 0, clamps 200
         .modulate(kModSourceEnvelope1, kFactorOne, kModDestChannelFirst + kChannelDelaySend)
         .modulate(kModSourceKey, kFactorOne, kModDestChannelFirst + kChannelDelaySend)

@@ -11,7 +11,8 @@ namespace {
 
 TEST(RenderEntry, TwoHundredFramesRenderTwoBlocksAndKeep56)
 {
-    const std::vector<float> expected = EngineHarness(sine_patch()).play(StreamBuilder().note_on(0, 69, 100)).render(256);
+    const std::vector<float> expected =
+        EngineHarness(sine_patch()).play(StreamBuilder().note_on(0, 69, 100)).render(256);
 
     EngineHarness split(sine_patch());
     split.play(StreamBuilder().note_on(0, 69, 100));
@@ -43,10 +44,11 @@ TEST(RenderEntry, TwoHundredFramesRenderTwoBlocksAndKeep56)
 TEST(RenderEntry, PlanarOutputIsCopiedOrAdded)
 {
     const int32_t frames = 300;
-    const std::vector<float> reference = EngineHarness(sine_patch().pan(20)).play(StreamBuilder().note_on(0, 60, 100)).render(frames);
+    const std::vector<float> reference =
+        EngineHarness(sine_patch().pan(20)).play(StreamBuilder().note_on(0, 60, 100)).render(frames);
 
     for (int32_t add : {0, 1}) {
-            EngineHarness planar(sine_patch().pan(20));
+        EngineHarness planar(sine_patch().pan(20));
         planar.play(StreamBuilder().note_on(0, 60, 100));
         std::vector<float> left(frames, 0.25f);
         std::vector<float> right(frames, 0.25f);

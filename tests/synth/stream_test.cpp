@@ -10,7 +10,8 @@ TEST(StreamInterpreter, NoteOnAssignsTheLowestFreeVoiceWithItsNoteAndVelocity)
 {
     EngineHarness h(sine_patch());
     h.play(StreamBuilder().note_on(3, 60, 100));
-    EXPECT_EQ(std::tuple(h.channel_of(0), h.voice(0).note, h.voice(0).velocity, h.voice(0).gate), std::tuple(3, 60, 100.0f, 1));
+    EXPECT_EQ(std::tuple(h.channel_of(0), h.voice(0).note, h.voice(0).velocity, h.voice(0).gate),
+              std::tuple(3, 60, 100.0f, 1));
     EXPECT_EQ(h.engine->state.voice_stamp[0], 0u);
     EXPECT_EQ(h.engine->state.note_counter, 1u);
     EXPECT_EQ(h.busy_voices(), 1);
@@ -41,11 +42,19 @@ TEST(StreamInterpreter, RunningStatusCarriesOnAndMalformedBytesNeverStallTheRead
     const Case cases[] = {
         {"running status within and across streams", {{0x90, 60, 100, 64, 90, 0xFD}, {67, 80, 0xFD}}, 3, 0, 67},
         {"data before any status ends the stream", {{60, 100, 0x90, 61, 100, 0xFD}}, 0, -1, 0},
-        {"data under a system status is skipped a byte at a time", {{0xF8, 1, 2, 3, 0xF0, 0x90, 60, 100, 0xFD}}, 1, 0, 60},
+        {"data under a system status is skipped a byte at a time",
+         {{0xF8, 1, 2, 3, 0xF0, 0x90, 60, 100, 0xFD}},
+         1,
+         0,
+         60},
         {"a system status runs on into the next stream", {{0xF1, 0xFD}, {61, 100, 62, 0xFD}}, 0, -1, 0},
         {"the end byte cuts a message short and is never passed", {{0x90, 60, 0xFD, 0x90, 61, 100, 0xFD}}, 0, -1, 0},
         {"a status byte cuts a message short", {{0x90, 60, 0x91, 62, 100, 0xFD}}, 1, 1, 62},
-        {"pressure and pitch bend change nothing", {{0xA0, 60, 10, 0xD0, 5, 6, 0xE0, 0, 64, 0x90, 60, 100, 0xFD}}, 1, 0, 60},
+        {"pressure and pitch bend change nothing",
+         {{0xA0, 60, 10, 0xD0, 5, 6, 0xE0, 0, 64, 0x90, 60, 100, 0xFD}},
+         1,
+         0,
+         60},
     };
     for (const Case& c : cases) {
         EngineHarness h(sine_patch());

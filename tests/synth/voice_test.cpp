@@ -21,15 +21,16 @@ TEST(Voice, PanIsEqualPowerAndBalanceFadesOneParallelFilterAtATime)
 {
     EngineHarness h{PatchBuilder()};
     // Pan: left and right gains.
-    for (const auto& [pan, left, right] : {std::tuple{0.0f, 1.0f, 0.0f}, std::tuple{128.0f, 0.0f, 1.0f},
-                                           std::tuple{64.0f, 0.70710677f, 0.70710677f}}) {
+    for (const auto& [pan, left, right] :
+         {std::tuple{0.0f, 1.0f, 0.0f}, std::tuple{128.0f, 0.0f, 1.0f}, std::tuple{64.0f, 0.70710677f, 0.70710677f}}) {
         const VoiceState& voice = convert(h, {{kVoicePan, pan}});
         EXPECT_EQ(voice.pan_left, left) << "pan " << pan;
         EXPECT_EQ(voice.pan_right, right) << "pan " << pan;
     }
     // Balance: filter 1 and filter 2 gains; 63.5 - 64 rounds to 0 (ties to even), filter 1's side of the rule.
-    for (const auto& [balance, first, second] : {std::tuple{0.0f, 1.0f, 0.0f}, std::tuple{64.0f, 1.0f, 1.0f},
-                                                 std::tuple{127.0f, 0.015625f, 1.0f}, std::tuple{63.5f, 1.0078125f, 1.0f}}) {
+    for (const auto& [balance, first, second] :
+         {std::tuple{0.0f, 1.0f, 0.0f}, std::tuple{64.0f, 1.0f, 1.0f}, std::tuple{127.0f, 0.015625f, 1.0f},
+          std::tuple{63.5f, 1.0078125f, 1.0f}}) {
         const VoiceState& voice = convert(h, {{kVoiceBalance, balance}});
         EXPECT_EQ(voice.filter1_gain, first) << "balance " << balance;
         EXPECT_EQ(voice.filter2_gain, second) << "balance " << balance;

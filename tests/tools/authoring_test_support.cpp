@@ -48,7 +48,8 @@ std::vector<uint8_t> track_chunk(const std::vector<TimedBytes>& events, bool end
 std::vector<uint8_t> midi_bytes(uint16_t format, uint16_t division, const std::vector<std::vector<uint8_t>>& tracks)
 {
     std::vector<uint8_t> out{'M', 'T', 'h', 'd', 0, 0, 0, 6};
-    for (uint32_t word : {static_cast<uint32_t>(format), static_cast<uint32_t>(tracks.size()), static_cast<uint32_t>(division)})
+    for (uint32_t word :
+         {static_cast<uint32_t>(format), static_cast<uint32_t>(tracks.size()), static_cast<uint32_t>(division)})
         put_be(out, word, 2);
     for (const auto& track : tracks) out.insert(out.end(), track.begin(), track.end());
     return out;
@@ -95,7 +96,8 @@ std::vector<PlayedMessage> play_dry(const std::vector<uint8_t>& image)
         for (size_t i = 0; stream.bytes[i] != kStreamEnd;) {
             if (stream.bytes[i] & 0x80) status = stream.bytes[i++];
             const bool two = (status & 0xF0) != 0xC0 && (status & 0xF0) != 0xD0;
-            messages.push_back({stream.tick, stream.frame, status, stream.bytes[i], two ? stream.bytes[i + 1] : uint8_t{0}});
+            messages.push_back(
+                {stream.tick, stream.frame, status, stream.bytes[i], two ? stream.bytes[i + 1] : uint8_t{0}});
             i += two ? 2 : 1;
         }
     }

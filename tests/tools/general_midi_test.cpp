@@ -4,20 +4,20 @@
 // of the file kept.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <random>
 #include <set>
-#include <unistd.h>
 
 #include "tests/tools/authoring_test_support.h"
 #include "tools/general_midi.h"
 #include "tools/midi_file.h"
 #include "tools/midi_song.h"
-#include "tools/song_compile.h"
 #include "tools/patch_yaml.h"
+#include "tools/song_compile.h"
 #include "tools/song_reader.h"
 #include "tools/song_yaml.h"
 #include "tools/starter_bank.h"
@@ -39,7 +39,10 @@ public:
         ++notes_;
         return *this;
     }
-    GmFile& program(int channel, uint32_t tick, uint8_t program) { return put(channel, tick, {status(0xC0, channel), program}); }
+    GmFile& program(int channel, uint32_t tick, uint8_t program)
+    {
+        return put(channel, tick, {status(0xC0, channel), program});
+    }
     GmFile& controller(int channel, uint32_t tick, uint8_t number, uint8_t value)
     {
         return put(channel, tick, {status(0xB0, channel), number, value});
@@ -187,7 +190,8 @@ TEST(GeneralMidi, ADrumPatternLandsOnTheSongChannelsOfItsGroupsEachWithItsDrumPa
         const int channel = c.channel_with_key(*group.keys.begin());
         ASSERT_GE(channel, 0);
         EXPECT_EQ(c.keys(channel), group.keys) << drum_group_info(group.group).name;
-        EXPECT_EQ(c.patch(channel), starter_patch(drum_group_info(group.group).patch)) << drum_group_info(group.group).name;
+        EXPECT_EQ(c.patch(channel), starter_patch(drum_group_info(group.group).patch))
+            << drum_group_info(group.group).name;
         EXPECT_TRUE(used.insert(channel).second) << "two groups on song channel " << channel;
         EXPECT_NE(channel, 15) << "the speech channel is not free";
     }
@@ -290,8 +294,10 @@ TEST(GeneralMidi, PitchBendsAreReportedOnceForEachChannel)
     const Compiled c = compile(file.bytes());
     const std::string text = joined(c.warnings);
     EXPECT_EQ(c.warnings.lines.size(), 2u) << text;
-    EXPECT_NE(text.find("MIDI channel 1 bends the pitch (3 pitch-bend events, the first at tick 10)"), std::string::npos);
-    EXPECT_NE(text.find("MIDI channel 2 bends the pitch (1 pitch-bend events, the first at tick 40)"), std::string::npos);
+    EXPECT_NE(text.find("MIDI channel 1 bends the pitch (3 pitch-bend events, the first at tick 10)"),
+              std::string::npos);
+    EXPECT_NE(text.find("MIDI channel 2 bends the pitch (1 pitch-bend events, the first at tick 40)"),
+              std::string::npos);
 }
 
 TEST(GeneralMidi, ProgramsAreRenumberedOneForEachPatchAndAChannelWithoutOneIsAPiano)
@@ -443,12 +449,13 @@ TEST(BankInSongYaml, SongYamlReplacesTheProgramsItMapsAndKeepsTheBankForTheRest)
 
 TEST(BankInSongYaml, ChannelsSongYamlSetsItselfKeepTheirSettings)
 {
-    const Compiled c = YamlSong("midi: song.mid\n"
-                                "patches: {bank: starter, 5: my-bass.yaml}\n"
-                                "globals: {reverb: {level: 0}}\n"
-                                "channels:\n"
-                                "  1: {controllers: {7: none}}\n"
-                                "  9: {program: 5}\n")
+    const Compiled c = YamlSong(
+                           "midi: song.mid\n"
+                           "patches: {bank: starter, 5: my-bass.yaml}\n"
+                           "globals: {reverb: {level: 0}}\n"
+                           "channels:\n"
+                           "  1: {controllers: {7: none}}\n"
+                           "  9: {program: 5}\n")
                            .compile();
     EXPECT_EQ(c.keys(9), (std::set<uint8_t>{36, 42})) << "a drum channel with a program of its own is not split";
     EXPECT_EQ(c.patch(9), patch_of_yaml(simple_patch_yaml()));
@@ -458,8 +465,9 @@ TEST(BankInSongYaml, ChannelsSongYamlSetsItselfKeepTheirSettings)
 
 TEST(BankInSongYaml, OnlyTheStarterBankIsKnownAndSomePatchesAreNeeded)
 {
-    EXPECT_NE(error_of([] { YamlSong("midi: song.mid\npatches: {bank: orchestra}\n").compile(); })
-                  .find("SONG.yaml:2:17: the bank the tool carries is \"starter\""),
+    EXPECT_NE(error_of([] {
+                  YamlSong("midi: song.mid\npatches: {bank: orchestra}\n").compile();
+              }).find("SONG.yaml:2:17: the bank the tool carries is \"starter\""),
               std::string::npos);
     EXPECT_NE(error_of([] { YamlSong("midi: song.mid\npatches: {}\n").compile(); }).find("names no patches"),
               std::string::npos);

@@ -112,7 +112,9 @@ TEST(Lyrics, NumbersAreSpelledOutOrRefused)
 TEST(Lyrics, ErrorsNameTheLineAndTheWay)
 {
     const std::string text = "carry us home\nover the glimmerous water";
-    EXPECT_EQ(error_of([&] { lyrics_read(text, {"SONG.yaml", 40}); }),
+    EXPECT_EQ(error_of([&] {
+                  lyrics_read(text, {"SONG.yaml", 40});
+              }),
               "SONG.yaml:41: \"glimmerous\" is not in the pronunciation dictionary; write its sounds inline in "
               "braces, one syllable a group, for example {hEH lOW} for \"hello\"");
     EXPECT_EQ(error_of([] { sung("{hEH lOW"); }), "SONG.yaml:1: an inline group \"{\" without its \"}\"");
@@ -133,9 +135,18 @@ TEST(Lyrics, EveryTextParsesBackIntoTheIntendedPhonemes)
     // Junctions where two names could run together: t+h, n+g, s+h, d+h, l+l,
     // z+h, w+h; within words and across them, sung and spoken.
     const char* const texts[] = {
-        "that house", "in going", "this shop", "adhere", "still life", "his hat", "how hard", "bad hat",
-        "sing gold", "paper lanterns on the river carry all we could not say",
-        "rise little lights over the water and remember the way back home", "{hEH lOW} jump boy able",
+        "that house",
+        "in going",
+        "this shop",
+        "adhere",
+        "still life",
+        "his hat",
+        "how hard",
+        "bad hat",
+        "sing gold",
+        "paper lanterns on the river carry all we could not say",
+        "rise little lights over the water and remember the way back home",
+        "{hEH lOW} jump boy able",
     };
     for (const char* text : texts) {
         const std::vector<SungWord> words = lyrics_read(text, {"SONG.yaml", 1});

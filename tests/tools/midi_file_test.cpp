@@ -41,15 +41,15 @@ constexpr size_t kFirstEventByte = 14 + 8;  // header chunk, track chunk header
 
 TEST(MidiFileRead, RunningStatusBothNoteOffFormsAndStatusCarriedOverMetaAndSysexReadAsWritten)
 {
-    const MidiFile file = read_clean(single_track({0x00, 0x90, 60, 100,                     // note on
-                                                   0x00, 62, 90,                            // running status
-                                                   0x60, 0x80, 60, 64,                      // note off as 0x8n
-                                                   0x00, 62, 0,                             // running 0x80
-                                                   0x10, 0x91, 64, 0,                       // note off as velocity 0
-                                                   0x00, 0xFF, 0x01, 0x03, 'a', 'b', 'c',   // text
-                                                   0x00, 65, 100,                           // still 0x91
-                                                   0x00, 0xF0, 0x03, 0x7E, 0x7F, 0xF7,      // sysex
-                                                   0x00, 67, 100,                           // still 0x91
+    const MidiFile file = read_clean(single_track({0x00, 0x90, 60,   100,                    // note on
+                                                   0x00, 62,   90,                           // running status
+                                                   0x60, 0x80, 60,   64,                     // note off as 0x8n
+                                                   0x00, 62,   0,                            // running 0x80
+                                                   0x10, 0x91, 64,   0,                      // note off as velocity 0
+                                                   0x00, 0xFF, 0x01, 0x03, 'a',  'b',  'c',  // text
+                                                   0x00, 65,   100,                          // still 0x91
+                                                   0x00, 0xF0, 0x03, 0x7E, 0x7F, 0xF7,       // sysex
+                                                   0x00, 67,   100,                          // still 0x91
                                                    0x00, 0xFF, 0x2F, 0x00}));
     ASSERT_EQ(file.tracks.size(), 1u);
     const auto& events = file.tracks[0].events;
@@ -57,8 +57,12 @@ TEST(MidiFileRead, RunningStatusBothNoteOffFormsAndStatusCarriedOverMetaAndSysex
     std::vector<std::tuple<uint64_t, int, int, int>> notes;  // tick, status, data
     for (const MidiEvent& e : events)
         if (e.status < 0xF0) notes.emplace_back(e.tick, e.status, e.data[0], e.data[1]);
-    EXPECT_EQ(notes, (std::vector<std::tuple<uint64_t, int, int, int>>{{0, 0x90, 60, 100}, {0, 0x90, 62, 90}, {96, 0x80, 60, 64},
-                                                                       {96, 0x80, 62, 0}, {112, 0x91, 64, 0}, {112, 0x91, 65, 100},
+    EXPECT_EQ(notes, (std::vector<std::tuple<uint64_t, int, int, int>>{{0, 0x90, 60, 100},
+                                                                       {0, 0x90, 62, 90},
+                                                                       {96, 0x80, 60, 64},
+                                                                       {96, 0x80, 62, 0},
+                                                                       {112, 0x91, 64, 0},
+                                                                       {112, 0x91, 65, 100},
                                                                        {112, 0x91, 67, 100}}));
     EXPECT_EQ(events[1].offset, kFirstEventByte + 5);  // the first data byte under running status
     EXPECT_EQ(events[7].payload, (std::vector<uint8_t>{0x7E, 0x7F, 0xF7}));
@@ -68,20 +72,20 @@ TEST(MidiFileRead, RunningStatusBothNoteOffFormsAndStatusCarriedOverMetaAndSysex
 
 TEST(MidiFileRead, EveryKindOfMetaEventAndBothSysexFormsAreKept)
 {
-    const MidiFile file = read_clean(single_track({
-        0x00, 0xFF, 0x00, 0x02, 0x00, 0x01,                    // sequence number
-        0x00, 0xFF, 0x02, 0x02, 0xA9, 0xE9,                    // copyright in an 8-bit encoding
-        0x00, 0xFF, 0x03, 0x04, 0xE6, 0x97, 0xA5, 0x31,        // track name in UTF-8
-        0x00, 0xFF, 0x20, 0x01, 0x05,                          // channel prefix
-        0x00, 0xFF, 0x21, 0x01, 0x02,                          // port prefix
-        0x00, 0xFF, 0x54, 0x05, 0x60, 0x00, 0x00, 0x00, 0x00,  // SMPTE offset
-        0x00, 0xFF, 0x59, 0x02, 0xFD, 0x01,                    // key signature
-        0x00, 0xFF, 0x06, 0x00,                                // empty marker
-        0x00, 0xFF, 0x7F, 0x03, 0x00, 0x00, 0x41,              // sequencer specific
-        0x00, 0xFF, 0x60, 0x01, 0x00,                          // a meta type nobody defined
-        0x00, 0xF0, 0x02, 0x43, 0xF7,                          // sysex
-        0x00, 0xF7, 0x02, 0x01, 0x02,                          // escape / continued sysex
-        0x00, 0xFF, 0x2F, 0x00}));
+    const MidiFile file =
+        read_clean(single_track({0x00, 0xFF, 0x00, 0x02, 0x00, 0x01,              // sequence number
+                                 0x00, 0xFF, 0x02, 0x02, 0xA9, 0xE9,              // copyright in an 8-bit encoding
+                                 0x00, 0xFF, 0x03, 0x04, 0xE6, 0x97, 0xA5, 0x31,  // track name in UTF-8
+                                 0x00, 0xFF, 0x20, 0x01, 0x05,                    // channel prefix
+                                 0x00, 0xFF, 0x21, 0x01, 0x02,                    // port prefix
+                                 0x00, 0xFF, 0x54, 0x05, 0x60, 0x00, 0x00, 0x00, 0x00,  // SMPTE offset
+                                 0x00, 0xFF, 0x59, 0x02, 0xFD, 0x01,                    // key signature
+                                 0x00, 0xFF, 0x06, 0x00,                                // empty marker
+                                 0x00, 0xFF, 0x7F, 0x03, 0x00, 0x00, 0x41,              // sequencer specific
+                                 0x00, 0xFF, 0x60, 0x01, 0x00,                          // a meta type nobody defined
+                                 0x00, 0xF0, 0x02, 0x43, 0xF7,                          // sysex
+                                 0x00, 0xF7, 0x02, 0x01, 0x02,                          // escape / continued sysex
+                                 0x00, 0xFF, 0x2F, 0x00}));
     const auto& events = file.tracks[0].events;
     ASSERT_EQ(events.size(), 12u);
     EXPECT_EQ(events[1].payload, (std::vector<uint8_t>{0xA9, 0xE9}));
@@ -127,7 +131,8 @@ TEST(MidiFileRead, RepairsAndOddStructuresAreReadAndReportedWithTheirByteOffsets
          "test.mid: byte 16: unknown chunk \"XFIH\" of 2 bytes skipped\n"
          "test.mid: byte 42: the header declares 3 tracks but the file holds 1\n",
          1},
-        {cut, "test.mid: byte 18: track 0 declares 52 bytes but only 12 remain in the file; reading what is there\n", 2},
+        {cut, "test.mid: byte 18: track 0 declares 52 bytes but only 12 remain in the file; reading what is there\n",
+         2},
         {single_track({0x00, 0xF8, 0x00, 0x90, 60, 1, 0x00, 0xFF, 0x2F, 0x00}),  // a real-time byte has no place here
          "test.mid: byte 23: track 0: system message byte 0xF8 (not allowed in a file) skipped\n", 1},
     };
@@ -142,7 +147,8 @@ TEST(MidiFileRead, RepairsAndOddStructuresAreReadAndReportedWithTheirByteOffsets
 
 TEST(MidiFileRead, MalformedFilesGetAnErrorNamingTheByteOffset)
 {
-    EXPECT_EQ(read_error({'R', 'I', 'F', 'X', 0, 0}), "test.mid: byte 0: not a standard MIDI file (no \"MThd\" header chunk)");
+    EXPECT_EQ(read_error({'R', 'I', 'F', 'X', 0, 0}),
+              "test.mid: byte 0: not a standard MIDI file (no \"MThd\" header chunk)");
     EXPECT_EQ(read_error({'M', 'T', 'h', 'd', 0, 0, 0, 4, 0, 0, 0, 1, 0, 0}),
               "test.mid: byte 4: the header chunk is 4 bytes, fewer than the 6 it needs");
     EXPECT_EQ(read_error(midi_bytes(0, 0, {track_chunk({})})),
@@ -152,23 +158,27 @@ TEST(MidiFileRead, MalformedFilesGetAnErrorNamingTheByteOffset)
               "test.mid: byte 23: track 0: data byte 0x3C where a status byte is needed (no running status)");
     EXPECT_EQ(read_error(single_track({0x00, 0x90, 60, 0x90})),
               "test.mid: byte 25: track 0: status byte 0x90 where a data byte of a note-on is expected");
-    EXPECT_EQ(read_error(single_track({0x00, 0xC0})), "test.mid: byte 23: track 0: the track ends inside a program change");
+    EXPECT_EQ(read_error(single_track({0x00, 0xC0})),
+              "test.mid: byte 23: track 0: the track ends inside a program change");
     EXPECT_EQ(read_error(single_track({0x81, 0x81, 0x81, 0x81, 0x01, 0x90, 60, 1})),
               "test.mid: byte 22: track 0: a delta time longer than four bytes");
     EXPECT_EQ(read_error(single_track({0x00, 0xFF, 0x01, 0x05, 'a'})),
               "test.mid: byte 23: track 0: a meta event of 5 bytes runs past the track's end");
-    EXPECT_EQ(read_error(single_track({0x00, 0xF0, 0x83})), "test.mid: byte 24: track 0: the track ends inside a sysex length");
+    EXPECT_EQ(read_error(single_track({0x00, 0xF0, 0x83})),
+              "test.mid: byte 24: track 0: the track ends inside a sysex length");
     std::vector<uint8_t> junk = midi_bytes(0, 96, {});
     junk[11] = 1;
     junk.insert(junk.end(), {0x00, 0x01, 0x02, 0x03, 0, 0, 0, 0});
-    EXPECT_EQ(read_error(junk), "test.mid: byte 14: expected a track chunk (\"MTrk\") but found bytes 0x00 0x01 0x02 0x03");
+    EXPECT_EQ(read_error(junk),
+              "test.mid: byte 14: expected a track chunk (\"MTrk\") but found bytes 0x00 0x01 0x02 0x03");
 }
 
 TEST(MidiFileRead, ARiffWrappedFileIsReadFromItsDataChunk)
 {
     const std::vector<uint8_t> inner = midi_bytes(0, 96, {track_chunk({{0, {0x90, 60, 1}}})});
-    std::vector<uint8_t> riff{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'R', 'M', 'I', 'D', 'd', 'a', 't', 'a',
-                              static_cast<uint8_t>(inner.size()), 0, 0, 0};
+    std::vector<uint8_t> riff{
+        'R', 'I', 'F', 'F', 0, 0, 0, 0, 'R', 'M', 'I', 'D', 'd', 'a', 't', 'a', static_cast<uint8_t>(inner.size()),
+        0,   0,   0};
     riff.insert(riff.end(), inner.begin(), inner.end());
     const MidiFile file = read_clean(riff);
     ASSERT_EQ(file.tracks.size(), 1u);
@@ -181,11 +191,12 @@ TEST(MidiFileWrite, WhatIsWrittenReadsBackWithRunningStatus)
     file.format = 1;
     file.division = 384;
     MidiTrack meter;
-    meter.events = {midi_tempo_event(0, 400000), midi_time_signature_event(0, 6, 3, 8), midi_tempo_event(1536, 9000000)};
+    meter.events = {midi_tempo_event(0, 400000), midi_time_signature_event(0, 6, 3, 8),
+                    midi_tempo_event(1536, 9000000)};
     meter.end_tick = 5000;
     MidiTrack notes;
-    notes.events = {midi_channel_event(0, 0xC9, 5),       midi_channel_event(0, 0x99, 36, 120),
-                    midi_channel_event(0, 0x99, 42, 80),  midi_channel_event(200000000, 0x99, 36, 0),
+    notes.events = {midi_channel_event(0, 0xC9, 5), midi_channel_event(0, 0x99, 36, 120),
+                    midi_channel_event(0, 0x99, 42, 80), midi_channel_event(200000000, 0x99, 36, 0),
                     midi_channel_event(200000000, 0xE9, 0, 64)};
     file.tracks = {meter, notes};
     const std::vector<uint8_t> bytes = midi_write(file);

@@ -25,7 +25,8 @@ Imported import(const std::vector<uint8_t>& bytes, const ImportOptions& options 
     return out;
 }
 
-std::string import_error(const std::vector<uint8_t>& bytes, const ImportOptions& options = midi_import_default_options())
+std::string import_error(const std::vector<uint8_t>& bytes,
+                         const ImportOptions& options = midi_import_default_options())
 {
     return error_of([&] { import(bytes, options); });
 }
@@ -70,22 +71,38 @@ TEST(MidiImportNotes, NotesAreOrderedAndEndedSoThatNoVoiceHangs)
     const Case cases[] = {
         {"the new note-on of a sounding key is written before the old note's off",
          {{0, {0x90, 60, 100}}, {96, {0x90, 60, 90}}, {96, {0x80, 60, 0}}, {192, {0x80, 60, 0}}},
-         {{0, 60, 100}, {96, 60, 0}, {96, 60, 90}, {192, 60, 0}}, ""},
+         {{0, 60, 100}, {96, 60, 0}, {96, 60, 90}, {192, 60, 0}},
+         ""},
         {"zero-length notes keep their on before their off",
-         {{10, {0x90, 60, 100}}, {10, {0x80, 60, 0}}, {10, {0x90, 60, 80}}, {10, {0x90, 60, 0}}, {10, {0x90, 64, 70}},
+         {{10, {0x90, 60, 100}},
+          {10, {0x80, 60, 0}},
+          {10, {0x90, 60, 80}},
+          {10, {0x90, 60, 0}},
+          {10, {0x90, 64, 70}},
           {20, {0x80, 64, 0}}},
-         {{10, 60, 100}, {10, 60, 0}, {10, 60, 80}, {10, 60, 0}, {10, 64, 70}, {20, 64, 0}}, ""},
+         {{10, 60, 100}, {10, 60, 0}, {10, 60, 80}, {10, 60, 0}, {10, 64, 70}, {20, 64, 0}},
+         ""},
         {"at a chord change the offs come first, then the ons in file order",
-         {{0, {0x90, 60, 100}}, {0, {64, 100}}, {96, {0x90, 62, 90}}, {96, {65, 90}}, {96, {0x80, 60, 0}}, {96, {64, 0}},
-          {192, {0x80, 62, 0}}, {192, {65, 0}}},
-         {{0, 60, 100}, {0, 64, 100}, {96, 60, 0}, {96, 64, 0}, {96, 62, 90}, {96, 65, 90}, {192, 62, 0}, {192, 65, 0}}, ""},
+         {{0, {0x90, 60, 100}},
+          {0, {64, 100}},
+          {96, {0x90, 62, 90}},
+          {96, {65, 90}},
+          {96, {0x80, 60, 0}},
+          {96, {64, 0}},
+          {192, {0x80, 62, 0}},
+          {192, {65, 0}}},
+         {{0, 60, 100}, {0, 64, 100}, {96, 60, 0}, {96, 64, 0}, {96, 62, 90}, {96, 65, 90}, {192, 62, 0}, {192, 65, 0}},
+         ""},
         {"overlapping notes of one key: the sounding one ends where the next starts",
          {{0, {0x90, 60, 100}}, {10, {0x90, 60, 90}}, {20, {0x80, 60, 0}}, {30, {0x80, 60, 0}}},
          {{0, 60, 100}, {10, 60, 0}, {10, 60, 90}, {30, 60, 0}},
          "in.mid: byte 27: track 0, tick 10: song channel 0: 1 note of a key that was still sounding (the first: key 60 "
          "here); the sounding note ends where the new one starts\n"},
         {"stray offs are dropped and unreleased notes end at the end of the file",
-         {{0, {0x80, 50, 0}}, {0, {0x90, 60, 100}}, {48, {0x90, 62, 100}}, {96, {0x80, 62, 0}},
+         {{0, {0x80, 50, 0}},
+          {0, {0x90, 60, 100}},
+          {48, {0x90, 62, 100}},
+          {96, {0x80, 62, 0}},
           {300, {0xFF, 0x01, 0x01, 'x'}}},
          {{0, 60, 100}, {48, 62, 100}, {96, 62, 0}, {300, 60, 0}},
          "in.mid: byte 27: track 0, tick 0: song channel 0: 1 note never released (the first: key 60 here); released "
@@ -93,7 +110,11 @@ TEST(MidiImportNotes, NotesAreOrderedAndEndedSoThatNoVoiceHangs)
          "in.mid: byte 23: track 0, tick 0: song channel 0: 1 note-off without a sounding note (the first: key 50 "
          "here) ignored\n"},
         {"all notes off and all sound off release the channel",
-         {{0, {0x90, 60, 100}}, {0, {64, 100}}, {10, {0xB0, 123, 0}}, {20, {0x90, 67, 100}}, {30, {0xB0, 120, 0}},
+         {{0, {0x90, 60, 100}},
+          {0, {64, 100}},
+          {10, {0xB0, 123, 0}},
+          {20, {0x90, 67, 100}},
+          {30, {0xB0, 120, 0}},
           {40, {0x80, 67, 0}}},
          {{0, 60, 100}, {0, 64, 100}, {10, 60, 0}, {10, 64, 0}, {20, 67, 100}, {30, 67, 0}},
          "in.mid: byte 42: track 0, tick 40: song channel 0: 1 note-off without a sounding note (the first: key 67 "
@@ -106,19 +127,26 @@ TEST(MidiImportNotes, NotesAreOrderedAndEndedSoThatNoVoiceHangs)
     }
 
     // As written, every note event is taken as it stands.
-    const Imported literal = import(one_track({{0, {0x80, 50, 0}}, {0, {0x90, 60, 100}}, {10, {0x90, 60, 90}},
-                                               {10, {0x80, 60, 0}}, {20, {0x90, 61, 1}}}),
-                                    as_written());
+    const Imported literal = import(
+        one_track(
+            {{0, {0x80, 50, 0}}, {0, {0x90, 60, 100}}, {10, {0x90, 60, 90}}, {10, {0x80, 60, 0}}, {20, {0x90, 61, 1}}}),
+        as_written());
     EXPECT_EQ(notes_of(literal.song, 0), (Notes{{0, 50, 0}, {0, 60, 100}, {10, 60, 90}, {10, 60, 0}, {20, 61, 1}}));
     EXPECT_EQ(joined(literal.warnings), "");
 }
 
 TEST(MidiImportNotes, TheSustainPedalHoldsReleasedNotesUntilItIsLifted)
 {
-    const std::vector<uint8_t> file =
-        one_track({{0, {0x90, 60, 100}}, {5, {0xB0, 64, 127}}, {10, {0x80, 60, 0}}, {20, {0xB0, 64, 0}},
-                   {30, {0x90, 62, 100}}, {31, {0xB0, 64, 100}}, {32, {0x80, 62, 0}}, {40, {0x90, 62, 90}},
-                   {50, {0xB0, 64, 0}}, {60, {0x80, 62, 0}}});
+    const std::vector<uint8_t> file = one_track({{0, {0x90, 60, 100}},
+                                                 {5, {0xB0, 64, 127}},
+                                                 {10, {0x80, 60, 0}},
+                                                 {20, {0xB0, 64, 0}},
+                                                 {30, {0x90, 62, 100}},
+                                                 {31, {0xB0, 64, 100}},
+                                                 {32, {0x80, 62, 0}},
+                                                 {40, {0x90, 62, 90}},
+                                                 {50, {0xB0, 64, 0}},
+                                                 {60, {0x80, 62, 0}}});
     // Key 62 is struck again while the pedal holds it: the held note ends there.
     EXPECT_EQ(notes_of(import(file).song, 0),
               (Notes{{0, 60, 100}, {20, 60, 0}, {30, 62, 100}, {40, 62, 0}, {40, 62, 90}, {60, 62, 0}}));
@@ -130,11 +158,16 @@ TEST(MidiImportNotes, TheSustainPedalHoldsReleasedNotesUntilItIsLifted)
 
 TEST(MidiImportChannels, MidiChannelsFeedSongChannelsWithTheirOptions)
 {
-    const std::vector<uint8_t> file = midi_bytes(
-        1, 96,
-        {track_chunk({{0, {0xC0, 5}}, {0, {0xB0, 1, 30}}, {0, {0xB0, 11, 99}}, {0, {0xB0, 7, 100}},
-                      {0, {0xE0, 0, 64}}, {0, {0x90, 60, 100}}, {10, {0x80, 60, 0}}}),
-         track_chunk({{0, {0x99, 36, 120}}, {5, {0x89, 36, 0}}, {7, {0x92, 40, 1}}, {8, {0x82, 40, 0}}})});
+    const std::vector<uint8_t> file =
+        midi_bytes(1, 96,
+                   {track_chunk({{0, {0xC0, 5}},
+                                 {0, {0xB0, 1, 30}},
+                                 {0, {0xB0, 11, 99}},
+                                 {0, {0xB0, 7, 100}},
+                                 {0, {0xE0, 0, 64}},
+                                 {0, {0x90, 60, 100}},
+                                 {10, {0x80, 60, 0}}}),
+                    track_chunk({{0, {0x99, 36, 120}}, {5, {0x89, 36, 0}}, {7, {0x92, 40, 1}}, {8, {0x82, 40, 0}}})});
     ImportOptions options = midi_import_default_options();
     options.channels[3].midi_channel = 0;  // song channel 3 plays MIDI channel 1 too
     options.channels[3].transpose = -12;
@@ -157,30 +190,37 @@ TEST(MidiImportChannels, MidiChannelsFeedSongChannelsWithTheirOptions)
 
     // A transposition past the key range is an error at the note.
     options.channels[3].transpose = 70;
-    EXPECT_EQ(import_error(file, options),
-              "in.mid: byte 42: track 0, tick 0: key 60 transposed by 70 for song channel 3 becomes 130, outside 0..127");
+    EXPECT_EQ(
+        import_error(file, options),
+        "in.mid: byte 42: track 0, tick 0: key 60 transposed by 70 for song channel 3 becomes 130, outside 0..127");
 
     // A channel without notes is left out, with a warning.
-    const Imported bare = import(one_track({{0, {0xC1, 3}}, {0, {0xB1, 7, 90}}, {0, {0x90, 60, 1}}, {1, {0x80, 60, 1}}}));
+    const Imported bare =
+        import(one_track({{0, {0xC1, 3}}, {0, {0xB1, 7, 90}}, {0, {0x90, 60, 1}}, {1, {0x80, 60, 1}}}));
     EXPECT_TRUE(bare.song.channels[1].programs.empty() && bare.song.channels[1].controllers[6].empty());
-    EXPECT_EQ(joined(bare.warnings), "in.mid: song channel 1 (MIDI channel 2) has program, controller or pitch-bend "
-                                     "events but no notes; a channel without notes is left out of the song\n");
+    EXPECT_EQ(joined(bare.warnings),
+              "in.mid: song channel 1 (MIDI channel 2) has program, controller or pitch-bend "
+              "events but no notes; a channel without notes is left out of the song\n");
 }
 
 TEST(MidiImportTiming, TheFilesDivisionIsQAndTempoEventsOfOneTickMakeOneGlobalEvent)
 {
-    const std::vector<uint8_t> file = midi_bytes(
-        1, 960,
-        {track_chunk({{0, time_signature_bytes(6, 3)}, {0, tempo_bytes(600000)}, {3840, tempo_bytes(600000)},
-                      {7680, tempo_bytes(300000)}, {7680, time_signature_bytes(3, 2)}}),
-         track_chunk({{0, tempo_bytes(600000)}, {0, {0x90, 60, 1}}, {20000, {0x80, 60, 1}}})});
+    const std::vector<uint8_t> file =
+        midi_bytes(1, 960,
+                   {track_chunk({{0, time_signature_bytes(6, 3)},
+                                 {0, tempo_bytes(600000)},
+                                 {3840, tempo_bytes(600000)},
+                                 {7680, tempo_bytes(300000)},
+                                 {7680, time_signature_bytes(3, 2)}}),
+                    track_chunk({{0, tempo_bytes(600000)}, {0, {0x90, 60, 1}}, {20000, {0x80, 60, 1}}})});
     const Imported in = import(file);
     EXPECT_EQ(in.song.ticks_per_quarter, 960u);
     ASSERT_EQ(in.song.globals.size(), 2u);  // the repeated 600000 changes nothing
     const GlobalEvent& first = in.song.globals[0];
     const GlobalEvent& second = in.song.globals[1];
     EXPECT_EQ(std::tuple(first.tick, first.tempo, first.numerator, first.denominator), std::tuple(0u, 600000u, 6, 8));
-    EXPECT_EQ(std::tuple(second.tick, second.tempo, second.numerator, second.subdivision), std::tuple(7680u, 300000u, 3, 8));
+    EXPECT_EQ(std::tuple(second.tick, second.tempo, second.numerator, second.subdivision),
+              std::tuple(7680u, 300000u, 3, 8));
     EXPECT_EQ(in.song.end_tick, 20000u);
 
     // As written, each tempo event makes a global event and a time signature
@@ -209,8 +249,8 @@ TEST(MidiImportTiming, SmpteTimeBecomesAnExactTempoMap)
 
 TEST(MidiImportErrors, TooLongGapsTempoFaultsAndFormatTwoNameTheirPlace)
 {
-    EXPECT_EQ(import_error(midi_bytes(1, 96, {track_chunk({}),
-                                              track_chunk({{0, {0x90, 60, 1}}, {0x1000000, {0x80, 60, 0}}})})),
+    EXPECT_EQ(import_error(
+                  midi_bytes(1, 96, {track_chunk({}), track_chunk({{0, {0x90, 60, 1}}, {0x1000000, {0x80, 60, 0}}})})),
               "in.mid: byte 42: track 1, tick 16777216: this event comes 16777216 ticks after the previous event of "
               "song channel 0's notes (at tick 0); the song format allows at most 16777215 ticks (24 bits) between "
               "two events of a track");
@@ -223,8 +263,9 @@ TEST(MidiImportErrors, TooLongGapsTempoFaultsAndFormatTwoNameTheirPlace)
               "in.mid: byte 8: format 2 (a set of independent sequences) cannot be played as one song; save the file "
               "as format 0 or 1");
     // A gap that fits 24 bits but lasts longer than the 32-bit frame countdown at the slowest tempo.
-    EXPECT_NE(import_error(midi_bytes(0, 1, {track_chunk({{0, tempo_bytes(9000000)}, {0, {0x90, 60, 1}},
-                                                          {0xFFFFFF, {0x80, 60, 0}}})}))
+    EXPECT_NE(import_error(
+                  midi_bytes(0, 1,
+                             {track_chunk({{0, tempo_bytes(9000000)}, {0, {0x90, 60, 1}}, {0xFFFFFF, {0x80, 60, 0}}})}))
                   .find("more than 2^32 frames at the song's slowest tempo"),
               std::string::npos);
 }

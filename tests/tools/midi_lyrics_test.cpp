@@ -11,8 +11,14 @@ namespace {
 
 using Lyric = std::tuple<uint64_t, int, std::string>;  // tick, track, text
 
-std::vector<uint8_t> lyric(const std::string& text) { return meta_text_bytes(0x05, text); }
-std::vector<uint8_t> text_event(const std::string& text) { return meta_text_bytes(0x01, text); }
+std::vector<uint8_t> lyric(const std::string& text)
+{
+    return meta_text_bytes(0x05, text);
+}
+std::vector<uint8_t> text_event(const std::string& text)
+{
+    return meta_text_bytes(0x01, text);
+}
 
 MidiFile read(const std::vector<std::vector<uint8_t>>& tracks)
 {
@@ -44,16 +50,18 @@ TEST(MidiLyrics, LyricEventsOfEveryTrackComeInTickOrderWithTheirTrack)
 
 TEST(MidiLyrics, KaraokeFilesCarryTheirLyricsAsTextEventsAfterTheirHeaders)
 {
-    const MidiFile karaoke = read({track_chunk({{0, text_event("@KMIDI KARAOKE FILE")}, {0, text_event("@TLanterns")},
-                                                {48, text_event("\\Pa")}, {96, text_event("per")}})});
+    const MidiFile karaoke = read({track_chunk({{0, text_event("@KMIDI KARAOKE FILE")},
+                                                {0, text_event("@TLanterns")},
+                                                {48, text_event("\\Pa")},
+                                                {96, text_event("per")}})});
     EXPECT_EQ(lyrics_of(karaoke), (std::vector<Lyric>{{48, 0, "\\Pa"}, {96, 0, "per"}}));
 
     const MidiFile plain = read({track_chunk({{0, text_event("Copyright 2024")}, {96, text_event("verse")}})});
     EXPECT_FALSE(midi_has_lyrics(plain)) << "text events without the karaoke signature are comments";
     EXPECT_TRUE(midi_lyrics(plain).empty());
 
-    const MidiFile both = read({track_chunk({{0, text_event("@KMIDI KARAOKE FILE")}, {48, text_event("Pa")},
-                                             {96, lyric("per")}})});
+    const MidiFile both =
+        read({track_chunk({{0, text_event("@KMIDI KARAOKE FILE")}, {48, text_event("Pa")}, {96, lyric("per")}})});
     EXPECT_EQ(lyrics_of(both), (std::vector<Lyric>{{96, 0, "per"}})) << "lyric events win over karaoke texts";
 
     const MidiFile headers_only = read({track_chunk({{0, text_event("@KMIDI KARAOKE FILE")}})});

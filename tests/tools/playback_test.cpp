@@ -44,13 +44,15 @@ std::vector<uint8_t> score_file(const Score& score, int format, std::mt19937& ra
         const auto key = static_cast<uint8_t>(n.key);
         track.push_back({n.start, {static_cast<uint8_t>(0x90 | n.channel), key, static_cast<uint8_t>(n.velocity)}});
         const bool as_off = random() % 2;  // 0x8n, or 0x9n with velocity 0
-        track.push_back({n.end, {static_cast<uint8_t>((as_off ? 0x80 : 0x90) | n.channel), key, uint8_t(as_off ? 64 : 0)}});
+        track.push_back(
+            {n.end, {static_cast<uint8_t>((as_off ? 0x80 : 0x90) | n.channel), key, uint8_t(as_off ? 64 : 0)}});
     }
     std::vector<std::vector<uint8_t>> chunks;
     for (auto& track : tracks) {
         std::shuffle(track.begin(), track.end(), random);
         if (&track == &tracks[0]) track.insert(track.begin(), meter.begin(), meter.end());  // in their own order
-        std::stable_sort(track.begin(), track.end(), [](const TimedBytes& a, const TimedBytes& b) { return a.tick < b.tick; });
+        std::stable_sort(track.begin(), track.end(),
+                         [](const TimedBytes& a, const TimedBytes& b) { return a.tick < b.tick; });
         // Leave out status bytes that running status repeats.
         uint8_t running = 0;
         for (TimedBytes& event : track) {
@@ -163,7 +165,8 @@ TEST(CompiledPlayback, DrumsOnMidiChannelTenPlayOnSongChannelNine)
         score.notes.push_back({9, 36, 120, beat * 240, beat * 240 + 10});
         if (beat % 2) score.notes.push_back({9, 38, 100, beat * 240, beat * 240 + 30});
         for (uint64_t eighth = 0; eighth < 2; ++eighth)
-            score.notes.push_back({9, 42, 60 + static_cast<int>(random() % 40), beat * 240 + eighth * 120, beat * 240 + eighth * 120 + 5});
+            score.notes.push_back({9, 42, 60 + static_cast<int>(random() % 40), beat * 240 + eighth * 120,
+                                   beat * 240 + eighth * 120 + 5});
     }
     add_line(score, random, 1, 100, 0, 240, 36, 48);
     check_playback(score, 1, 13);
@@ -176,7 +179,8 @@ TEST(CompiledPlayback, DenseChordsAcrossAllChannelsPlayComplete)
     score.division = 96;
     // Every key on every channel at once: more than one stream buffer holds.
     for (int channel = 0; channel < 16; ++channel)
-        for (int key = 0; key < 128; ++key) score.notes.push_back({channel, key, 1 + key % 127, 96, 192 + static_cast<uint64_t>(key % 5)});
+        for (int key = 0; key < 128; ++key)
+            score.notes.push_back({channel, key, 1 + key % 127, 96, 192 + static_cast<uint64_t>(key % 5)});
     for (int chord = 0; chord < 40; ++chord)
         for (int channel : {0, 4, 8})
             for (int voice = 0; voice < 10; ++voice)

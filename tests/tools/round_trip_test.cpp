@@ -8,9 +8,9 @@
 #include "sequencer/song.h"
 #include "tests/support/image_builder.h"
 #include "tests/tools/authoring_test_support.h"
+#include "tools/patch_yaml.h"
 #include "tools/song_compile.h"
 #include "tools/song_writer.h"
-#include "tools/patch_yaml.h"
 
 using namespace authoring_test;
 
@@ -67,11 +67,16 @@ std::vector<uint8_t> random_image(std::mt19937& random)
         slowest = std::max<uint64_t>(slowest, tempos.back());
     }
     const uint64_t fit = (0xFFFFFFFDull * song.ticks_per_quarter * 10000) / (slowest * 441);
-    const uint32_t max_gap = static_cast<uint32_t>(std::min<uint64_t>({fit, 0xFFFFFF, pick(random, 0, 1) ? 2000u : 0xFFFFFFu}));
+    const uint32_t max_gap =
+        static_cast<uint32_t>(std::min<uint64_t>({fit, 0xFFFFFF, pick(random, 0, 1) ? 2000u : 0xFFFFFFu}));
     size_t tempo_index = 0;
     song.globals = random_track<GlobalEvent>(random, global_count, max_gap, [&](uint32_t tick) {
-        return GlobalEvent{tick, tempos[tempo_index++], static_cast<uint8_t>(pick(random, 0, 255)),
-                           static_cast<uint8_t>(1u << pick(random, 0, 7)), static_cast<uint8_t>(pick(random, 0, 255)), {}};
+        return GlobalEvent{tick,
+                           tempos[tempo_index++],
+                           static_cast<uint8_t>(pick(random, 0, 255)),
+                           static_cast<uint8_t>(1u << pick(random, 0, 7)),
+                           static_cast<uint8_t>(pick(random, 0, 255)),
+                           {}};
     });
 
     const uint32_t programs = pick(random, 1, 10);
@@ -85,11 +90,13 @@ std::vector<uint8_t> random_image(std::mt19937& random)
         channel.programs = random_track<ValueEvent>(random, pick(random, 0, 3), max_gap, [&](uint32_t tick) {
             return ValueEvent{tick, static_cast<uint8_t>(pick(random, 0, programs - 1)), {}};
         });
-        channel.bends = random_track<BendEvent>(random, pick(random, 0, 3), max_gap,
-                                                [&](uint32_t tick) { return BendEvent{tick, byte7(), byte7(), {}}; });
+        channel.bends = random_track<BendEvent>(random, pick(random, 0, 3), max_gap, [&](uint32_t tick) {
+            return BendEvent{tick, byte7(), byte7(), {}};
+        });
         for (auto& track : channel.controllers)
-            track = random_track<ValueEvent>(random, pick(random, 0, 2), max_gap,
-                                             [&](uint32_t tick) { return ValueEvent{tick, byte7(), {}}; });
+            track = random_track<ValueEvent>(random, pick(random, 0, 2), max_gap, [&](uint32_t tick) {
+                return ValueEvent{tick, byte7(), {}};
+            });
     }
     song.end_tick = song_last_event_tick(song) + (pick(random, 0, 1) ? 0 : pick(random, 1, 1000));
 
@@ -104,7 +111,8 @@ std::vector<uint8_t> random_image(std::mt19937& random)
         patch[kPatchModCountOffset] = static_cast<uint8_t>(entries);
     }
     std::vector<int> program_patch(programs);
-    for (uint32_t p = 0; p < programs; ++p) program_patch[p] = p < patch_count ? static_cast<int>(p) : static_cast<int>(pick(random, 0, patch_count - 1));
+    for (uint32_t p = 0; p < programs; ++p)
+        program_patch[p] = p < patch_count ? static_cast<int>(p) : static_cast<int>(pick(random, 0, patch_count - 1));
     std::shuffle(program_patch.begin(), program_patch.end(), random);
     // Number the patches in the order the table first names them, as compile stores them.
     std::vector<int> order;
@@ -112,7 +120,8 @@ std::vector<uint8_t> random_image(std::mt19937& random)
         if (std::find(order.begin(), order.end(), index) == order.end()) order.push_back(index);
     std::vector<std::vector<uint8_t>> stored;
     for (int index : order) stored.push_back(patches[index]);
-    for (int& index : program_patch) index = static_cast<int>(std::find(order.begin(), order.end(), index) - order.begin());
+    for (int& index : program_patch)
+        index = static_cast<int>(std::find(order.begin(), order.end(), index) - order.begin());
     song.patch_bank = song_build_patch_bank(stored, program_patch);
 
     const uint32_t speech = pick(random, 0, 2);
@@ -131,13 +140,21 @@ std::vector<uint8_t> compiled_example()
     MemoryFiles files;
     files.add("song.mid",
               midi_bytes(1, 480,
-                         {track_chunk({{0, tempo_bytes(450000)}, {0, time_signature_bytes(3, 2)}, {1440, tempo_bytes(400000)}}),
-                          track_chunk({{0, {0xC0, 1}}, {0, {0xB0, 7, 100}}, {0, {0x90, 60, 100}}, {0, {64, 90}},
-                                       {480, {0x80, 60, 0}}, {480, {0x90, 62, 80}}, {960, {0x80, 62, 0}},
-                                       {1000, {0xE0, 0, 70}}, {1440, {0x90, 64, 0}}}),
+                         {track_chunk(
+                              {{0, tempo_bytes(450000)}, {0, time_signature_bytes(3, 2)}, {1440, tempo_bytes(400000)}}),
+                          track_chunk({{0, {0xC0, 1}},
+                                       {0, {0xB0, 7, 100}},
+                                       {0, {0x90, 60, 100}},
+                                       {0, {64, 90}},
+                                       {480, {0x80, 60, 0}},
+                                       {480, {0x90, 62, 80}},
+                                       {960, {0x80, 62, 0}},
+                                       {1000, {0xE0, 0, 70}},
+                                       {1440, {0x90, 64, 0}}}),
                           track_chunk({{0, {0x99, 36, 120}}, {0, {0x99, 36, 0}}, {240, {0x99, 38, 100}}})}));
-    files.add("SONG.yaml", "midi: song.mid\npatches: {1: lead.yaml, 3: lead.yaml, 0: {osc1: {mode: noise}}}\n"
-                           "speech: [\"!lAA_ \"]\n");
+    files.add("SONG.yaml",
+              "midi: song.mid\npatches: {1: lead.yaml, 3: lead.yaml, 0: {osc1: {mode: noise}}}\n"
+              "speech: [\"!lAA_ \"]\n");
     files.add("lead.yaml", simple_patch_yaml());
     Warnings warnings;
     return song_compile("SONG.yaml", files.reader(), warnings);
@@ -167,7 +184,7 @@ TEST(DecompileRoundTrip, ImagesOfTheTestImageBuilderComeBackByteForByte)
     plan.channels[0].programs = {{0, 1}, {0, 2}, {200, 0}};
     plan.channels[0].pitch_bends = {{10, 0, 64}, {10, 127, 127}};
     plan.channels[0].controllers[6] = {{0, 100}, {50, 20}};
-    plan.channels[15].notes = {{3, 72, 1}};  // never released
+    plan.channels[15].notes = {{3, 72, 1}};               // never released
     plan.channels[9].notes = {{0, 36, 0}, {0, 36, 100}};  // an off before its on
     plan.texts = {"!hEH_ lOW_", ""};
     const std::vector<uint8_t> image = ib::build_song_image(plan);
@@ -214,12 +231,15 @@ TEST(DecompileRefusals, ImagesASourceCannotHoldAreRefusedWithTheReason)
     const std::vector<uint8_t> gapped = ib::build_song_image(plan);
     SongError fault{};
     ASSERT_TRUE(song_validate(gapped.data(), gapped.size(), fault)) << fault.message;
-    EXPECT_NE(decompile_error(gapped).find("in.img: cannot be decompiled: the sources compile to different bytes from byte"),
+    EXPECT_NE(decompile_error(gapped).find(
+                  "in.img: cannot be decompiled: the sources compile to different bytes from byte"),
               std::string::npos);
 
     std::vector<uint8_t> cut = ib::build_song_image(ib::SongPlan{});
     cut.pop_back();
-    EXPECT_EQ(decompile_error(cut).rfind("in.img: byte " + std::to_string(cut.size() - 3) + ": not a valid song image: ", 0), 0u)
+    EXPECT_EQ(
+        decompile_error(cut).rfind("in.img: byte " + std::to_string(cut.size() - 3) + ": not a valid song image: ", 0),
+        0u)
         << decompile_error(cut);
 }
 
@@ -246,5 +266,6 @@ TEST(AuthoringCommands, CompileWritesNothingOnErrorAndDecompileWritesTheSources)
     ASSERT_EQ(std::system((t + " compile " + d + "/src/SONG.yaml -o " + d + "/again.img").c_str()), 0);
     EXPECT_EQ(file_read_all((dir / "again.img").string()), compiled_example());
     // Only the image itself is left behind: no temporary files.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 5);  // old.img, bad.yaml, song.img, src, again.img
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}),
+              5);  // old.img, bad.yaml, song.img, src, again.img
 }

@@ -48,7 +48,8 @@ TEST(SongImageWrite, TracksAreStoredColumnByColumnAsDeltasAndAnAbsentChannelTake
     EXPECT_EQ(std::vector<uint8_t>(image.begin() + 20, image.begin() + programs),
               (std::vector<uint8_t>{0x00, 0x14, 0, 0, 0, 0, 0x3C, 0xD8, 0x64, 0x9C}));
     EXPECT_EQ(std::vector<uint8_t>(image.begin() + programs, image.begin() + programs + 16),
-              (std::vector<uint8_t>{3, 0, 0, 0, 0x00, 0x01, 0xBD, 0x00, 0x00, 0x04, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00}));
+              (std::vector<uint8_t>{3, 0, 0, 0, 0x00, 0x01, 0xBD, 0x00, 0x00, 0x04, 0x00, 0x00, 0x01, 0x01, 0x00,
+                                    0x00}));
     SongError fault{};
     EXPECT_TRUE(song_validate(image.data(), image.size(), fault)) << fault.message;
 }
@@ -57,10 +58,12 @@ TEST(SongImageWrite, GapsBeyondTwentyFourBitsAndEventsOutOfOrderAreRefused)
 {
     SongData song = small_song();
     song.channels[2].notes = {{0x1000000, 60, 1, {}}};
-    EXPECT_EQ(write_error(song), "song channel 2's note track: the event at tick 16777216 comes 16777216 ticks after the "
-                                 "one before it; a gap may be at most 16777215 ticks");
+    EXPECT_EQ(write_error(song),
+              "song channel 2's note track: the event at tick 16777216 comes 16777216 ticks after the "
+              "one before it; a gap may be at most 16777215 ticks");
     song.channels[2].notes = {{10, 60, 1, {}}, {9, 60, 0, {}}};
-    EXPECT_EQ(write_error(song), "song channel 2's note track: event 1 at tick 9 comes before the previous one at tick 10");
+    EXPECT_EQ(write_error(song),
+              "song channel 2's note track: event 1 at tick 9 comes before the previous one at tick 10");
     song.channels[2].notes.clear();
     song.channels[2].programs = {{0, 1, {}}};
     EXPECT_EQ(write_error(song), "song channel 2 has events but no notes; the image cannot hold such a channel");

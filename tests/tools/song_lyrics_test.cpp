@@ -31,7 +31,8 @@ std::vector<uint8_t> sung_file(const std::vector<uint64_t>& notes,
         voice.push_back({tick, {kVoiceNoteOn, 69, 100}});
         voice.push_back({tick + kEighth - 8, {kVoiceNoteOn, 69, 0}});
     }
-    std::stable_sort(voice.begin(), voice.end(), [](const TimedBytes& a, const TimedBytes& b) { return a.tick < b.tick; });
+    std::stable_sort(voice.begin(), voice.end(),
+                     [](const TimedBytes& a, const TimedBytes& b) { return a.tick < b.tick; });
     std::vector<TimedBytes> words;
     for (const auto& [tick, bytes] : lyrics) words.push_back({tick, bytes});
     return midi_bytes(1, 96, {track_chunk(words), track_chunk(voice)});
@@ -75,8 +76,8 @@ TEST(SongLyrics, LyricEventsOnTheVoicesNotesBecomeTextZero)
 {
     // "Pa-per lan-terns", a melisma note after "per", and the lyric track
     // apart from the notes' track.
-    const Compiled c = compile(sung_file(eighths(5), {{0, lyric("Pa-")}, {48, lyric("per")}, {144, lyric("lan-")},
-                                                      {192, lyric("terns")}}));
+    const Compiled c = compile(
+        sung_file(eighths(5), {{0, lyric("Pa-")}, {48, lyric("per")}, {144, lyric("lan-")}, {192, lyric("terns")}}));
     ASSERT_EQ(c.texts.size(), 1u);
     EXPECT_EQ(c.texts[0], sung("paper+ lanterns"));
     EXPECT_EQ(c.warnings, "");
@@ -103,9 +104,14 @@ TEST(SongLyrics, EveryNoteKeepsItsPlaceWhateverTheLyricsSay)
     };
     const Case cases[] = {
         {eighths(3), {{48, lyric("home")}}, "!_" + sung("home+"), "a note before the first lyric is silent"},
-        {eighths(2), {{0, lyric("ev-")}, {48, lyric("ery")}}, sung("every", 2), "the pronunciation that fits the notes"},
+        {eighths(2),
+         {{0, lyric("ev-")}, {48, lyric("ery")}},
+         sung("every", 2),
+         "the pronunciation that fits the notes"},
         {eighths(1), {{0, lyric("every")}}, "!EH_vERIY", "syllables beyond the notes are sung after the last one"},
-        {eighths(3), {{0, lyric("home")}, {48, lyric("-")}, {96, lyric("~")}}, sung("home++"),
+        {eighths(3),
+         {{0, lyric("home")}, {48, lyric("-")}, {96, lyric("~")}},
+         sung("home++"),
          "\"-\" and \"~\" continue the syllable before"},
         {eighths(2), {{0, lyric("the sea")}}, sung("the sea"), "an event of two words gives each a note"},
     };
@@ -128,8 +134,8 @@ TEST(SongLyrics, AFileWithoutLyricsOrASongWithItsOwnTextsCompilesAsBefore)
 {
     EXPECT_TRUE(compile(sung_file(eighths(2), {{0, lyric("a comment", 0x01)}})).texts.empty())
         << "text events of a file that is no karaoke file are not lyrics";
-    const Compiled own = compile(sung_file(eighths(2), {{0, lyric("home")}, {48, lyric("town")}}),
-                                 "speech: [\"!hEH_!lOW_\"]\n");
+    const Compiled own =
+        compile(sung_file(eighths(2), {{0, lyric("home")}, {48, lyric("town")}}), "speech: [\"!hEH_!lOW_\"]\n");
     EXPECT_EQ(own.texts, std::vector<std::string>{"!hEH_!lOW_"}) << "SONG.yaml's texts come first";
     EXPECT_EQ(own.warnings, "");
 }
@@ -156,11 +162,18 @@ TEST(SongLyrics, CompileWarnsWhereNotesAndSyllablesDoNotPairUp)
     const Case cases[] = {
         {2, {}, "", "a syllable a note"},
         {4, {}, "", "a text sung twice over"},
-        {1, {}, "song channel 15 sings text 0 to 1 note (ticks 0 to 0), but the text has 2 syllables: the last has no note",
+        {1,
+         {},
+         "song channel 15 sings text 0 to 1 note (ticks 0 to 0), but the text has 2 syllables: the last has no note",
          "a syllable without a note"},
-        {3, {}, "song channel 15 sings text 0 to 3 notes (ticks 0 to 96), but the text has 2 syllables: the last note starts it again",
+        {3,
+         {},
+         "song channel 15 sings text 0 to 3 notes (ticks 0 to 96), but the text has 2 syllables: the last note starts it again",
          "a note beyond the syllables"},
-        {3, {{96, {kVoiceController, 4, 1}}}, "song channel 15 sings text 1 to 1 note (ticks 96 to 96)", "no: text 1 has one syllable"},
+        {3,
+         {{96, {kVoiceController, 4, 1}}},
+         "song channel 15 sings text 1 to 1 note (ticks 96 to 96)",
+         "no: text 1 has one syllable"},
         {3, {{96, {kVoiceController, 4, 70}}}, "the last note starts it again", "a speed is no text selection"},
     };
     for (const Case& c : cases) {
@@ -176,12 +189,13 @@ TEST(SongLyrics, CompileWarnsWhereNotesAndSyllablesDoNotPairUp)
 
 TEST(SongLyrics, SongYamlTakesTextsInWordsFittedToTheirNotes)
 {
-    const std::string speech = "speech:\n  - {lyrics: \"every light\"}\n  - {spoken: \"carry us home\"}\n  - \"!hEH_\"\n";
+    const std::string speech =
+        "speech:\n  - {lyrics: \"every light\"}\n  - {spoken: \"carry us home\"}\n  - \"!hEH_\"\n";
     const Compiled three = compile(sung_file(eighths(3), {}), speech);
-    EXPECT_EQ(three.texts, (std::vector<std::string>{sung("every light", 3),
-                                                     lyrics_to_phonetic("carry us home", LyricsStyle::spoken,
-                                                                        {"lyrics", 1}),
-                                                     "!hEH_"}));
+    EXPECT_EQ(three.texts,
+              (std::vector<std::string>{sung("every light", 3),
+                                        lyrics_to_phonetic("carry us home", LyricsStyle::spoken, {"lyrics", 1}),
+                                        "!hEH_"}));
     EXPECT_EQ(three.texts[0], "!EH_v!rIY_!lAAIH_t") << "three notes: ev-ery";
     EXPECT_EQ(three.warnings, "");
     EXPECT_EQ(compile(sung_file(eighths(4), {}), speech).texts[0], sung("every light", 4)) << "four notes: ev-er-y";

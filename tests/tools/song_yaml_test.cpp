@@ -100,8 +100,23 @@ TEST(PatchYaml, SymbolsNumbersAndFlagsSetTheirBytes)
         "modulation:\n"
         "  - {source: controller7, amount: 127, destination: channel.volume}\n"
         "  - {source: 200, amount: 0, destination: 99}\n");
-    expect_bytes(patch, {{0, 0}, {58, 1}, {8, 4}, {9, 1}, {12, 128}, {23, 5}, {26, 2}, {28, 3}, {30, 3}, {51, 4},
-                         {56, 1}, {52, 1}, {62, 1}, {64, 12}, {75, 2}, {76, 1}, {84, 1}});
+    expect_bytes(patch, {{0, 0},
+                         {58, 1},
+                         {8, 4},
+                         {9, 1},
+                         {12, 128},
+                         {23, 5},
+                         {26, 2},
+                         {28, 3},
+                         {30, 3},
+                         {51, 4},
+                         {56, 1},
+                         {52, 1},
+                         {62, 1},
+                         {64, 12},
+                         {75, 2},
+                         {76, 1},
+                         {84, 1}});
     ASSERT_EQ(patch.size(), 92u);
     EXPECT_EQ(std::vector<uint8_t>(patch.begin() + 85, patch.end()), (std::vector<uint8_t>{2, 7, 127, 59, 200, 0, 99}));
 }
@@ -114,8 +129,9 @@ TEST(PatchYaml, MistakesAreReportedWithLineAndColumn)
               "channel_dynamics, polyphony, modulation)");
     EXPECT_EQ(patch_error("filter1:\n  response: lowpass\n  cutof: 30\n"),
               "p.yaml:3:3: unknown parameter \"cutof\" in group \"filter1\" (it has: response, cutoff, resonance)");
-    EXPECT_EQ(patch_error("osc1: {mode: saw}\n"), "p.yaml:1:14: osc1.mode must be off, ramp, pulse, sine, noise or "
-                                                  "phase_mod or a number 0..128");
+    EXPECT_EQ(patch_error("osc1: {mode: saw}\n"),
+              "p.yaml:1:14: osc1.mode must be off, ramp, pulse, sine, noise or "
+              "phase_mod or a number 0..128");
     EXPECT_EQ(patch_error("envelope1: {attack: 300}\n"),
               "p.yaml:1:21: envelope1.attack is 300; a parameter is a byte, 0..128 on its scale");
     EXPECT_EQ(patch_error("envelope1: {attack: 1.5}\n"), "p.yaml:1:21: envelope1.attack must be a number 0..128");
@@ -150,10 +166,12 @@ TEST(SongYaml, ChannelsFollowTheirMidiChannelUnlessOneIsClaimedElsewhere)
     EXPECT_EQ(desc.programs[2].patch, 1);
     const auto& channels = desc.import.channels;
     const ChannelRoute& first = channels[0];
-    EXPECT_EQ(std::tuple(first.midi_channel, first.transpose, first.program, first.sustain), std::tuple(9, -12, 5, false));
+    EXPECT_EQ(std::tuple(first.midi_channel, first.transpose, first.program, first.sustain),
+              std::tuple(9, -12, 5, false));
     EXPECT_EQ(first.controller_source, (std::array<int, 7>{1, -1, 3, 4, 5, 6, 11}));
     // MIDI channel 10 went to song channel 0, song channel 4 takes none, the others keep their own.
-    EXPECT_EQ(std::tuple(channels[9].midi_channel, channels[4].midi_channel, channels[5].midi_channel), std::tuple(-1, -1, 5));
+    EXPECT_EQ(std::tuple(channels[9].midi_channel, channels[4].midi_channel, channels[5].midi_channel),
+              std::tuple(-1, -1, 5));
     EXPECT_EQ(desc.global_block.size(), static_cast<size_t>(kGlobalParamCount));
     EXPECT_FALSE(desc.has_speech);
 }
@@ -161,10 +179,11 @@ TEST(SongYaml, ChannelsFollowTheirMidiChannelUnlessOneIsClaimedElsewhere)
 TEST(SongYaml, GlobalsAndSpeechTextsAreRead)
 {
     Warnings warnings;
-    const SongDescription desc = read_song("midi: song.mid\npatches: {0: lead.yaml}\n"
-                                    "globals:\n  reverb: {level: 0}\n  master: {high_cut: 90}\n"
-                                    "speech:\n  - \"!hEH_ lOW\"\n  - \"caf\\xE9 \xC3\xA9\"\n",
-                                    warnings);
+    const SongDescription desc = read_song(
+        "midi: song.mid\npatches: {0: lead.yaml}\n"
+        "globals:\n  reverb: {level: 0}\n  master: {high_cut: 90}\n"
+        "speech:\n  - \"!hEH_ lOW\"\n  - \"caf\\xE9 \xC3\xA9\"\n",
+        warnings);
     EXPECT_EQ(desc.global_block[kGlobalReverb + ReverbParam::kInput], 0);
     EXPECT_EQ(desc.global_block[kGlobalHighCut], 90);
     EXPECT_EQ(desc.global_block[kGlobalReverb + ReverbParam::kDecay], 64);  // the default
@@ -187,10 +206,12 @@ TEST(SongYaml, MistakesAreReportedWithLineAndColumn)
               "dir/SONG.yaml:1:8: the title must be printable text of at most 63 bytes (UTF-8)");
     EXPECT_EQ(song_error("title: \"tab\\there\"\nmidi: song.mid\npatches: {0: lead.yaml}\n"),
               "dir/SONG.yaml:1:8: the title must be printable text of at most 63 bytes (UTF-8)");
-    EXPECT_EQ(song_error("patches: {0: lead.yaml}\n"), "dir/SONG.yaml:1:1: SONG.yaml names no MIDI file (midi: song.mid)");
+    EXPECT_EQ(song_error("patches: {0: lead.yaml}\n"),
+              "dir/SONG.yaml:1:1: SONG.yaml names no MIDI file (midi: song.mid)");
     EXPECT_EQ(song_error("midi: song.mid\npatches: {0: lead.yaml, 128: lead.yaml}\n"),
               "dir/SONG.yaml:2:25: a program number is 128; it must be from 0 to 127");
-    EXPECT_EQ(song_error("midi: song.mid\npatches: {0: missing.yaml}\n"), "dir/missing.yaml: No such file or directory");
+    EXPECT_EQ(song_error("midi: song.mid\npatches: {0: missing.yaml}\n"),
+              "dir/missing.yaml: No such file or directory");
     EXPECT_EQ(song_error("midi: song.mid\npatches: {0: lead.yaml}\nchannels: {3: {midi_channel: 17}}\n"),
               "dir/SONG.yaml:3:30: midi_channel is 17; it must be from 1 to 16");
     EXPECT_EQ(song_error("midi: song.mid\npatches: {0: lead.yaml}\nspeech:\n  - \"caf\xE9\"\n"),
@@ -228,8 +249,8 @@ TEST(TextCheck, ARawByteIsNotUtf8AndACharacterBeyondLatin1IsNotEightBit)
     const Case cases[] = {
         {"caf\xE9 ok", "byte 4 of this text (0xE9) is not valid UTF-8: save the file as UTF-8"},
         {"\xC3\xA9t\xE9", "byte 4 of this text (0xE9) is not valid UTF-8: save the file as UTF-8"},
-        {"ab\xC3", "byte 3 of this text (0xC3) is not valid UTF-8: save the file as UTF-8"},  // cut short
-        {"\xC0\xA1", "byte 1 of this text (0xC0) is not valid UTF-8: save the file as UTF-8"},  // overlong "!"
+        {"ab\xC3", "byte 3 of this text (0xC3) is not valid UTF-8: save the file as UTF-8"},        // cut short
+        {"\xC0\xA1", "byte 1 of this text (0xC0) is not valid UTF-8: save the file as UTF-8"},      // overlong "!"
         {"\xED\xA0\x80", "byte 1 of this text (0xED) is not valid UTF-8: save the file as UTF-8"},  // a surrogate
         {"\xC3\xA9\xE2\x98\xBA", "character 2 of this text (U+263A) is not an 8-bit character (U+0001..U+00FF)"},
         {std::string("a\0", 2), "character 2 of this text (U+0000) is not an 8-bit character (U+0001..U+00FF)"},

@@ -32,9 +32,8 @@ protected:
         if (!binary) GTEST_SKIP() << "CANTILENA_BINARY_DIR is not set";
         tool_ = fs::path(binary) / "tools" / "cantilena-tool";
         ASSERT_TRUE(fs::exists(tool_)) << tool_;
-        dir_ = fs::temp_directory_path() /
-               ("cantilena-tool-test-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ = fs::temp_directory_path() / ("cantilena-tool-test-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir_);
     }
 
@@ -101,7 +100,9 @@ TEST_F(ToolTest, RenderWritesTheSameSamplesThePlayerMakesToWavFlacOrStandardOutp
     const std::vector<float> expected = Rig(image, 42).render(2 * 44100);
 
     const auto render = [&](const std::string& name, const std::string& options) {
-        EXPECT_EQ(run("render " + song.string() + " -o " + (dir_ / name).string() + " --seconds 2 --seed 42" + options).status, 0);
+        EXPECT_EQ(run("render " + song.string() + " -o " + (dir_ / name).string() + " --seconds 2 --seed 42" + options)
+                      .status,
+                  0);
         return read_sound(dir_ / name);
     };
     const SoundFile pcm = render("a.wav", ""), floats = render("f.wav", " --format float"), flac = render("a.flac", "");
@@ -155,7 +156,8 @@ TEST_F(ToolTest, ABadFileGetsAnErrorNamingTheFileAndTheByte)
     auto image = build_song_image(busy_song(1));
     write_word(image, 0, 0);
     const fs::path bad = write_image("bad.img", image);
-    for (const std::string& command : {std::string("info "), std::string("events "), "render -o " + (dir_ / "x.wav").string() + " "}) {
+    for (const std::string& command :
+         {std::string("info "), std::string("events "), "render -o " + (dir_ / "x.wav").string() + " "}) {
         const ToolRun result = run(command + bad.string());
         EXPECT_EQ(result.status, 1) << command;
         EXPECT_NE(result.err.find(bad.string() + ": byte 0: ticks per quarter note is 0"), std::string::npos)

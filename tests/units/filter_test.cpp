@@ -27,7 +27,8 @@ float response(float mode, float hz)
 {
     FilterState filter = make_filter(mode, 64.0f, 0.0f);
     std::vector<float> signal(88200);
-    for (size_t i = 0; i < signal.size(); ++i) signal[i] = static_cast<float>(std::sin(2.0 * std::numbers::pi * hz * i / 44100.0));
+    for (size_t i = 0; i < signal.size(); ++i)
+        signal[i] = static_cast<float>(std::sin(2.0 * std::numbers::pi * hz * i / 44100.0));
     filter_render(filter, signal.data(), signal.data(), static_cast<int32_t>(signal.size()));
     float peak = 0.0f;
     for (size_t i = 44100; i < signal.size(); ++i) peak = std::max(peak, std::fabs(signal[i]));
@@ -52,7 +53,8 @@ TEST(Filter, ResponsesPassAndRejectTheExpectedFrequencies)
     EXPECT_LT(response(kFilterLowPass, 10000), 0.01f);
     EXPECT_LT(response(kFilterHighPass, 50), 0.02f);
     EXPECT_GT(response(kFilterHighPass, 10000), 0.9f);
-    EXPECT_GT(response(kFilterBandPass, 440), 5 * std::max(response(kFilterBandPass, 50), response(kFilterBandPass, 10000)));
+    EXPECT_GT(response(kFilterBandPass, 440),
+              5 * std::max(response(kFilterBandPass, 50), response(kFilterBandPass, 10000)));
     EXPECT_LT(response(kFilterNotch, 440), 0.2f * response(kFilterNotch, 50));
     EXPECT_NEAR(response(kFilterAll, 3000), 1.0f, 0.1f);
     EXPECT_EQ(response(9, 10000), response(kFilterLowPass, 10000));  // modes 8..13 act as 0..5

@@ -15,8 +15,13 @@ namespace {
 TEST(Numeric, NearestRoundsTiesToEvenAndGivesIntMinOutOfRange)
 {
     FpModeGuard mode;
-    for (const auto& [x, n] : {std::pair{0.5f, 0}, {1.5f, 2}, {2.5f, 2}, {-2.5f, -2}, {2147483648.0f, INT32_MIN},
-                               {std::nanf(""), INT32_MIN}, {-3e9f, INT32_MIN}})
+    for (const auto& [x, n] : {std::pair{0.5f, 0},
+                               {1.5f, 2},
+                               {2.5f, 2},
+                               {-2.5f, -2},
+                               {2147483648.0f, INT32_MIN},
+                               {std::nanf(""), INT32_MIN},
+                               {-3e9f, INT32_MIN}})
         EXPECT_EQ(nearest(x), n) << x;
     EXPECT_EQ(static_cast<uint32_t>(nearest(2147483648.0f)), 2147483648u);  // k * 2^31 reaching 2^31 reads unsigned
     EXPECT_EQ(nearest(64.5), 64);
@@ -33,7 +38,8 @@ TEST(Numeric, RateSetupGivesTheTableValuesAt44100AndBlockSizesFollowTheRate)
     EXPECT_EQ(rates.shelf_sine, 0.021369751542806625f);
     EXPECT_EQ(rates.shelf_cosine, 0.9997716546058655f);
     EXPECT_EQ(rates.block_size, 128);
-    for (const auto& [rate, block] : {std::pair{22050, 64}, {48000, 140}, {96000, 279}}) EXPECT_EQ(rate_block_size(rate), block);
+    for (const auto& [rate, block] : {std::pair{22050, 64}, {48000, 140}, {96000, 279}})
+        EXPECT_EQ(rate_block_size(rate), block);
     EXPECT_FALSE(rate_setup(rates, 200000));  // the block would not fit the work buffers
     EXPECT_FALSE(rate_setup(rates, 0));
     EXPECT_EQ(rates.block_size, 128);
@@ -42,7 +48,8 @@ TEST(Numeric, RateSetupGivesTheTableValuesAt44100AndBlockSizesFollowTheRate)
 TEST(Numeric, ExponentialsHitTheirEndPoints)
 {
     FpModeGuard mode;
-    for (const auto& [x, y] : {std::pair{0.0f, 1.0f}, {3.0f, 8.0f}, {-1.0f, 0.5f}, {-300.0f, 0.0f}}) EXPECT_EQ(pow2(x), y);
+    for (const auto& [x, y] : {std::pair{0.0f, 1.0f}, {3.0f, 8.0f}, {-1.0f, 0.5f}, {-300.0f, 0.0f}})
+        EXPECT_EQ(pow2(x), y);
     EXPECT_TRUE(std::isinf(pow2(300.0f)));
     EXPECT_EQ(pow2_span10(0.0f), 0.0009765625f);
     EXPECT_EQ(pow2_span10(1.0f), 1.0f);
@@ -59,8 +66,11 @@ TEST(Numeric, FastSineAndAtanShaperMatchTheirStatedValues)
     EXPECT_NEAR(fast_sine(-6.0f), 17.25f, 0.01f);  // a negative remainder below -pi/2 is used unfolded
     EXPECT_EQ(atan_shaper(0.0f), 0.0f);
     // The coefficient sets switch on the exponent; past 2 the shape folds back.
-    for (const auto& [x, y, within] : {std::tuple{1.0f, 0.78539455f, 3e-7f}, {-1.0f, -0.78539455f, 3e-7f},
-                                       {0.5f, 0.46364949f, 3e-7f}, {2.0f, 1.09252f, 1e-5f}, {10.0f, 0.66841f, 1e-5f},
+    for (const auto& [x, y, within] : {std::tuple{1.0f, 0.78539455f, 3e-7f},
+                                       {-1.0f, -0.78539455f, 3e-7f},
+                                       {0.5f, 0.46364949f, 3e-7f},
+                                       {2.0f, 1.09252f, 1e-5f},
+                                       {10.0f, 0.66841f, 1e-5f},
                                        {100.0f, 0.07392f, 1e-5f}})
         EXPECT_NEAR(atan_shaper(x), y, within) << x;
     EXPECT_GT(atan_shaper(1.99f), atan_shaper(2.0f));

@@ -65,7 +65,9 @@ TEST(Oscillator, RampAndPulseAreTheIdealWaveAveragedOverEachStep)
                 double worst = 0.0;
                 for (uint32_t i = 0; i < 1500; ++i) {
                     const double to = (0x12345678u + i * step) / kCycle;
-                    worst = std::max(worst, std::fabs(out[i] - swept_mean(mode, to - step / kCycle, to, osc.threshold / kCycle)));
+                    worst =
+                        std::max(worst,
+                                 std::fabs(out[i] - swept_mean(mode, to - step / kCycle, to, osc.threshold / kCycle)));
                 }
                 EXPECT_LT(worst, 1e-3) << "mode " << mode << " note " << note << " colour " << colour;
             }
@@ -92,7 +94,8 @@ TEST(Oscillator, SineAndPhaseModulationOfAClearedBufferFollowTheSine)
     for (float mode : {3.0f, 5.0f}) {
         OscillatorState osc = make_oscillator(mode, 0, 81.0f);
         const std::vector<float> out = render(osc, 512);
-        for (int i = 0; i < 512; ++i) ASSERT_NEAR(out[i], std::sin(2.0 * std::numbers::pi * i * osc.increment / kCycle), 2e-4);
+        for (int i = 0; i < 512; ++i)
+            ASSERT_NEAR(out[i], std::sin(2.0 * std::numbers::pi * i * osc.increment / kCycle), 2e-4);
         EXPECT_EQ(out[0], 0.0f);
     }
     OscillatorState ringed = make_oscillator(kOscillatorPhaseMod, 0, 81.0f, 1.0f);  // times the zeros
