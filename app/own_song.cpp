@@ -84,12 +84,13 @@ bool own_song_find(const char* path, const CarriedSong& carried, PlayerSong& son
 
     AppendedSong found{};
     SongError fault{};
-    if (!song_appended_check(appended, size, found, fault)) {
+    const bool found_song = song_appended_check(appended, size, found, fault);
+    std::free(appended);
+    if (!found_song) {
         std::snprintf(error, error_size, "appended song: byte %zu: %s", fault.offset, fault.message);
-        std::free(appended);
         return false;
     }
-    song.image = found.image;  // kept for the life of the process
+    song.image = found.image;  // unpacked, kept for the life of the process
     song.size = found.image_size;
     song.what = "appended song";
     std::memcpy(song.appended_title, found.title, sizeof song.appended_title);

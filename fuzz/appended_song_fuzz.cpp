@@ -17,5 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!song_appended_check(data, size, song, error)) return 0;
     static SongTables tables;
     if (!song_load(song.image, tables)) __builtin_trap();  // checked songs always load
+    song_appended_release(song);
     return 0;
 }

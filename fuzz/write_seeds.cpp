@@ -1,7 +1,7 @@
 // Writes the seed inputs the fuzz targets start from, beyond the files in
 // fuzz/corpus/: song images built with the test builders and the embedded
 // song (song_fuzz), the embedded song appended as export appends it
-// (appended_song_fuzz), and small MIDI files of every kind of event (midi_fuzz).
+// (appended_song_fuzz) and packed (song_pack_fuzz), and small MIDI files of every kind of event (midi_fuzz).
 //
 //   write_fuzz_seeds DIRECTORY   writes DIRECTORY/<fuzz target>/<seed>
 #include <cstdio>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "data/embedded_song.h"
+#include "sequencer/song_pack.h"
 #include "sequencer/song_trailer.h"
 #include "tests/sequencer/sequencer_test_support.h"
 #include "tests/tools/authoring_test_support.h"
@@ -36,16 +37,24 @@ Seeds song_seeds()
     };
 }
 
-// What export appends to a program: the image, then its trailer.
+// What export appends to a program: the image packed, then its trailer.
 Seeds appended_song_seeds()
 {
     const Bytes image(kEmbeddedSong, kEmbeddedSong + kEmbeddedSongSize);
     const std::string title = "Lanterns on the Water";
-    Bytes bytes = image;
-    bytes.resize(image.size() + kTrailerBytes);
-    song_trailer_write(bytes.data() + image.size(), image.data(), static_cast<uint32_t>(image.size()), title.data(),
-                       title.size(), 198 * kSampleRate);
+    Bytes bytes(song_appended_bound(image.size()));
+    bytes.resize(song_appended_write(bytes.data(), image.data(), static_cast<uint32_t>(image.size()), title.data(),
+                                     title.size(), 198 * kSampleRate));
     return {{"appended.bin", bytes}};
+}
+
+// The embedded song packed, behind its size.
+Seeds packed_song_seeds()
+{
+    Bytes bytes(4 + song_pack_bound(kEmbeddedSongSize));
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(kEmbeddedSongSize >> (8 * i));
+    bytes.resize(4 + song_pack(kEmbeddedSong, kEmbeddedSongSize, bytes.data() + 4));
+    return {{"embedded.bin", bytes}};
 }
 
 Seeds midi_seeds(const std::filesystem::path& source)
@@ -92,6 +101,7 @@ int main(int argc, char** argv)
         const std::filesystem::path directory = argv[1];
         write_all(directory / "song_fuzz", song_seeds());
         write_all(directory / "appended_song_fuzz", appended_song_seeds());
+        write_all(directory / "song_pack_fuzz", packed_song_seeds());
         write_all(directory / "midi_fuzz", midi_seeds(CANTILENA_SOURCE_DIR));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s: %s\n", argv[0], e.what());

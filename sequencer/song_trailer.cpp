@@ -1,12 +1,14 @@
 #include "sequencer/song_trailer.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "sequencer/plural.h"
+#include "sequencer/song_pack.h"
 #include "synth/units/numeric.h"
 
-const char kTrailerMark[kTrailerMarkBytes + 1] = "Cantilena song 1";
+const char kTrailerMark[kTrailerMarkBytes + 1] = "Cantilena song 2";
 
 namespace {
 
@@ -37,9 +39,9 @@ void write_word(uint8_t* p, uint32_t value)
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-uint32_t trailer_checksum(const uint8_t* image, size_t image_size, const uint8_t* trailer)
+uint32_t trailer_checksum(const uint8_t* packed, size_t packed_size, const uint8_t* trailer)
 {
-    return song_checksum(trailer, kTrailerChecksumAt, song_checksum(image, image_size));
+    return song_checksum(trailer, kTrailerChecksumAt, song_checksum(packed, packed_size));
 }
 
 bool fail(SongError& error, size_t offset, const char* message)
@@ -89,15 +91,24 @@ bool song_title_valid(const char* title, size_t length)
     return true;
 }
 
-void song_trailer_write(uint8_t* trailer, const uint8_t* image, uint32_t image_size, const char* title,
-                        size_t title_length, uint32_t end_frames)
+size_t song_appended_bound(size_t image_size)
 {
+    return song_pack_bound(image_size) + kTrailerBytes;
+}
+
+size_t song_appended_write(uint8_t* out, const uint8_t* image, uint32_t image_size, const char* title,
+                           size_t title_length, uint32_t end_frames)
+{
+    const size_t packed_size = song_pack(image, image_size, out);
+    uint8_t* trailer = out + packed_size;
     std::memset(trailer, 0, kTrailerBytes);
     std::memcpy(trailer, title, title_length);
-    write_word(trailer + kTrailerSizeAt, image_size);
+    write_word(trailer + kTrailerSizeAt, static_cast<uint32_t>(packed_size));
     write_word(trailer + kTrailerEndAt, end_frames);
-    write_word(trailer + kTrailerChecksumAt, trailer_checksum(image, image_size, trailer));
+    write_word(trailer + kTrailerImageSizeAt, image_size);
+    write_word(trailer + kTrailerChecksumAt, trailer_checksum(out, packed_size, trailer));
     std::memcpy(trailer + kTrailerMarkAt, kTrailerMark, kTrailerMarkBytes);
+    return packed_size + kTrailerBytes;
 }
 
 bool program_extent(const uint8_t* head, size_t head_size, uint64_t& extent)
@@ -135,25 +146,40 @@ bool song_appended_check(const uint8_t* appended, size_t size, AppendedSong& son
     if (std::memcmp(trailer + kTrailerMarkAt, kTrailerMark, kTrailerMarkBytes) != 0)
         return fail(error, trailer_at + kTrailerMarkAt,
                     "the trailer does not end with its mark: the file was cut short or damaged");
-    const uint32_t image_size = word_from_bytes(trailer + kTrailerSizeAt);
-    if (image_size != trailer_at) {
+    const uint32_t packed_size = word_from_bytes(trailer + kTrailerSizeAt);
+    if (packed_size != trailer_at) {
         char message[sizeof error.message];
-        std::snprintf(message, sizeof message, "the trailer claims a %u-byte image, but %zu byte%s precede%s it",
-                      image_size, trailer_at, plural_s(trailer_at), trailer_at == 1 ? "s" : "");
+        std::snprintf(message, sizeof message, "the trailer claims a %u-byte packed image, but %zu byte%s precede%s it",
+                      packed_size, trailer_at, plural_s(trailer_at), trailer_at == 1 ? "s" : "");
         return fail(error, trailer_at + kTrailerSizeAt, message);
     }
-    if (word_from_bytes(trailer + kTrailerChecksumAt) != trailer_checksum(appended, image_size, trailer))
+    if (word_from_bytes(trailer + kTrailerChecksumAt) != trailer_checksum(appended, packed_size, trailer))
         return fail(error, trailer_at + kTrailerChecksumAt, "the checksum does not match: the song is damaged");
     const size_t title_length = strnlen(reinterpret_cast<const char*>(trailer), kTrailerTitleBytes);
     for (size_t i = title_length; i < kTrailerTitleBytes; ++i)
         if (trailer[i] != 0) return fail(error, trailer_at + i, "the title is not followed by zeros");
     if (!song_title_valid(reinterpret_cast<const char*>(trailer), title_length))
         return fail(error, trailer_at, "the title is not printable UTF-8 text");
-    if (!song_validate(appended, image_size, error)) return false;
+    const uint32_t image_size = word_from_bytes(trailer + kTrailerImageSizeAt);
+    if (image_size > kMaxAppendedImageBytes)
+        return fail(error, trailer_at + kTrailerImageSizeAt, "the trailer claims an image larger than a song can take");
 
-    song.image = appended;
+    auto* image = static_cast<uint8_t*>(std::malloc(image_size > 0 ? image_size : 1));
+    if (image == nullptr) return fail(error, trailer_at + kTrailerImageSizeAt, "no memory to unpack the song");
+    if (!song_unpack(appended, packed_size, image, image_size, error) || !song_validate(image, image_size, error)) {
+        std::free(image);
+        return false;
+    }
+    song.image = image;
     song.image_size = image_size;
     song.end_frames = word_from_bytes(trailer + kTrailerEndAt);
     std::memcpy(song.title, trailer, kTrailerTitleBytes);
     return true;
+}
+
+void song_appended_release(AppendedSong& song)
+{
+    std::free(song.image);
+    song.image = nullptr;
+    song.image_size = 0;
 }

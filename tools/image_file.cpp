@@ -32,6 +32,7 @@ bool take_appended_song(const std::string& path, uint64_t extent, SongImageFile&
     image.title = song.title;
     image.end_frames = song.end_frames;
     image.bytes = std::vector<uint8_t>(song.image, song.image + song.image_size);
+    song_appended_release(song);
     return true;
 }
 

@@ -57,11 +57,11 @@ std::vector<uint8_t> program_compose(const std::vector<uint8_t>& player, const s
                                      const std::string& title, uint32_t end_frames)
 {
     std::vector<uint8_t> program = player;
-    program.insert(program.end(), image.begin(), image.end());
-    uint8_t trailer[kTrailerBytes];
-    song_trailer_write(trailer, image.data(), static_cast<uint32_t>(image.size()), title.data(), title.size(),
-                       end_frames);
-    program.insert(program.end(), trailer, trailer + kTrailerBytes);
+    program.resize(player.size() + song_appended_bound(image.size()));
+    const size_t appended = song_appended_write(program.data() + player.size(), image.data(),
+                                                static_cast<uint32_t>(image.size()), title.data(), title.size(),
+                                                end_frames);
+    program.resize(player.size() + appended);
     return program;
 }
 

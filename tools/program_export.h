@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-// The player, the image and the trailer; the title must be valid
+// The player, the image packed and the trailer; the title must be valid
 // (song_title_valid).
 std::vector<uint8_t> program_compose(const std::vector<uint8_t>& player, const std::vector<uint8_t>& image,
                                      const std::string& title, uint32_t end_frames);

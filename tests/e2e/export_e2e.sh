@@ -20,8 +20,8 @@ tool=$2
 source_dir=$3
 here=$(cd "$(dirname "$0")" && pwd)
 seed=4242
-trailer_bytes=92
-checksum_at=72  # in the trailer
+trailer_bytes=96
+checksum_at=76  # in the trailer
 size_at=64
 
 source "$here/sound_server.sh"
@@ -86,28 +86,68 @@ refused() {
     fi
 }
 
+# The word at an offset of the program's trailer.
+trailer_word() {
+    python3 -c 'import struct, sys; d = open(sys.argv[1], "rb").read(); print(struct.unpack_from("<I", d, len(d) - 96 + int(sys.argv[2]))[0])' "$@"
+}
+
 # Rewrites a word of the program's trailer (offset within it) or of its
-# image (negative offset: counted back from the trailer), then the checksum.
+# unpacked image (negative offset: counted back from the trailer's start, -1
+# the image's first word; the image is then stored again as one run of
+# literal bytes), and reseals the checksum.
 forge() {
     python3 - "$@" <<'PY'
 import struct, sys, zlib
 path, where, value = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 data = bytearray(open(path, "rb").read())
-trailer = len(data) - 92
-image_size = struct.unpack_from("<I", data, trailer + 64)[0]
-at = trailer + where if where >= 0 else trailer - image_size - where - 1
-struct.pack_into("<I", data, at, value)
-image = data[trailer - image_size:trailer]
-struct.pack_into("<I", data, trailer + 72, zlib.crc32(bytes(image) + bytes(data[trailer:trailer + 72])))
+trailer = len(data) - 96
+start = trailer - struct.unpack_from("<I", data, trailer + 64)[0]
+
+def unpack(packed):
+    image, at = bytearray(), 0
+    def count(nibble):
+        nonlocal at
+        while nibble >= 15:
+            more, at = packed[at], at + 1
+            nibble += more
+            if more != 255:
+                break
+        return nibble
+    while at < len(packed):
+        token, at = packed[at], at + 1
+        literals = count(token >> 4)
+        image += packed[at:at + literals]
+        at += literals
+        if at == len(packed):
+            break
+        offset, at = packed[at] | packed[at + 1] << 8, at + 2
+        for _ in range(count(token & 15) + 4):
+            image.append(image[-offset])
+    return image
+
+if where >= 0:
+    struct.pack_into("<I", data, trailer + where, value)
+else:
+    image = unpack(data[start:trailer])
+    struct.pack_into("<I", image, -where - 1, value)
+    repacked, rest = bytearray([0xF0]), len(image) - 15
+    while rest >= 255:
+        repacked.append(255)
+        rest -= 255
+    repacked += bytes([rest]) + image
+    data[start:] = repacked + data[trailer:]
+    trailer = start + len(repacked)
+    struct.pack_into("<I", data, trailer + 64, len(repacked))
+struct.pack_into("<I", data, trailer + 76, zlib.crc32(bytes(data[start:trailer]) + bytes(data[trailer:trailer + 76])))
 open(path, "wb").write(data)
 PY
 }
 
 program=$work/first-song
 size=$(stat -c %s "$program")
-image_size=$(info_field image: | sed 's/^appended song, \([0-9]*\) bytes$/\1/')
-extent=$((size - image_size - trailer_bytes))
-for cut in $(seq 1 $((trailer_bytes + 8))) 500 $((image_size + trailer_bytes - 1)); do
+packed_size=$(trailer_word "$program" "$size_at")
+extent=$((size - packed_size - trailer_bytes))
+for cut in $(seq 1 $((trailer_bytes + 8))) $((trailer_bytes + packed_size / 2)) $((packed_size + trailer_bytes - 1)); do
     head -c $((size - cut)) "$program" >"$work/cut"
     refused "cut short by $cut bytes" "$work/cut" "appended song: byte"
 done
@@ -123,8 +163,8 @@ forge "$work/invalid" -1 0  # the image's first word, ticks per quarter
 refused "an image that fails validation" "$work/invalid" "appended song: byte 0: ticks per quarter note is 0"
 
 cp "$program" "$work/claims"
-forge "$work/claims" "$size_at" $((image_size + 1000))
-refused "a trailer claiming more bytes than the file has" "$work/claims" "claims a $((image_size + 1000))-byte image"
+forge "$work/claims" "$size_at" $((packed_size + 1000))
+refused "a trailer claiming more bytes than the file has" "$work/claims" "claims a $((packed_size + 1000))-byte packed image"
 
 cp "$program" "$work/stripped"
 strip "$work/stripped"

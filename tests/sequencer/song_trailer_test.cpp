@@ -14,13 +14,12 @@ namespace {
 
 constexpr uint32_t kEnd = 1234567;
 
-// What export appends to a program: the image, then its trailer.
+// What export appends to a program: the image packed, then its trailer.
 std::vector<uint8_t> appended(const std::vector<uint8_t>& image, const std::string& title = "Night Ferry")
 {
-    std::vector<uint8_t> bytes = image;
-    bytes.resize(image.size() + kTrailerBytes);
-    song_trailer_write(bytes.data() + image.size(), image.data(), static_cast<uint32_t>(image.size()), title.data(),
-                       title.size(), kEnd);
+    std::vector<uint8_t> bytes(song_appended_bound(image.size()));
+    bytes.resize(song_appended_write(bytes.data(), image.data(), static_cast<uint32_t>(image.size()), title.data(),
+                                     title.size(), kEnd));
     return bytes;
 }
 
@@ -57,13 +56,14 @@ TEST(AppendedSong, AnAppendedImageIsFoundWithItsTitleAndEnd)
     AppendedSong song{};
     SongError error{};
     ASSERT_TRUE(song_appended_check(bytes.data(), bytes.size(), song, error)) << error.message;
-    EXPECT_EQ(song.image, bytes.data());
-    EXPECT_EQ(song.image_size, image.size());
+    EXPECT_EQ(std::vector<uint8_t>(song.image, song.image + song.image_size), image);
     EXPECT_EQ(song.end_frames, kEnd);
     EXPECT_STREQ(song.title, "Über die Brücke");
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data()) + bytes.size() - kTrailerMarkBytes,
                           kTrailerMarkBytes),
               kTrailerMark);
+    EXPECT_LT(bytes.size(), image.size() + kTrailerBytes) << "the image is stored packed";
+    song_appended_release(song);
 }
 
 TEST(AppendedSong, BytesCutShortAtAnyLengthAreRefused)
@@ -92,22 +92,32 @@ TEST(AppendedSong, EveryFlippedBitIsCaught)
 TEST(AppendedSong, ASealedTrailerIsStillCheckedFieldByField)
 {
     const std::vector<uint8_t> image = small_image();
-    const size_t trailer = image.size();
+    const size_t trailer = appended(image).size() - kTrailerBytes;
 
     std::vector<uint8_t> claims_more = appended(image);
-    write_word(claims_more, trailer + kTrailerSizeAt, static_cast<uint32_t>(image.size() + 1000));
+    write_word(claims_more, trailer + kTrailerSizeAt, static_cast<uint32_t>(trailer + 1000));
     reseal(claims_more);
-    EXPECT_EQ(failure(claims_more), "the trailer claims a " + std::to_string(image.size() + 1000) +
-                                        "-byte image, but " + std::to_string(image.size()) + " bytes precede it");
+    EXPECT_EQ(failure(claims_more), "the trailer claims a " + std::to_string(trailer + 1000) +
+                                        "-byte packed image, but " + std::to_string(trailer) + " bytes precede it");
+    for (const uint32_t claimed : {static_cast<uint32_t>(image.size() - 1), static_cast<uint32_t>(image.size() + 1)}) {
+        std::vector<uint8_t> unpacks_otherwise = appended(image);
+        write_word(unpacks_otherwise, trailer + kTrailerImageSizeAt, claimed);
+        reseal(unpacks_otherwise);
+        EXPECT_NE(failure(unpacks_otherwise).find("unpacks to"), std::string::npos) << claimed;
+    }
+    std::vector<uint8_t> huge = appended(image);
+    write_word(huge, trailer + kTrailerImageSizeAt, static_cast<uint32_t>(kMaxAppendedImageBytes + 1));
+    reseal(huge);
+    EXPECT_EQ(failure(huge), "the trailer claims an image larger than a song can take");
 
-    std::vector<uint8_t> invalid = appended(image);
-    write_word(invalid, 0, 0);  // ticks per quarter
-    reseal(invalid);
+    std::vector<uint8_t> invalid_image = image;
+    write_word(invalid_image, 0, 0);  // ticks per quarter
+    const std::vector<uint8_t> invalid = appended(invalid_image);
     AppendedSong song{};
     SongError error{};
     ASSERT_FALSE(song_appended_check(invalid.data(), invalid.size(), song, error));
     SongError direct{};
-    ASSERT_FALSE(song_validate(invalid.data(), image.size(), direct));
+    ASSERT_FALSE(song_validate(invalid_image.data(), invalid_image.size(), direct));
     EXPECT_STREQ(error.message, direct.message);  // the very check an image file gets
     EXPECT_EQ(error.offset, direct.offset);
 

@@ -47,14 +47,15 @@ TEST(ProgramExport, TheComposedProgramEndsWithTheImageAndATrailerThatChecksOut)
     song.channels[0].notes = {{0, 60, 100}, {96, 60, 0}};
     const std::vector<uint8_t> image = image_builder::build_song_image(song);
     const std::vector<uint8_t> program = program_compose(player, image, "Tide", 99);
-    ASSERT_EQ(program.size(), player.size() + image.size() + kTrailerBytes);
     EXPECT_TRUE(std::equal(player.begin(), player.end(), program.begin()));
     AppendedSong found{};
     SongError error{};
     ASSERT_TRUE(song_appended_check(program.data() + player.size(), program.size() - player.size(), found, error))
         << error.message;
+    EXPECT_EQ(std::vector<uint8_t>(found.image, found.image + found.image_size), image);
     EXPECT_STREQ(found.title, "Tide");
     EXPECT_EQ(found.end_frames, 99u);
+    song_appended_release(found);
 }
 
 TEST(ProgramExport, AFileNameGivesTheTitleCutAtACharacterBoundary)
