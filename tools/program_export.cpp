@@ -58,9 +58,9 @@ std::vector<uint8_t> program_compose(const std::vector<uint8_t>& player, const s
 {
     std::vector<uint8_t> program = player;
     program.resize(player.size() + song_appended_bound(image.size()));
-    const size_t appended = song_appended_write(program.data() + player.size(), image.data(),
-                                                static_cast<uint32_t>(image.size()), title.data(), title.size(),
-                                                end_frames);
+    const size_t appended =
+        song_appended_write(program.data() + player.size(), image.data(), static_cast<uint32_t>(image.size()),
+                            title.data(), title.size(), end_frames);
     program.resize(player.size() + appended);
     return program;
 }

@@ -88,7 +88,8 @@ TEST(SongPack, DamagedPackingsAreRefusedWithoutWritingPastTheImage)
     const Bytes packed = pack(image);
     Bytes out;
     for (size_t length = 0; length < packed.size(); ++length)
-        EXPECT_NE(unpack(Bytes(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(length)), image.size(), out),
+        EXPECT_NE(unpack(Bytes(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(length)), image.size(),
+                         out),
                   "")
             << "cut to " << length << " bytes";
     EXPECT_EQ(unpack(packed, image.size() - 1, out), "the packed song unpacks to more bytes than claimed");
