@@ -31,5 +31,19 @@ row() {
 echo "sizes (stripped):"
 row "player (cantilena)" "$work/cantilena"
 row "player without a song" "$build/app/cantilena-songless.stripped"
+printf '%-42s %7d bytes\n' "appended song (packed image and trailer)" \
+    $(($(stat -c %s "$work/exported") - $(stat -c %s "$build/app/cantilena-songless.stripped")))
 row "embedded song, exported" "$work/exported" 98304
 row "embedded song, exported and packed" "$work/packed" 65536
+
+# The player's file grows in whole pages: its write-protected data (RELRO)
+# must end on a page boundary, so the file pads up to one. Code and data can
+# grow by this much before the next 4096 bytes of padding appear.
+headers=$(readelf -lW "$build/app/cantilena-songless.stripped")
+text_end=$(awk '$1 == "LOAD" { print $5; exit }' <<<"$headers")
+relro=$(awk '$1 == "GNU_RELRO" { print $6 }' <<<"$headers")
+if [ -n "$text_end" ] && [ -n "$relro" ]; then
+    echo "player without a song: $(((4096 - (text_end + relro) % 4096) % 4096)) bytes of room before its file grows by a page"
+fi
+echo "libraries the exported program needs: $(readelf -dW "$build/app/cantilena-songless.stripped" |
+    sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p' | tr '\n' ' ')"

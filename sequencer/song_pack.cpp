@@ -1,8 +1,8 @@
 #include "sequencer/song_pack.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <vector>
 
 namespace {
 
@@ -23,10 +23,11 @@ uint32_t hash_at(const uint8_t* p)
     return (word * 2654435761u) >> (32 - kHashBits);
 }
 
-// Positions with the same hash, newest first: head by hash, then previous by position.
+// Positions with the same hash, newest first: head by hash, then previous by
+// position; -1 ends a chain. Images are at most 2^31 bytes, so positions fit.
 struct Chains {
-    std::vector<int64_t> head = std::vector<int64_t>(size_t{1} << kHashBits, -1);
-    std::vector<int64_t> previous;
+    int32_t* head;
+    int32_t* previous;
 };
 
 void chains_insert(Chains& chains, const uint8_t* image, size_t size, size_t at)
@@ -34,14 +35,14 @@ void chains_insert(Chains& chains, const uint8_t* image, size_t size, size_t at)
     if (at + kPackMinMatch > size) return;
     const uint32_t h = hash_at(image + at);
     chains.previous[at] = chains.head[h];
-    chains.head[h] = static_cast<int64_t>(at);
+    chains.head[h] = static_cast<int32_t>(at);
 }
 
 Match longest_match(const Chains& chains, const uint8_t* image, size_t size, size_t at)
 {
     Match best{0, 0};
     if (at + kPackMinMatch > size) return best;
-    int64_t candidate = chains.head[hash_at(image + at)];
+    int32_t candidate = chains.head[hash_at(image + at)];
     for (int tries = 0; candidate >= 0 && tries < kChainDepth; ++tries) {
         const size_t from = static_cast<size_t>(candidate);
         if (at - from > kPackWindow) break;
@@ -70,7 +71,7 @@ uint8_t* put_run(uint8_t* out, const uint8_t* literals, size_t count, Match matc
     const unsigned low = extra < kNibbleMax ? static_cast<unsigned>(extra) : kNibbleMax;
     *out++ = static_cast<uint8_t>((high << 4) | low);
     if (high == kNibbleMax) out = put_count(out, count - kNibbleMax);
-    std::memcpy(out, literals, count);
+    if (count > 0) std::memcpy(out, literals, count);
     out += count;
     if (match.length == 0) return out;
     *out++ = static_cast<uint8_t>(match.offset);
@@ -103,8 +104,17 @@ bool take_count(const uint8_t* packed, size_t packed_size, size_t& at, size_t& c
 
 size_t song_pack(const uint8_t* image, size_t size, uint8_t* out)
 {
-    Chains chains;
-    chains.previous.assign(size, -1);
+    constexpr size_t kHeads = size_t{1} << kHashBits;
+    // malloc rather than containers: the player links no C++ runtime library.
+    Chains chains{static_cast<int32_t*>(std::malloc(kHeads * sizeof(int32_t))),
+                  static_cast<int32_t*>(std::malloc((size > 0 ? size : 1) * sizeof(int32_t)))};
+    if (chains.head == nullptr || chains.previous == nullptr) {  // all literals: still a packing
+        std::free(chains.head);
+        std::free(chains.previous);
+        return static_cast<size_t>(put_run(out, image, size, Match{0, 0}) - out);
+    }
+    std::memset(chains.head, 0xFF, kHeads * sizeof(int32_t));  // -1 everywhere
+    std::memset(chains.previous, 0xFF, size * sizeof(int32_t));
     uint8_t* const start = out;
     size_t literal_from = 0;
     size_t at = 0;
@@ -131,6 +141,8 @@ size_t song_pack(const uint8_t* image, size_t size, uint8_t* out)
         literal_from = at;
     }
     if (literal_from < size) out = put_run(out, image + literal_from, size - literal_from, Match{0, 0});
+    std::free(chains.head);
+    std::free(chains.previous);
     return static_cast<size_t>(out - start);
 }
 
@@ -146,7 +158,7 @@ bool song_unpack(const uint8_t* packed, size_t packed_size, uint8_t* image, size
             return fail(error, run_at, "the packed song is damaged: a literal count runs past its end");
         if (count > packed_size - at) return fail(error, run_at, "the packed song ends inside its literal bytes");
         if (count > image_size - made) return fail(error, run_at, "the packed song unpacks to more bytes than claimed");
-        std::memcpy(image + made, packed + at, count);
+        if (count > 0) std::memcpy(image + made, packed + at, count);  // image may be null when empty
         at += count;
         made += count;
         if (at == packed_size) break;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <new>
 
 #include "synth/fp_mode.h"
@@ -66,8 +67,17 @@ void publish(std::atomic<uint32_t>& value, uint32_t delta, std::atomic<int32_t>&
 
 }  // namespace
 
+// What a pool thread starts with: its pool and its own job's index.
+struct WorkerStart {
+    SynthWorkers* workers;
+    int index;
+};
+
+// Allocated with malloc, as everything the player allocates: the player
+// links no C++ runtime library.
 struct SynthWorkers {
     pthread_t pool[kMaxWorkerThreads];
+    WorkerStart starts[kMaxWorkerThreads];
     int started = 0;                                     // threads in the pool
     std::atomic<uint32_t> generation{0};                 // counts the rounds handed out
     std::atomic<uint32_t> finished{0};                   // counts the jobs done, all rounds
@@ -103,11 +113,6 @@ void run_jobs(SynthWorkers& workers, int own, bool pool_thread)
     }
 }
 
-struct WorkerStart {
-    SynthWorkers* workers;
-    int index;
-};
-
 void worker_loop(SynthWorkers* workers, int index)
 {
     uint32_t seen = 0;
@@ -120,8 +125,7 @@ void worker_loop(SynthWorkers* workers, int index)
 
 void* worker_main(void* argument)
 {
-    const WorkerStart start = *static_cast<WorkerStart*>(argument);
-    delete static_cast<WorkerStart*>(argument);
+    const WorkerStart& start = *static_cast<const WorkerStart*>(argument);
     worker_loop(start.workers, start.index);
     return nullptr;
 }
@@ -132,13 +136,14 @@ SynthWorkers* synth_workers_create(int threads)
 {
     if (threads < 2) return nullptr;
     if (threads > kMaxWorkerThreads + 1) threads = kMaxWorkerThreads + 1;
-    auto* workers = new (std::nothrow) SynthWorkers;
-    if (workers == nullptr) return nullptr;
+    void* memory = std::malloc(sizeof(SynthWorkers));
+    if (memory == nullptr) return nullptr;
+    auto* workers = new (memory) SynthWorkers;
     for (std::atomic<uint32_t>& taken : workers->taken) taken.store(1, std::memory_order_relaxed);
     for (int k = 1; k < threads; ++k) {
-        auto* start = new (std::nothrow) WorkerStart{workers, k};
-        if (start == nullptr || pthread_create(&workers->pool[workers->started], nullptr, worker_main, start) != 0) {
-            delete start;
+        WorkerStart& start = workers->starts[workers->started];
+        start = {workers, k};
+        if (pthread_create(&workers->pool[workers->started], nullptr, worker_main, &start) != 0) {
             synth_workers_destroy(workers);
             return nullptr;
         }
@@ -153,7 +158,8 @@ void synth_workers_destroy(SynthWorkers* workers)
     workers->stopping.store(true, std::memory_order_release);
     publish(workers->generation, 1, workers->generation_sleepers);
     for (int k = 0; k < workers->started; ++k) pthread_join(workers->pool[k], nullptr);
-    delete workers;
+    workers->~SynthWorkers();
+    std::free(workers);
 }
 
 int synth_workers_threads(const SynthWorkers& workers)
