@@ -9,6 +9,7 @@
 #include "app/console.h"
 #include "app/main_loop.h"
 #include "app/playback.h"
+#include "app/render_load.h"
 #include "sequencer/player.h"
 #include "sequencer/song_end.h"
 #include "sequencer/song_info.h"
@@ -119,11 +120,14 @@ int cantilena_main(int argc, char** argv, const CarriedSong& carried)
         return 1;
     }
     if (info) return print_info(song);
-    // The refill worker renders with one extra thread at most, where there is a second core.
-    synth_attach_workers(g_engine, synth_workers_create(synth_machine_cores() > 1 ? 2 : 1));
+    // The refill worker renders with one extra thread at most, where there is
+    // a second core, and only while the song needs it.
+    static RenderLoad load;
+    render_load_setup(load, g_engine, synth_workers_create(synth_machine_cores() > 1 ? 2 : 1));
 
     Playback playback{};
     playback_begin(playback, "cantilena", g_output, g_device);
+    render_load_wrap(load, playback.player_output);
     playback_block_signals();
     const bool ready = player_init(g_player, g_engine, song.image, &playback.player_output);
     playback_unblock_signals();

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The player's CPU share while it plays the embedded song through a private
-# sound server (PulseAudio with a null sink): utime + stime from
-# /proc/PID/stat between 3 s and 3 + SECONDS s of play, as a percent of one
-# core. Repeats RUNS times and prints each figure and the best.
+# sound server (PulseAudio with a null sink): the run time of its threads
+# (to the nanosecond, from /proc/PID/task/*/schedstat; clock ticks where the
+# system keeps no such figures) between 3 s and 3 + SECONDS s of play, as a
+# percent of one core. Repeats RUNS times and prints each figure and the best.
 #
 # usage: player_cpu.sh CANTILENA [SECONDS (25)] [RUNS (3)]
 set -euo pipefail

@@ -33,8 +33,8 @@ int voice_lanes_widest();
 void voice_lanes_render_4(SynthEngine& engine, const int* voices, int count, int n, VoiceLaneScratch& scratch);
 void voice_lanes_render_8(SynthEngine& engine, const int* voices, int count, int n, VoiceLaneScratch& scratch);
 void voice_lanes_render_16(SynthEngine& engine, const int* voices, int count, int n, VoiceLaneScratch& scratch);
-// 8 lanes with phase modulation and the distortion's filters run lane by lane
-// through the scalar units: a few kilobytes smaller.
+// 8 lanes with the distortion's filters run lane by lane through the scalar
+// unit: a few kilobytes smaller.
 void voice_lanes_render_8_compact(SynthEngine& engine, const int* voices, int count, int n, VoiceLaneScratch& scratch);
 
 // The instruction set a width is built for.

@@ -22,8 +22,9 @@ namespace {
 
 // Each unit's pass is kept out of line: the passes run once per block, and
 // inlining them into one body would repeat them per oscillator slot.
-// kCompact: the rarer passes (phase modulation, the distortion's filters)
-// run the scalar unit lane by lane, for a build that must stay small.
+// kCompact: the distortion's filters run the scalar unit lane by lane, for a
+// build that must stay small. Phase modulation stays in lanes there too: the
+// embedded song leans on it, and its pass costs the player under 2 KB.
 template <int W, bool kCompact>
 struct VoiceKernel {
     using L = Lanes<W>;
@@ -300,14 +301,7 @@ struct VoiceKernel {
             const I mine = mode == int32_t{kOscillatorSine};
             phase = L::select(mine, sine(mine, ring, start, increment, g), phase);
         }
-        if ((modes & (1u << kOscillatorPhaseMod)) && kCompact) {
-            for (int l = 0; l < count; ++l) {
-                if (mode[l] != kOscillatorPhaseMod) continue;
-                OscillatorState& osc = voices[l]->oscillators[k];
-                run_scalar(l, [&](float* samples) { oscillator_render(osc, samples, n); });
-                phase[l] = osc.phase;
-            }
-        } else if (modes & (1u << kOscillatorPhaseMod)) {
+        if (modes & (1u << kOscillatorPhaseMod)) {
             const I mine = mode == int32_t{kOscillatorPhaseMod};
             phase = L::select(mine, phase_mod(mine, ring, start, increment, g), phase);
         }

@@ -31,7 +31,20 @@ SIGNALS = {"TERM": 15, "INT": 2, "HUP": 1, "QUIT": 3}
 
 
 def cpu_used(pid):
-    """utime + stime of a running process, in seconds."""
+    """The CPU time a running process has used, in seconds: its threads'
+    run times to the nanosecond where the system keeps them (schedstat),
+    else utime + stime in clock ticks."""
+    try:
+        total = 0
+        for task in os.listdir("/proc/%d/task" % pid):
+            try:
+                with open("/proc/%d/task/%s/schedstat" % (pid, task)) as f:
+                    total += int(f.read().split()[0])
+            except FileNotFoundError:
+                pass  # a thread that ended meanwhile
+        return total / 1e9
+    except (FileNotFoundError, ValueError, IndexError):
+        pass
     with open("/proc/%d/stat" % pid) as f:
         fields = f.read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")

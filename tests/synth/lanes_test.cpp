@@ -129,8 +129,8 @@ TEST(Lanes, PhaseModulationFarBeyondOneCycleKeepsTheScalarBits)
     for (int32_t width : machine_widths()) EXPECT_EQ(render(bank, GlobalsBuilder(), 1, {width, 1}), scalar) << width;
 }
 
-// The player's compact 8-lane build runs its rarer passes through the scalar
-// units; it too renders the scalar path's bits.
+// The player's compact 8-lane build runs the distortion's filters through the
+// scalar unit; it too renders the scalar path's bits.
 TEST(Lanes, TheCompactEightLaneBuildRendersTheScalarPathsBits)
 {
     if (voice_lanes_renderer(8) == nullptr) GTEST_SKIP() << "no AVX2 here";
