@@ -14,7 +14,10 @@ flips a word or two. pocketsphinx (en-us model) then picks each clip's word
 from a grammar of all the words: forced choice, chance is 1 in the number of
 words.
 
-    bench/lyrics/intelligibility.py [--tool build/tools/cantilena-tool] [--verbose]
+    bench/lyrics/intelligibility.py [--tool build/tools/cantilena-tool] [--verbose] [--phones]
+
+--phones also decodes each clip phone by phone, without the word list, to
+show what the recogniser makes of each part of a word.
 
 The options change the setup for experiments (patch, speed, notes, takes,
 alternative texts); bench/lyrics/results.md records every one made.
@@ -213,6 +216,35 @@ class Recogniser:
         return hyp.hypstr.strip() if hyp else ""
 
 
+class PhoneReader:
+    """What the recogniser hears phone by phone, free of the word list: each
+    phone with its length in 10 ms frames. A held vowel it takes for noise
+    shows as +SPN+ or +NSN+."""
+
+    def __init__(self):
+        from pocketsphinx import pocketsphinx as ps
+        model = "/usr/share/pocketsphinx/model/en-us"
+        config = ps.Decoder.default_config()
+        config.set_string("-hmm", os.path.join(model, "en-us"))
+        config.set_string("-allphone", os.path.join(model, "en-us-phone.lm.bin"))
+        config.set_float("-lw", 2.0)
+        config.set_string("-logfn", os.devnull)
+        self.decoder = ps.Decoder(config)
+
+    def phones(self, samples):
+        self.decoder.start_utt()
+        self.decoder.process_raw(samples, False, True)
+        self.decoder.end_utt()
+        return " ".join("%s:%d" % (s.word, s.end_frame - s.start_frame + 1) for s in self.decoder.seg())
+
+
+def print_phones(name, clips, words, noise):
+    reader = PhoneReader()
+    for (word, _), takes in zip(words, clips):
+        heard = reader.phones(prepare(takes[0], PADDINGS[1], SEEDS[0], noise))
+        print("  %-24s %-10s %s" % (name, word, heard), file=sys.stderr)
+
+
 def score(name, clips, words, recogniser, noise, verbose):
     right = 0
     trials = 0
@@ -244,6 +276,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--tool", default="build/tools/cantilena-tool")
     parser.add_argument("--verbose", action="store_true", help="list every word heard wrongly")
+    parser.add_argument("--phones", action="store_true",
+                        help="also print the phones heard in each text's first take (one preparation)")
     parser.add_argument("--only", choices=["hand", "new", "espeak", "alt"], action="append",
                         help="score only these systems (repeatable)")
     parser.add_argument("--style", choices=["sung", "spoken"], action="append",
@@ -302,6 +336,8 @@ def main():
               % (len(words), len(PADDINGS) * len(SEEDS), "/".join(map(str, PADDINGS)),
                  "/".join(map(str, SEEDS)), NOISE_DB))
         for name, clips in results:
+            if args.phones:
+                print_phones(name, clips, words, noise)
             print("%-24s %5.1f%%" % (name, score(name, clips, words, recogniser, noise, args.verbose)), flush=True)
 
 
