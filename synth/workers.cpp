@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <ctime>
 #include <cstdlib>
 #include <new>
 
@@ -17,9 +18,20 @@
 
 namespace {
 
-// A block's jobs take tens of microseconds: spinning this many rounds before
-// sleeping catches the next block without a trip through the kernel.
-constexpr int kSpinRounds = 500;
+// A block's jobs take tens of microseconds, and the master section between
+// two rounds about ten more; a sleeping thread takes longer than that to
+// wake. Spinning this long before sleeping catches the next round, on any
+// machine whatever its pause instruction costs; the clock is read every few
+// pauses.
+constexpr int64_t kSpinNanoseconds = 50000;
+constexpr uint32_t kPausesPerClockRead = 16;
+
+int64_t monotonic_ns()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
 
 inline void spin_pause()
 {
@@ -43,10 +55,12 @@ void futex_wake_all(std::atomic<uint32_t>& word)
 // threads asleep on it, so a change wakes the kernel only when one is.
 uint32_t wait_change(const std::atomic<uint32_t>& value, uint32_t from, std::atomic<int32_t>& sleepers)
 {
-    for (int i = 0; i < kSpinRounds; ++i) {
+    const int64_t give_up = monotonic_ns() + kSpinNanoseconds;
+    for (uint32_t i = 1;; ++i) {
         const uint32_t now = value.load(std::memory_order_acquire);
         if (now != from) return now;
         spin_pause();
+        if (i % kPausesPerClockRead == 0 && monotonic_ns() > give_up) break;
     }
     for (;;) {
         sleepers.fetch_add(1);
