@@ -2,6 +2,7 @@
 
 #include <linux/futex.h>
 #include <pthread.h>
+#include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -20,10 +21,12 @@ namespace {
 
 // A block's jobs take tens of microseconds, and the master section between
 // two rounds about ten more; a sleeping thread takes longer than that to
-// wake. Spinning this long before sleeping catches the next round, on any
-// machine whatever its pause instruction costs; the clock is read every few
-// pauses.
-constexpr int64_t kSpinNanoseconds = 50000;
+// wake. A waiting thread spins first (timed by the clock, read every few
+// pauses, whatever a pause costs on the machine), then yields its core until
+// the longer mark, so that a thread of ours the system has put aside on a
+// busy machine can run there, and only then sleeps.
+constexpr int64_t kSpinNanoseconds = 10000;
+constexpr int64_t kYieldNanoseconds = 50000;
 constexpr uint32_t kPausesPerClockRead = 16;
 
 int64_t monotonic_ns()
@@ -55,12 +58,18 @@ void futex_wake_all(std::atomic<uint32_t>& word)
 // threads asleep on it, so a change wakes the kernel only when one is.
 uint32_t wait_change(const std::atomic<uint32_t>& value, uint32_t from, std::atomic<int32_t>& sleepers)
 {
-    const int64_t give_up = monotonic_ns() + kSpinNanoseconds;
+    const int64_t start = monotonic_ns();
     for (uint32_t i = 1;; ++i) {
         const uint32_t now = value.load(std::memory_order_acquire);
         if (now != from) return now;
         spin_pause();
-        if (i % kPausesPerClockRead == 0 && monotonic_ns() > give_up) break;
+        if (i % kPausesPerClockRead == 0 && monotonic_ns() - start > kSpinNanoseconds) break;
+    }
+    for (;;) {
+        const uint32_t now = value.load(std::memory_order_acquire);
+        if (now != from) return now;
+        if (monotonic_ns() - start > kYieldNanoseconds) break;
+        sched_yield();
     }
     for (;;) {
         sleepers.fetch_add(1);
