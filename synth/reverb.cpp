@@ -1,9 +1,11 @@
 #include "synth/reverb.h"
 
+#include <algorithm>
 #include <cfenv>
 #include <cstring>
 
 #include "synth/constants.h"
+#include "synth/lanes.h"
 #include "synth/units/numeric.h"
 
 namespace {
@@ -49,56 +51,87 @@ inline void reverb_fence()
     asm volatile("" ::: "memory");
 }
 
-// The per-block working copy: coefficients, indices and states in locals so
-// the loop keeps them in registers; stored back after the block.
+// The eight combs run side by side in two groups of four lanes: combs 1 and 3
+// of each side take the input as it is, combs 2 and 4 inverted. In each group
+// the lanes are left, left, right, right. No comb feeds another within a
+// frame, so side by side each performs its own operations unchanged.
+using CombQuad = Lanes<4>;
+constexpr int kCombLanes = 2 * kCombCount;
+
+// The comb (0..3 within its side) and side of a lane.
+constexpr int comb_lane_comb(int lane)
+{
+    return 2 * (lane % 2) + lane / 4;
+}
+constexpr int comb_lane_side(int lane)
+{
+    return (lane % 4) / 2;
+}
+// Its entry in ReverbState::comb_states.
+constexpr int comb_lane_state(int lane)
+{
+    return comb_lane_side(lane) * kCombCount + comb_lane_comb(lane);
+}
+
+// The per-run working copy: coefficients, line positions and states in locals
+// so the loop keeps them in registers; stored back after the run.
 struct ReverbRun {
-    float gains[6];
+    CombQuad::F comb_gains[2];  // as is, inverted
+    CombQuad::F comb_states[2];
     float damping;
+    float all_pass_gains[kAllPassCount];
     float output_lowcut;
-    int32_t indices[2 * kLinesPerSide];
-    float comb_states[2 * kCombCount];
     float output_states[2];
-    float* lines;
+    float* combs[kCombLanes];             // each lane's next slot
+    float* all_passes[2][kAllPassCount];  // each side's next slots
 };
 
-// One side of one frame: four damped combs summed, two all-passes in series,
-// then the output low-cut. Returns the sample to add to the master frame.
-inline float reverb_side(ReverbRun& r, int side, float x)
+// One side of one frame after its combs: the four comb outputs summed, two
+// all-passes in series, then the output low-cut. Returns the sample to add to
+// the master frame.
+inline float reverb_side(ReverbRun& r, int side, int32_t i, float comb1, float comb2, float comb3, float comb4)
 {
-    const int base = side * kLinesPerSide;
-    float* const states = r.comb_states + side * kCombCount;
-
-    float sum = 0.0f;
-#pragma GCC unroll 4
-    for (int k = 0; k < kCombCount; ++k) {
-        const int line = base + k;
-        float* const slot = r.lines + kLayout.start[line] + r.indices[line];
-        const float g = r.gains[k];
-        // Combs 2 and 4 take the input inverted.
-        const float v = (k & 1) ? (*slot * g) - x : (*slot * g) + x;
-        const float state = states[k] + ((v - states[k]) * r.damping);
-        states[k] = state;
-        *slot = state;
-        sum = sum + state;
-        if (++r.indices[line] == kLayout.length[line]) r.indices[line] = 0;
-    }
-
-    float a = sum;
+    float a = (((0.0f + comb1) + comb2) + comb3) + comb4;
 #pragma GCC unroll 2
     for (int k = 0; k < kAllPassCount; ++k) {
-        const int line = base + kCombCount + k;
-        float* const slot = r.lines + kLayout.start[line] + r.indices[line];
-        const float g = r.gains[kCombCount + k];
+        float* const slot = r.all_passes[side][k] + i;
+        const float g = r.all_pass_gains[k];
         const float d = *slot;
         const float w = a + (d * g);
         *slot = w;
         a = d - (w * g);
-        if (++r.indices[line] == kLayout.length[line]) r.indices[line] = 0;
     }
 
     float& o = r.output_states[side];
     o = o + ((a - o) * r.output_lowcut);
     return a - o;
+}
+
+// n frames in which no line wraps.
+void reverb_run(ReverbRun& r, float input_gain, const float* send, float* master, int32_t n)
+{
+    using F = CombQuad::F;
+    F as_is = r.comb_states[0];
+    F inverted = r.comb_states[1];
+    for (int32_t i = 0; i < n; ++i) {
+        const float x = send[i] * input_gain;
+        float* const* const c = r.combs;
+        const F taps_as_is = {c[0][i], c[1][i], c[2][i], c[3][i]};
+        const F taps_inverted = {c[4][i], c[5][i], c[6][i], c[7][i]};
+        const F v_as_is = (taps_as_is * r.comb_gains[0]) + x;
+        const F v_inverted = (taps_inverted * r.comb_gains[1]) - x;
+        as_is = as_is + ((v_as_is - as_is) * r.damping);
+        inverted = inverted + ((v_inverted - inverted) * r.damping);
+#pragma GCC unroll 4
+        for (int lane = 0; lane < 4; ++lane) {
+            c[lane][i] = as_is[lane];
+            c[lane + 4][i] = inverted[lane];
+        }
+        master[2 * i] += reverb_side(r, 0, i, as_is[0], inverted[0], as_is[1], inverted[1]);
+        master[2 * i + 1] += reverb_side(r, 1, i, as_is[2], inverted[2], as_is[3], inverted[3]);
+    }
+    r.comb_states[0] = as_is;
+    r.comb_states[1] = inverted;
 }
 
 }  // namespace
@@ -134,29 +167,50 @@ void reverb_render(ReverbState& reverb, const float* send, float* master, int32_
     std::feclearexcept(FE_UNDERFLOW);
     reverb_fence();
 
-    ReverbRun r;
-    std::memcpy(r.gains, reverb.gains, sizeof r.gains);
-    r.damping = reverb.damping;
-    r.output_lowcut = reverb.output_lowcut;
-    std::memcpy(r.comb_states, reverb.comb_states, sizeof r.comb_states);
-    std::memcpy(r.output_states, reverb.output_states, sizeof r.output_states);
-    r.lines = reverb.lines;
     // Indices are always kept inside their lines; a stray value restarts its line.
+    int32_t indices[2 * kLinesPerSide];
     for (int line = 0; line < 2 * kLinesPerSide; ++line) {
         const int32_t index = reverb.indices[line];
         const bool inside = static_cast<uint32_t>(index) < static_cast<uint32_t>(kLayout.length[line]);
-        r.indices[line] = inside ? index : 0;
+        indices[line] = inside ? index : 0;
     }
 
-    const float input_gain = reverb.input_gain;
-    for (int32_t i = 0; i < n; ++i) {
-        const float x = send[i] * input_gain;
-        master[2 * i] += reverb_side(r, 0, x);
-        master[2 * i + 1] += reverb_side(r, 1, x);
+    ReverbRun r;
+    for (int lane = 0; lane < kCombLanes; ++lane) {
+        r.comb_gains[lane / 4][lane % 4] = reverb.gains[comb_lane_comb(lane)];
+        r.comb_states[lane / 4][lane % 4] = reverb.comb_states[comb_lane_state(lane)];
+    }
+    r.damping = reverb.damping;
+    std::memcpy(r.all_pass_gains, reverb.gains + kCombCount, sizeof r.all_pass_gains);
+    r.output_lowcut = reverb.output_lowcut;
+    std::memcpy(r.output_states, reverb.output_states, sizeof r.output_states);
+
+    // In runs up to the next line end, so the loop keeps its slots by pointer.
+    for (int32_t done = 0; done < n;) {
+        int32_t count = n - done;
+        for (int line = 0; line < 2 * kLinesPerSide; ++line) {
+            count = std::min(count, kLayout.length[line] - indices[line]);
+        }
+        const auto slot = [&](int side, int k) {
+            const int line = side * kLinesPerSide + k;
+            return reverb.lines + kLayout.start[line] + indices[line];
+        };
+        for (int lane = 0; lane < kCombLanes; ++lane) r.combs[lane] = slot(comb_lane_side(lane), comb_lane_comb(lane));
+        for (int side = 0; side < 2; ++side) {
+            for (int k = 0; k < kAllPassCount; ++k) r.all_passes[side][k] = slot(side, kCombCount + k);
+        }
+        reverb_run(r, reverb.input_gain, send + done, master + 2 * done, count);
+        for (int line = 0; line < 2 * kLinesPerSide; ++line) {
+            indices[line] += count;
+            if (indices[line] == kLayout.length[line]) indices[line] = 0;
+        }
+        done += count;
     }
 
-    std::memcpy(reverb.indices, r.indices, sizeof r.indices);
-    std::memcpy(reverb.comb_states, r.comb_states, sizeof r.comb_states);
+    std::memcpy(reverb.indices, indices, sizeof indices);
+    for (int lane = 0; lane < kCombLanes; ++lane) {
+        reverb.comb_states[comb_lane_state(lane)] = r.comb_states[lane / 4][lane % 4];
+    }
     std::memcpy(reverb.output_states, r.output_states, sizeof r.output_states);
 
     // A result flushed to zero anywhere in the block drains the whole memory.

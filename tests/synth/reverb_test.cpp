@@ -126,4 +126,41 @@ TEST(Reverb, OneFlushedResultClearsTheWholeMemoryAfterTheBlock)
     }
 }
 
+TEST(Reverb, HowTheFramesAreCutIntoBlocksChangesNoBitAcrossEveryLineEnd)
+{
+    FpModeGuard mode;
+    // A memory already full of tail, every line a few frames before its end,
+    // so single frames, odd sizes and whole blocks all cross line ends.
+    auto whole = make_reverb(20.0f, 70.0f, 12.0f, 100.0f);
+    uint32_t seed = 12345u;
+    const auto noise = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<float>(static_cast<int32_t>(seed >> 8) - (1 << 23)) / static_cast<float>(1 << 23);
+    };
+    for (float& v : whole->lines) v = 0.25f * noise();
+    for (int line = 0; line < 12; ++line) whole->indices[line] = 60 - 5 * line;  // 74-long lines wrap first
+    for (float& v : whole->comb_states) v = 0.1f * noise();
+    auto cut = std::make_unique<ReverbState>(*whole);
+
+    std::vector<float> send(3000);
+    for (float& v : send) v = noise();
+    const std::vector<float> at_once = render_block(*whole, send);
+
+    std::vector<float> in_blocks;
+    const int32_t sizes[] = {1, 7, 280, 73, 128, 3, 1, 200};
+    for (size_t done = 0, k = 0; done < send.size(); ++k) {
+        const size_t size = std::min<size_t>(sizes[k % std::size(sizes)], send.size() - done);
+        const std::vector<float> block(send.begin() + done, send.begin() + done + size);
+        const std::vector<float> out = render_block(*cut, block);
+        in_blocks.insert(in_blocks.end(), out.begin(), out.end());
+        done += size;
+    }
+
+    ASSERT_EQ(in_blocks, at_once);
+    EXPECT_TRUE(std::equal(std::begin(cut->indices), std::end(cut->indices), std::begin(whole->indices)));
+    EXPECT_TRUE(std::equal(std::begin(cut->comb_states), std::end(cut->comb_states), std::begin(whole->comb_states)));
+    EXPECT_TRUE(std::equal(std::begin(cut->lines), std::end(cut->lines), std::begin(whole->lines)));
+    EXPECT_GT(peak(at_once), 0.01f);
+}
+
 }  // namespace
