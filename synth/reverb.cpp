@@ -53,7 +53,7 @@ inline void reverb_fence()
 
 // The eight combs run side by side in two groups of four lanes: combs 1 and 3
 // of each side take the input as it is, combs 2 and 4 inverted. In each group
-// the lanes are left, left, right, right. No comb feeds another within a
+// the lanes are left, right, left, right. No comb feeds another within a
 // frame, so side by side each performs its own operations unchanged.
 using CombQuad = Lanes<4>;
 constexpr int kCombLanes = 2 * kCombCount;
@@ -61,16 +61,30 @@ constexpr int kCombLanes = 2 * kCombCount;
 // The comb (0..3 within its side) and side of a lane.
 constexpr int comb_lane_comb(int lane)
 {
-    return 2 * (lane % 2) + lane / 4;
+    return 2 * ((lane % 4) / 2) + lane / 4;
 }
 constexpr int comb_lane_side(int lane)
 {
-    return (lane % 4) / 2;
+    return lane % 2;
 }
 // Its entry in ReverbState::comb_states.
 constexpr int comb_lane_state(int lane)
 {
     return comb_lane_side(lane) * kCombCount + comb_lane_comb(lane);
+}
+
+// The left and right tails after the combs run side by side too, in lanes 0
+// and 1 (left, right); lanes 2 and 3 hold zeros, which raise no flag.
+using SidePair = Lanes<4>;
+
+// Lanes 0 and 1 of v, then 2 and 3, above two zero lanes.
+inline SidePair::F pair_low(SidePair::F v)
+{
+    return __builtin_shufflevector(v, SidePair::F{}, 0, 1, 4, 5);
+}
+inline SidePair::F pair_high(SidePair::F v)
+{
+    return __builtin_shufflevector(v, SidePair::F{}, 2, 3, 4, 5);
 }
 
 // The per-run working copy: coefficients, line positions and states in locals
@@ -79,30 +93,33 @@ struct ReverbRun {
     CombQuad::F comb_gains[2];  // as is, inverted
     CombQuad::F comb_states[2];
     float damping;
-    float all_pass_gains[kAllPassCount];
-    float output_lowcut;
-    float output_states[2];
+    SidePair::F all_pass_gains[kAllPassCount];
+    SidePair::F output_lowcut;
+    SidePair::F output_states;
     float* combs[kCombLanes];             // each lane's next slot
-    float* all_passes[2][kAllPassCount];  // each side's next slots
+    float* all_passes[kAllPassCount][2];  // each side's next slots
 };
 
-// One side of one frame after its combs: the four comb outputs summed, two
-// all-passes in series, then the output low-cut. Returns the sample to add to
-// the master frame.
-inline float reverb_side(ReverbRun& r, int side, int32_t i, float comb1, float comb2, float comb3, float comb4)
+// Both sides of one frame after their combs: the four comb outputs summed in
+// comb order, two all-passes in series, then the output low-cut. Returns the
+// samples to add to the master frame.
+inline SidePair::F reverb_sides(ReverbRun& r, int32_t i, CombQuad::F as_is, CombQuad::F inverted)
 {
-    float a = (((0.0f + comb1) + comb2) + comb3) + comb4;
+    using F = SidePair::F;
+    F a = (((F{} + pair_low(as_is)) + pair_low(inverted)) + pair_high(as_is)) + pair_high(inverted);
 #pragma GCC unroll 2
     for (int k = 0; k < kAllPassCount; ++k) {
-        float* const slot = r.all_passes[side][k] + i;
-        const float g = r.all_pass_gains[k];
-        const float d = *slot;
-        const float w = a + (d * g);
-        *slot = w;
+        float* const left = r.all_passes[k][0] + i;
+        float* const right = r.all_passes[k][1] + i;
+        const F g = r.all_pass_gains[k];
+        const F d = {*left, *right, 0.0f, 0.0f};
+        const F w = a + (d * g);
+        *left = w[0];
+        *right = w[1];
         a = d - (w * g);
     }
 
-    float& o = r.output_states[side];
+    F& o = r.output_states;
     o = o + ((a - o) * r.output_lowcut);
     return a - o;
 }
@@ -127,8 +144,9 @@ void reverb_run(ReverbRun& r, float input_gain, const float* send, float* master
             c[lane][i] = as_is[lane];
             c[lane + 4][i] = inverted[lane];
         }
-        master[2 * i] += reverb_side(r, 0, i, as_is[0], inverted[0], as_is[1], inverted[1]);
-        master[2 * i + 1] += reverb_side(r, 1, i, as_is[2], inverted[2], as_is[3], inverted[3]);
+        const SidePair::F out = reverb_sides(r, i, as_is, inverted);
+        master[2 * i] += out[0];
+        master[2 * i + 1] += out[1];
     }
     r.comb_states[0] = as_is;
     r.comb_states[1] = inverted;
@@ -181,9 +199,12 @@ void reverb_render(ReverbState& reverb, const float* send, float* master, int32_
         r.comb_states[lane / 4][lane % 4] = reverb.comb_states[comb_lane_state(lane)];
     }
     r.damping = reverb.damping;
-    std::memcpy(r.all_pass_gains, reverb.gains + kCombCount, sizeof r.all_pass_gains);
-    r.output_lowcut = reverb.output_lowcut;
-    std::memcpy(r.output_states, reverb.output_states, sizeof r.output_states);
+    for (int k = 0; k < kAllPassCount; ++k) {
+        const float g = reverb.gains[kCombCount + k];
+        r.all_pass_gains[k] = SidePair::F{g, g, 0.0f, 0.0f};
+    }
+    r.output_lowcut = SidePair::F{reverb.output_lowcut, reverb.output_lowcut, 0.0f, 0.0f};
+    r.output_states = SidePair::F{reverb.output_states[0], reverb.output_states[1], 0.0f, 0.0f};
 
     // In runs up to the next line end, so the loop keeps its slots by pointer.
     for (int32_t done = 0; done < n;) {
@@ -197,7 +218,7 @@ void reverb_render(ReverbState& reverb, const float* send, float* master, int32_
         };
         for (int lane = 0; lane < kCombLanes; ++lane) r.combs[lane] = slot(comb_lane_side(lane), comb_lane_comb(lane));
         for (int side = 0; side < 2; ++side) {
-            for (int k = 0; k < kAllPassCount; ++k) r.all_passes[side][k] = slot(side, kCombCount + k);
+            for (int k = 0; k < kAllPassCount; ++k) r.all_passes[k][side] = slot(side, kCombCount + k);
         }
         reverb_run(r, reverb.input_gain, send + done, master + 2 * done, count);
         for (int line = 0; line < 2 * kLinesPerSide; ++line) {
@@ -211,7 +232,8 @@ void reverb_render(ReverbState& reverb, const float* send, float* master, int32_
     for (int lane = 0; lane < kCombLanes; ++lane) {
         reverb.comb_states[comb_lane_state(lane)] = r.comb_states[lane / 4][lane % 4];
     }
-    std::memcpy(reverb.output_states, r.output_states, sizeof r.output_states);
+    reverb.output_states[0] = r.output_states[0];
+    reverb.output_states[1] = r.output_states[1];
 
     // A result flushed to zero anywhere in the block drains the whole memory.
     reverb_fence();

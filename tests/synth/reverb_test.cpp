@@ -126,6 +126,45 @@ TEST(Reverb, OneFlushedResultClearsTheWholeMemoryAfterTheBlock)
     }
 }
 
+TEST(Reverb, EachAllPassFeedsOnlyItsOwnSideAndAFlushedResultInAnyOfThemClearsTheMemory)
+{
+    FpModeGuard mode;
+    // Where each all-pass line starts in ReverbState::lines: a side's four
+    // combs, then its two all-passes.
+    int32_t side_start[2] = {0, 0};
+    for (int32_t length : kReverbCombLeft) side_start[1] += length;
+    for (int32_t length : kReverbAllPassLeft) side_start[1] += length;
+    struct AllPass {
+        int side;
+        int32_t start;
+    };
+    const AllPass all_passes[] = {
+        {0, side_start[1] - kReverbAllPassLeft[0] - kReverbAllPassLeft[1]},
+        {0, side_start[1] - kReverbAllPassLeft[1]},
+        {1, kReverbLineFloats - kReverbAllPassRight[0] - kReverbAllPassRight[1]},
+        {1, kReverbLineFloats - kReverbAllPassRight[1]},
+    };
+    for (const AllPass& a : all_passes) {
+        auto reverb = make_reverb(127.0f, 128.0f, 0.0f, 128.0f);
+        reverb->lines[a.start] = 0.5f;  // read in the first frame
+        // Long enough for every all-pass line to come round again.
+        const std::vector<float> master = render_block(*reverb, std::vector<float>(300, 0.0f));
+        EXPECT_NE(master[a.side], 0.0f) << "line at " << a.start;
+        int32_t frames_heard = 0;
+        for (size_t i = 0; i < master.size(); i += 2) {
+            if (master[i + a.side] != 0.0f) ++frames_heard;
+            ASSERT_EQ(master[i + 1 - a.side], 0.0f) << "line at " << a.start << " frame " << i / 2;
+        }
+        EXPECT_GT(frames_heard, 1) << "line at " << a.start << ": what it wrote back was lost";
+
+        auto flushed = make_reverb(127.0f, 128.0f, 0.0f, 128.0f);
+        flushed->lines[a.start] = 1.2e-38f;  // times the all-pass gain, below the smallest normal float
+        flushed->lines[100] = 0.5f;
+        render_block(*flushed, std::vector<float>(16, 0.0f));
+        EXPECT_TRUE(memory_is_clear(*flushed)) << "line at " << a.start;
+    }
+}
+
 TEST(Reverb, HowTheFramesAreCutIntoBlocksChangesNoBitAcrossEveryLineEnd)
 {
     FpModeGuard mode;
