@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "synth/lanes.h"
 #include "synth/units/numeric.h"
 
 namespace {
@@ -12,25 +13,50 @@ constexpr float kDepthScale = 1023.0f;              // frames of modulation at p
 constexpr float kHalfCycle = 2147483648.0f;         // 2^31 phase units
 constexpr float kFractionScale = 8388608.0f;        // 2^23
 
-// Triangle over one phase cycle: 0 -> 2^32 - 1 -> 0.
-inline uint32_t delay_triangle(uint32_t q)
+// Frames whose read positions are worked out ahead of the loop that reads.
+constexpr int32_t kTapRun = 64;
+
+// The four 64-bit products triangle * depth, as low and high words.
+inline void delay_products(Lanes<4>::U triangle, uint32_t depth, Lanes<4>::U& low, Lanes<4>::U& high)
 {
-    const uint32_t t = q << 1;
-    return (q & 0x80000000u) ? ~t : t;
+    using U = Lanes<4>::U;
+#if defined(__SSE2__)
+    const __m128i d = _mm_set1_epi32(static_cast<int32_t>(depth));
+    const __m128i even = _mm_mul_epu32(__builtin_bit_cast(__m128i, triangle), d);                     // lanes 0, 2
+    const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(__builtin_bit_cast(__m128i, triangle), 32), d);  // lanes 1, 3
+    const U e = __builtin_bit_cast(U, even);
+    const U o = __builtin_bit_cast(U, odd);
+    low = __builtin_shufflevector(e, o, 0, 4, 2, 6);
+    high = __builtin_shufflevector(e, o, 1, 5, 3, 7);
+#else
+    for (int l = 0; l < 4; ++l) {
+        const uint64_t m = static_cast<uint64_t>(triangle[l]) * depth;
+        low[l] = static_cast<uint32_t>(m);
+        high[l] = static_cast<uint32_t>(m >> 32);
+    }
+#endif
 }
 
-// One frame of modulated read position: whole frames of extra delay and the
-// fraction (top 23 bits of the low word) between the two frames read.
-struct DelayTap {
-    uint32_t frames;
-    float fraction;
-};
-
-inline DelayTap delay_tap(uint32_t phase, uint32_t depth)
+// The modulated read positions of count frames from phase on, four frames
+// side by side. The phase drives a triangle (0 -> 2^32 - 1 -> 0 over a cycle);
+// triangle * depth / 2^32 gives the whole frames of extra delay, and the top
+// 23 bits of the product's low word the fraction between the two frames read.
+void delay_taps(uint32_t phase, uint32_t step, uint32_t depth, int32_t count, uint32_t* frames, float* fractions)
 {
-    const uint64_t m = static_cast<uint64_t>(delay_triangle(phase)) * depth;
-    const uint32_t low = static_cast<uint32_t>(m);
-    return {static_cast<uint32_t>(m >> 32), static_cast<float>(low >> 9) / kFractionScale};
+    using L = Lanes<4>;
+    L::U q = phase + (step * L::U{0, 1, 2, 3});
+    const L::U run_step = L::splat_u(4u * step);
+    for (int32_t i = 0; i < count; i += 4) {
+        const L::U t = q << 1;  // the second half of the cycle falls
+        const L::U triangle = L::select(L::as_signed(q) < 0, ~t, t);
+        L::U low;
+        L::U high;
+        delay_products(triangle, depth, low, high);
+        const L::F fraction = __builtin_convertvector(L::as_signed(low >> 9), L::F) / kFractionScale;
+        __builtin_memcpy(frames + i, &high, sizeof high);
+        L::store(fractions + i, fraction);
+        q += run_step;
+    }
 }
 
 // Shared by both forms: x_left/x_right in, the two outputs returned through
@@ -52,32 +78,41 @@ inline void delay_run(DelayState& delay, int32_t n, float dry, Frame frame)
     const float feedback = delay.feedback;
     const float wet = delay.wet;
 
-    for (int32_t i = 0; i < n; ++i) {
-        float x_left;
-        float x_right;
-        frame.read(i, x_left, x_right);
+    uint32_t frames_right[kTapRun];
+    float fractions_right[kTapRun];
+    uint32_t frames_left[kTapRun];
+    float fractions_left[kTapRun];
+    for (int32_t done = 0; done < n;) {
+        const int32_t count = n - done < kTapRun ? n - done : kTapRun;
+        delay_taps(phase + offset, step, depth, count, frames_right, fractions_right);
+        delay_taps(phase, step, depth, count, frames_left, fractions_left);
+        for (int32_t k = 0; k < count; ++k) {
+            const int32_t i = done + k;
+            float x_left;
+            float x_right;
+            frame.read(i, x_left, x_right);
 
-        // Right side: reads the slot D frames back and the one before it.
-        const DelayTap tap_right = delay_tap(phase + offset, depth);
-        const uint32_t d_right = delay_right + tap_right.frames;
-        const float a_right = ring_right[(w - d_right - 1u) & mask];
-        const float b_right = ring_right[(w - d_right) & mask];
-        const float y_right = a_right + ((1.0f - tap_right.fraction) * (b_right - a_right));
-        const float out_right = (y_right * wet) + (x_right * dry);
-        ring_right[w] = x_right + (y_right * feedback);
+            // Right side: reads the slot D frames back and the one before it.
+            const uint32_t d_right = delay_right + frames_right[k];
+            const float a_right = ring_right[(w - d_right - 1u) & mask];
+            const float b_right = ring_right[(w - d_right) & mask];
+            const float y_right = a_right + ((1.0f - fractions_right[k]) * (b_right - a_right));
+            const float out_right = (y_right * wet) + (x_right * dry);
+            ring_right[w] = x_right + (y_right * feedback);
 
-        // Left side: one frame later than the right.
-        const DelayTap tap_left = delay_tap(phase, depth);
-        const uint32_t d_left = delay_left + tap_left.frames;
-        const float a_left = ring_left[(w - d_left) & mask];
-        const float b_left = ring_left[(w - d_left + 1u) & mask];
-        const float y_left = a_left + ((1.0f - tap_left.fraction) * (b_left - a_left));
-        const float out_left = (y_left * wet) + (x_left * dry);
-        ring_left[w] = x_left + (y_left * feedback);
+            // Left side: one frame later than the right.
+            const uint32_t d_left = delay_left + frames_left[k];
+            const float a_left = ring_left[(w - d_left) & mask];
+            const float b_left = ring_left[(w - d_left + 1u) & mask];
+            const float y_left = a_left + ((1.0f - fractions_left[k]) * (b_left - a_left));
+            const float out_left = (y_left * wet) + (x_left * dry);
+            ring_left[w] = x_left + (y_left * feedback);
 
-        frame.write(i, out_left, out_right);
-        phase += step;
-        w = (w + 1u) & mask;
+            frame.write(i, out_left, out_right);
+            w = (w + 1u) & mask;
+        }
+        phase += static_cast<uint32_t>(count) * step;
+        done += count;
     }
 
     delay.write_index = static_cast<int32_t>(w);

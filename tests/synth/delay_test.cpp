@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <vector>
 
 #include "synth/constants.h"
@@ -160,6 +161,48 @@ TEST(Delay, SendFormAddsOnlyTheDelayedSignalToTheMaster)
         ASSERT_EQ(master[2 * i], i == 247 ? 1.25f : 0.25f) << "left frame " << i;
         ASSERT_EQ(master[2 * i + 1], i == 248 ? 1.25f : 0.25f) << "right frame " << i;
     }
+}
+
+TEST(Delay, HowAModulatedDelayIsCutIntoBlocksChangesNoBitAndBothSidesFollowTheirOwnPhase)
+{
+    FpModeGuard mode;
+    // Fast, deep modulation with the sides a quarter cycle apart, over a ring
+    // holding a ramp so every read position shows in the output.
+    const auto rig_with_ramp = [] {
+        auto rig = std::make_unique<DelayRig>(kChannelDelayFrames);
+        for (int32_t i = 0; i < kChannelDelayFrames; ++i) {
+            rig->delay.ring_left[i] = static_cast<float>(i);
+            rig->delay.ring_right[i] = static_cast<float>(-i);
+        }
+        rig->setup(128.0f, 64.0f, 40.0f, 90.0f, 128.0f, 96.0f, 128.0f);
+        return rig;
+    };
+    auto whole = rig_with_ramp();
+    auto cut = rig_with_ramp();
+    constexpr int32_t kFrames = 3000;
+    std::vector<float> at_once(2 * kFrames, 0.0f);
+    delay_render_insert(whole->delay, at_once.data(), kFrames);
+
+    std::vector<float> in_blocks(2 * kFrames, 0.0f);
+    const int32_t sizes[] = {1, 3, 63, 64, 65, 2, 130, 7};
+    for (int32_t done = 0, k = 0; done < kFrames; ++k) {
+        const int32_t size = std::min(sizes[k % 8], kFrames - done);
+        delay_render_insert(cut->delay, in_blocks.data() + 2 * done, size);
+        done += size;
+    }
+    ASSERT_EQ(in_blocks, at_once);
+    EXPECT_EQ(cut->delay.modulation_phase, whole->delay.modulation_phase);
+
+    // The read positions sweep: the left side reads many different frames,
+    // and the right side is not the left one mirrored.
+    std::vector<float> left, right;
+    for (int32_t i = 0; i < 1024; ++i) {
+        left.push_back(at_once[2 * i]);
+        right.push_back(-at_once[2 * i + 1]);
+    }
+    EXPECT_NE(left, right);
+    std::sort(left.begin(), left.end());
+    EXPECT_GT(std::unique(left.begin(), left.end()) - left.begin(), 500);
 }
 
 TEST(Delay, SettingsFarOutOfRangeStayInsideTheRings)
