@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#include "synth/units/numeric_constants.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #endif
@@ -101,15 +103,15 @@ struct Lanes {
     // [0, 1), [1, 2) and [-1, 1) from the top 23 bits of u.
     static F unit_from_bits(U u)
     {
-        return as_float((u >> 9) | 0x3F800000u) - 1.0f;
+        return as_float((u >> kRandomMantissaShift) | kExponentOfOne) - 1.0f;
     }
     static F one_plus_unit_from_bits(U u)
     {
-        return as_float((u >> 9) | 0x3F800000u);
+        return as_float((u >> kRandomMantissaShift) | kExponentOfOne);
     }
     static F signed_from_bits(U u)
     {
-        return as_float((u >> 9) | 0x40000000u) - 3.0f;
+        return as_float((u >> kRandomMantissaShift) | kExponentOfTwo) - 3.0f;
     }
 };
 

@@ -94,19 +94,19 @@ inline uint32_t random_step(uint32_t state)
 // [0, 1) from the top 23 bits of u.
 inline float unit_from_bits(uint32_t u)
 {
-    return float_from_bits((u >> 9) | 0x3F800000u) - 1.0f;
+    return float_from_bits((u >> kRandomMantissaShift) | kExponentOfOne) - 1.0f;
 }
 
 // [1, 2) from the top 23 bits of u: the unit value with the 1 kept.
 inline float one_plus_unit_from_bits(uint32_t u)
 {
-    return float_from_bits((u >> 9) | 0x3F800000u);
+    return float_from_bits((u >> kRandomMantissaShift) | kExponentOfOne);
 }
 
 // [-1, 1) from the top 23 bits of u.
 inline float signed_from_bits(uint32_t u)
 {
-    return float_from_bits((u >> 9) | 0x40000000u) - 3.0f;
+    return float_from_bits((u >> kRandomMantissaShift) | kExponentOfTwo) - 3.0f;
 }
 
 // z (1 + z^2 (c3 + z^2 (c5 + z^2 c7))) in double.

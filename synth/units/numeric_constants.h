@@ -29,3 +29,9 @@ constexpr int32_t kAtanReciprocalExponent = 127;  // biased exponent of 1 <= |v|
 // The random generator: state * multiplier + increment, modulo 2^32.
 constexpr uint32_t kRandomMultiplier = 196314165u;
 constexpr uint32_t kRandomIncrement = 907633515u;
+
+// A random word's top 23 bits become a float's mantissa: under the exponent
+// of 1 they give [1, 2), under the exponent of 2 they give [2, 4).
+constexpr int kRandomMantissaShift = 9;  // 32 - 23
+constexpr uint32_t kExponentOfOne = 0x3F800000u;
+constexpr uint32_t kExponentOfTwo = 0x40000000u;
