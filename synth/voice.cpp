@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "synth/engine.h"
+#include "synth/lanes.h"
 #include "synth/units/numeric.h"
 
 namespace {
@@ -173,23 +174,31 @@ void voice_render(SynthEngine& engine, int v, int32_t n, RenderScratch& scratch)
 
 void voice_mix(SynthEngine& engine, int v, float* frames, int32_t n)
 {
-    float* samples = engine.buffers.voice_out[v];
-    if (block_sanitize(samples, n)) engine.state.faulty_voices[v] = 1;
+    using L = Lanes<4>;
+    const float* samples = engine.buffers.voice_out[v];
     const float left = engine.state.voices[v].pan_left;
     const float right = engine.state.voices[v].pan_right;
-    // Two frames at a time: each sample times its side's gain, added.
-    typedef float Quad __attribute__((vector_size(16)));
-    const Quad pan = {left, right, left, right};
+    // Four frames at a time: each sample times its side's gain, added; a
+    // sample that is not finite is taken as +0.
+    const L::F pan = {left, right, left, right};
+    L::U bad = {};
     int32_t i = 0;
-    for (; i + 2 <= n; i += 2) {
-        const Quad s = {samples[i], samples[i], samples[i + 1], samples[i + 1]};
-        Quad f;
-        __builtin_memcpy(&f, frames + 2 * i, sizeof f);
-        f += s * pan;
-        __builtin_memcpy(frames + 2 * i, &f, sizeof f);
+    for (; i + 4 <= n; i += 4) {
+        const L::U bits = L::as_bits(L::load(samples + i));
+        const L::U nonfinite = L::as_unsigned((bits & kExponentBits) == kExponentBits);
+        bad |= nonfinite;
+        const L::F s = L::as_float(bits & ~nonfinite);
+        const L::F low = __builtin_shufflevector(s, s, 0, 0, 1, 1);
+        const L::F high = __builtin_shufflevector(s, s, 2, 2, 3, 3);
+        L::store(frames + 2 * i, L::load(frames + 2 * i) + (low * pan));
+        L::store(frames + 2 * i + 4, L::load(frames + 2 * i + 4) + (high * pan));
     }
     for (; i < n; ++i) {
-        frames[2 * i] += samples[i] * left;
-        frames[2 * i + 1] += samples[i] * right;
+        const bool nonfinite = (bits_from_float(samples[i]) & kExponentBits) == kExponentBits;
+        if (nonfinite) bad[0] = ~0u;
+        const float s = nonfinite ? 0.0f : samples[i];
+        frames[2 * i] += s * left;
+        frames[2 * i + 1] += s * right;
     }
+    if (L::any(L::as_signed(bad))) engine.state.faulty_voices[v] = 1;
 }

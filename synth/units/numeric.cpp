@@ -30,7 +30,6 @@ bool block_sanitize(float* x, int32_t count)
 {
     // An exponent of all ones (NaN or infinity) carries into the top bit;
     // four samples at a time.
-    constexpr uint32_t kExponent = 0x7F800000u;
     constexpr uint32_t kCarry = 0x00800000u;
     typedef uint32_t Quad __attribute__((vector_size(16)));
     Quad flags = {};
@@ -38,10 +37,10 @@ bool block_sanitize(float* x, int32_t count)
     for (; i + 4 <= count; i += 4) {
         Quad bits;
         __builtin_memcpy(&bits, x + i, sizeof bits);
-        flags |= (bits & kExponent) + kCarry;
+        flags |= (bits & kExponentBits) + kCarry;
     }
     uint32_t bad = flags[0] | flags[1] | flags[2] | flags[3];
-    for (; i < count; ++i) bad |= (bits_from_float(x[i]) & kExponent) + kCarry;
+    for (; i < count; ++i) bad |= (bits_from_float(x[i]) & kExponentBits) + kCarry;
     if ((bad & 0x80000000u) == 0) return false;
     for (int32_t i = 0; i < count; ++i) {
         if (((bits_from_float(x[i]) >> 23) & 0xFFu) == 0xFFu) x[i] = 0.0f;

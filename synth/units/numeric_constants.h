@@ -35,3 +35,5 @@ constexpr uint32_t kRandomIncrement = 907633515u;
 constexpr int kRandomMantissaShift = 9;  // 32 - 23
 constexpr uint32_t kExponentOfOne = 0x3F800000u;
 constexpr uint32_t kExponentOfTwo = 0x40000000u;
+// A float's exponent field: all ones is an infinity or a NaN.
+constexpr uint32_t kExponentBits = 0x7F800000u;
