@@ -9,6 +9,12 @@ void channel_convert_params(SynthEngine& engine, int c)
     const float* p = engine.state.channel_params[c];
     const RateConstants& rates = engine.rates;
 
+    // The coefficients follow from the parameters alone: the same bits as at
+    // the last conversion leave them as they are.
+    const uint64_t changes = params_take_changes(p, channel.converted_params, kChannelParamCount);
+    if (changes == 0 && channel.converted != 0) return;
+    channel.converted = 1;
+
     channel.volume = (clamp_parameter(p[kChannelVolume]) / 128.0f) * kChannelGainScale;
     // The sends follow the volume, so volume 0 silences them too.
     channel.reverb_send = ((clamp_parameter(p[kChannelReverbSend]) / 128.0f) * kChannelGainScale) * channel.volume;

@@ -24,6 +24,9 @@ struct ChannelState {
     DistortionUnit distortion;
     DelayState delay;
     DynamicsState dynamics;
+    // The parameters of the last conversion, which unchanged parameters keep.
+    float converted_params[kChannelParamCount];
+    int32_t converted;  // non-zero once converted_params holds a conversion
 };
 
 void channel_convert_params(SynthEngine& engine, int c);

@@ -11,7 +11,50 @@ float scale_by_amount(float source, uint8_t amount)
     return (source * static_cast<float>(static_cast<int32_t>(amount) - 64)) / 64.0f;
 }
 
+// p[i] = bytes[i] for count >= 16 parameters; one copy of the code for both blocks.
+__attribute__((noinline)) void params_from_bytes(float* p, const uint8_t* bytes, int count)
+{
+#ifdef CANTILENA_HAVE_SSE
+    // Sixteen at a time, the last sixteen overlapping those before.
+    const __m128i zero = _mm_setzero_si128();
+    for (int i = 0; i < count; i += 16) {
+        const int k = i + 16 <= count ? i : count - 16;
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k));
+        const __m128i low = _mm_unpacklo_epi8(b, zero);
+        const __m128i high = _mm_unpackhi_epi8(b, zero);
+        _mm_storeu_ps(p + k, _mm_cvtepi32_ps(_mm_unpacklo_epi16(low, zero)));
+        _mm_storeu_ps(p + k + 4, _mm_cvtepi32_ps(_mm_unpackhi_epi16(low, zero)));
+        _mm_storeu_ps(p + k + 8, _mm_cvtepi32_ps(_mm_unpacklo_epi16(high, zero)));
+        _mm_storeu_ps(p + k + 12, _mm_cvtepi32_ps(_mm_unpackhi_epi16(high, zero)));
+    }
+#else
+    for (int i = 0; i < count; ++i) p[i] = static_cast<float>(bytes[i]);
+#endif
+}
+
 }  // namespace
+
+uint64_t params_take_changes(const float* p, float* last, int count)
+{
+    uint64_t changes = 0;
+#ifdef CANTILENA_HAVE_SSE
+    // Four at a time, the last four overlapping those before (count >= 4).
+    for (int i = 0; i < count; i += 4) {
+        const int k = i + 4 <= count ? i : count - 4;
+        const __m128i now = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(last + k));
+        const uint32_t same = static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(now, before))));
+        changes |= static_cast<uint64_t>(same ^ 15u) << k;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(last + k), now);
+    }
+#else
+    for (int i = 0; i < count; ++i) {
+        if (bits_from_float(p[i]) != bits_from_float(last[i])) changes |= uint64_t{1} << i;
+        __builtin_memcpy(last + i, p + i, sizeof(float));
+    }
+#endif
+    return changes;
+}
 
 const uint8_t* patch_of_channel(const SynthEngine& engine, int c)
 {
@@ -25,7 +68,7 @@ void voice_update_params(SynthEngine& engine, int v)
     if (c < 0) return;
     const uint8_t* patch = patch_of_channel(engine, c);
     float* p = engine.state.voice_params[v];
-    for (int i = 0; i < kVoiceParamCount; ++i) p[i] = static_cast<float>(patch[kPatchVoiceOffset + i]);
+    params_from_bytes(p, patch + kPatchVoiceOffset, kVoiceParamCount);
 
     const VoiceState& voice = engine.state.voices[v];
     const int count = patch[kPatchModCountOffset];
@@ -61,7 +104,7 @@ void channel_update_params(SynthEngine& engine, int c)
 {
     const uint8_t* patch = patch_of_channel(engine, c);
     float* p = engine.state.channel_params[c];
-    for (int i = 0; i < kChannelParamCount; ++i) p[i] = static_cast<float>(patch[kPatchChannelOffset + i]);
+    params_from_bytes(p, patch + kPatchChannelOffset, kChannelParamCount);
 
     const int count = patch[kPatchModCountOffset];
     const uint8_t* entry = patch + kPatchModOffset;

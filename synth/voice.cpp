@@ -7,17 +7,6 @@
 #include "synth/lanes.h"
 #include "synth/units/numeric.h"
 
-namespace {
-
-// Whether count parameters differ in any bit from those of the last conversion.
-__attribute__((noinline)) bool slice_changed(const VoiceState& voice, const float* p, int first, int count)
-{
-    return voice.converted == 0 ||
-           std::memcmp(p + first, voice.converted_params + first, sizeof(float) * static_cast<size_t>(count)) != 0;
-}
-
-}  // namespace
-
 void voice_convert_params(SynthEngine& engine, int v)
 {
     VoiceState& voice = engine.state.voices[v];
@@ -26,7 +15,9 @@ void voice_convert_params(SynthEngine& engine, int v)
     // A unit's coefficients follow from its slice alone (the oscillators' also
     // from the note and the voice transpose), so a unit whose inputs are the
     // same bits as at the last conversion is left as it is.
-    const auto changed = [&](int first, int count) { return slice_changed(voice, p, first, count); };
+    uint64_t changes = params_take_changes(p, voice.converted_params, kVoiceParamCount);
+    if (voice.converted == 0) changes = ~uint64_t{0};
+    const auto changed = [&](int first, int count) { return params_changed(changes, first, count); };
     const bool pitch_changed = changed(kVoiceTranspose, 1) || voice.converted_note != voice.note;
 
     voice.transpose = clamp_parameter(p[kVoiceTranspose]) - 64.0f;
@@ -35,11 +26,12 @@ void voice_convert_params(SynthEngine& engine, int v)
     voice.routing = nearest(p[kVoiceRouting]);
     voice.phase_reset = nearest(p[kVoicePhaseReset]);
 
-    // Equal-power pan: 0 hard left, 64 both 0.7071, 128 hard right.
-    const float k = clamp_parameter(p[kVoicePan]) / 128.0f;
-    voice.pan_left = static_cast<float>(std::sqrt(static_cast<double>(1.0f - k)));
-    voice.pan_right = static_cast<float>(std::sqrt(static_cast<double>(k)));
-
+    if (changed(kVoicePan, 1)) {
+        // Equal-power pan: 0 hard left, 64 both 0.7071, 128 hard right.
+        const float k = clamp_parameter(p[kVoicePan]) / 128.0f;
+        voice.pan_left = static_cast<float>(std::sqrt(static_cast<double>(1.0f - k)));
+        voice.pan_right = static_cast<float>(std::sqrt(static_cast<double>(k)));
+    }
     // Parallel balance: below 64 fades filter 2 out, above 64 fades filter 1 out.
     const float x = clamp_parameter(p[kVoiceBalance]) - 64.0f;
     const float d = x / 64.0f;
@@ -64,7 +56,6 @@ void voice_convert_params(SynthEngine& engine, int v)
     if (changed(kVoiceLfo2, LfoParam::kCount)) lfo_setup(voice.lfos[1], p + kVoiceLfo2);
     if (changed(kVoiceDistortion, DistortionParam::kCount))
         distortion_setup(voice.distortion, p + kVoiceDistortion, rates);
-    std::memcpy(voice.converted_params, p, sizeof voice.converted_params);
     voice.converted_note = voice.note;
     voice.converted = 1;
 }
