@@ -40,8 +40,9 @@ inline void delay_products(Lanes<4>::U triangle, uint32_t depth, Lanes<4>::U& lo
 // The modulated read positions of count frames from phase on, four frames
 // side by side. The phase drives a triangle (0 -> 2^32 - 1 -> 0 over a cycle);
 // triangle * depth / 2^32 gives the whole frames of extra delay, and the top
-// 23 bits of the product's low word the fraction between the two frames read.
-void delay_taps(uint32_t phase, uint32_t step, uint32_t depth, int32_t count, uint32_t* frames, float* fractions)
+// 23 bits of the product's low word the fraction f between the two frames
+// read; weights holds 1 - f, the share of the second.
+void delay_taps(uint32_t phase, uint32_t step, uint32_t depth, int32_t count, uint32_t* frames, float* weights)
 {
     using L = Lanes<4>;
     L::U q = phase + (step * L::U{0, 1, 2, 3});
@@ -54,16 +55,17 @@ void delay_taps(uint32_t phase, uint32_t step, uint32_t depth, int32_t count, ui
         delay_products(triangle, depth, low, high);
         const L::F fraction = __builtin_convertvector(L::as_signed(low >> 9), L::F) / kFractionScale;
         __builtin_memcpy(frames + i, &high, sizeof high);
-        L::store(fractions + i, fraction);
+        L::store(weights + i, 1.0f - fraction);
         q += run_step;
     }
 }
 
-// Shared by both forms: x_left/x_right in, the two outputs returned through
-// out_left/out_right. Indices are unsigned and masked, so no delay setting
-// (however far out of range) can reach outside the rings.
-template <typename Frame>
-inline void delay_run(DelayState& delay, int32_t n, float dry, Frame frame)
+// Shared by both forms: frame i's input is in[stride i] (left) and
+// in[stride i + stride - 1] (right), so stride 1 feeds a mono send to both
+// sides; its output replaces or is added to out[2 i], out[2 i + 1]. Indices
+// are unsigned and masked, so no delay setting (however far out of range)
+// can reach outside the rings.
+void delay_run(DelayState& delay, const float* in, int32_t stride, float* out, bool add, int32_t n, float dry)
 {
     float* const ring_left = delay.ring_left;
     float* const ring_right = delay.ring_right;
@@ -78,25 +80,26 @@ inline void delay_run(DelayState& delay, int32_t n, float dry, Frame frame)
     const float feedback = delay.feedback;
     const float wet = delay.wet;
 
+    float added[2 * kTapRun];  // a run's output before it is added to out
     uint32_t frames_right[kTapRun];
-    float fractions_right[kTapRun];
+    float weights_right[kTapRun];
     uint32_t frames_left[kTapRun];
-    float fractions_left[kTapRun];
+    float weights_left[kTapRun];
     for (int32_t done = 0; done < n;) {
         const int32_t count = n - done < kTapRun ? n - done : kTapRun;
-        delay_taps(phase + offset, step, depth, count, frames_right, fractions_right);
-        delay_taps(phase, step, depth, count, frames_left, fractions_left);
+        delay_taps(phase + offset, step, depth, count, frames_right, weights_right);
+        delay_taps(phase, step, depth, count, frames_left, weights_left);
+        float* const to = add ? added : out + 2 * done;
         for (int32_t k = 0; k < count; ++k) {
             const int32_t i = done + k;
-            float x_left;
-            float x_right;
-            frame.read(i, x_left, x_right);
+            const float x_left = in[stride * i];
+            const float x_right = in[stride * i + stride - 1];
 
             // Right side: reads the slot D frames back and the one before it.
             const uint32_t d_right = delay_right + frames_right[k];
             const float a_right = ring_right[(w - d_right - 1u) & mask];
             const float b_right = ring_right[(w - d_right) & mask];
-            const float y_right = a_right + ((1.0f - fractions_right[k]) * (b_right - a_right));
+            const float y_right = a_right + (weights_right[k] * (b_right - a_right));
             const float out_right = (y_right * wet) + (x_right * dry);
             ring_right[w] = x_right + (y_right * feedback);
 
@@ -104,12 +107,19 @@ inline void delay_run(DelayState& delay, int32_t n, float dry, Frame frame)
             const uint32_t d_left = delay_left + frames_left[k];
             const float a_left = ring_left[(w - d_left) & mask];
             const float b_left = ring_left[(w - d_left + 1u) & mask];
-            const float y_left = a_left + ((1.0f - fractions_left[k]) * (b_left - a_left));
+            const float y_left = a_left + (weights_left[k] * (b_left - a_left));
             const float out_left = (y_left * wet) + (x_left * dry);
             ring_left[w] = x_left + (y_left * feedback);
 
-            frame.write(i, out_left, out_right);
+            to[2 * k] = out_left;
+            to[2 * k + 1] = out_right;
             w = (w + 1u) & mask;
+        }
+        if (add) {
+            float* const sum = out + 2 * done;
+            int32_t k = 0;
+            for (; k + 4 <= 2 * count; k += 4) Lanes<4>::store(sum + k, Lanes<4>::load(sum + k) + Lanes<4>::load(added + k));
+            for (; k < 2 * count; ++k) sum[k] += added[k];
         }
         phase += static_cast<uint32_t>(count) * step;
         done += count;
@@ -118,35 +128,6 @@ inline void delay_run(DelayState& delay, int32_t n, float dry, Frame frame)
     delay.write_index = static_cast<int32_t>(w);
     delay.modulation_phase = phase;
 }
-
-struct InsertFrames {
-    float* frames;
-    void read(int32_t i, float& left, float& right) const
-    {
-        left = frames[2 * i];
-        right = frames[2 * i + 1];
-    }
-    void write(int32_t i, float left, float right) const
-    {
-        frames[2 * i] = left;
-        frames[2 * i + 1] = right;
-    }
-};
-
-struct SendFrames {
-    const float* send;
-    float* master;
-    void read(int32_t i, float& left, float& right) const
-    {
-        left = send[i];
-        right = send[i];
-    }
-    void write(int32_t i, float left, float right) const
-    {
-        master[2 * i] += left;
-        master[2 * i + 1] += right;
-    }
-};
 
 // Wet exactly +0.0 (bit pattern zero) bypasses the unit; -0.0 does not.
 inline bool delay_bypassed(const DelayState& delay)
@@ -188,11 +169,11 @@ void delay_setup(DelayState& delay, const float* slice, const RateConstants& rat
 void delay_render_insert(DelayState& delay, float* frames, int32_t n)
 {
     if (delay_bypassed(delay)) return;
-    delay_run(delay, n, delay.dry, InsertFrames{frames});
+    delay_run(delay, frames, 2, frames, false, n, delay.dry);
 }
 
 void delay_render_send(DelayState& delay, const float* send, float* master, int32_t n)
 {
     if (delay_bypassed(delay)) return;
-    delay_run(delay, n, 0.0f, SendFrames{send, master});
+    delay_run(delay, send, 1, master, true, n, 0.0f);
 }

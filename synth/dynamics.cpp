@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "synth/constants.h"
+#include "synth/lanes.h"
 #include "synth/units/numeric.h"
 
 namespace {
@@ -44,16 +46,21 @@ void dynamics_detect(DynamicsState& dyn, const float* frames, int32_t n, float* 
         break;
     }
     case kDynamicsPerSide: {
-        float peak_left = dyn.peak_left;
-        float peak_right = dyn.peak_right;
+        // Both sides side by side in two lanes.
+        typedef float Pair __attribute__((vector_size(8)));
+        constexpr uint64_t kMagnitude = 0x7FFFFFFF7FFFFFFFu;  // both sides without their sign bits
+        Pair peak = {dyn.peak_left, dyn.peak_right};
         for (int32_t i = 0; i < n; ++i) {
-            peak_left = peak_follow(std::fabs(frames[2 * i]), peak_left);
-            peak_right = peak_follow(std::fabs(frames[2 * i + 1]), peak_right);
-            detector[2 * i] = peak_left * input_gain;
-            detector[2 * i + 1] = peak_right * input_gain;
+            Pair x;
+            std::memcpy(&x, frames + 2 * i, sizeof x);
+            const Pair v = __builtin_bit_cast(Pair, __builtin_bit_cast(uint64_t, x) & kMagnitude);
+            const Pair decayed = peak * kPeakDecay;
+            peak = v > decayed ? v : decayed;
+            const Pair level = peak * input_gain;
+            std::memcpy(detector + 2 * i, &level, sizeof level);
         }
-        dyn.peak_left = peak_left;
-        dyn.peak_right = peak_right;
+        dyn.peak_left = peak[0];
+        dyn.peak_right = peak[1];
         break;
     }
     case kDynamicsRms: {
@@ -100,10 +107,74 @@ void dynamics_detect(DynamicsState& dyn, const float* frames, int32_t n, float* 
     }
 }
 
-// Both sides through the gain computer and the look-ahead line, starting at
-// write index w, side by side in two lanes (left, right): each side's
-// operations are those of a side on its own. Returns the index reached.
-int32_t dynamics_apply(DynamicsState& dyn, float* frames, int32_t n, const float* detector, int32_t w)
+// The gain each side's level asks for: 1 below the threshold, else
+// 1 / (1 + (level - 1) ratio); four samples at a time, so an odd frame count
+// also reads one pair beyond the block, whose target goes unused.
+void dynamics_targets(const float* levels, float* targets, int32_t samples, float ratio)
+{
+    using L = Lanes<4>;
+    const L::F one = L::splat(1.0f);
+    int32_t i = 0;
+    for (; i < samples; i += 4) {
+        const L::F level = L::load(levels + i);
+        L::store(targets + i, L::select(level < 1.0f, one, 1.0f / (1.0f + ((level - 1.0f) * ratio))));
+    }
+}
+
+// Swaps n frames through the look-ahead line from write index w on: each
+// frame goes in scaled by the input gain, and the frame it replaces comes
+// out scaled by the output gain. Returns the index reached.
+int32_t dynamics_delay(DynamicsState& dyn, float* frames, int32_t n, int32_t w)
+{
+    using L = Lanes<4>;
+    const float input_gain = dyn.input_gain;
+    const float output_gain = dyn.output_gain;
+    const int32_t look_ahead = dyn.look_ahead;
+    for (int32_t done = 0; done < n;) {
+        if (look_ahead == 0 && w == 0) {
+            // A line of one frame: each frame comes out as the next goes in.
+            float* const line = dyn.delay_line;
+            float left = line[0];
+            float right = line[1];
+            for (int32_t i = done; i < n; ++i) {
+                const float x_left = frames[2 * i];
+                const float x_right = frames[2 * i + 1];
+                frames[2 * i] = left * output_gain;
+                frames[2 * i + 1] = right * output_gain;
+                left = x_left * input_gain;
+                right = x_right * input_gain;
+            }
+            line[0] = left;
+            line[1] = right;
+            return 0;
+        }
+        // Up to the line's end; an index beyond a shrunken L reads one frame.
+        int32_t count = look_ahead - w + 1;
+        if (count < 1) count = 1;
+        if (count > n - done) count = n - done;
+        float* const line = dyn.delay_line + 2 * w;
+        float* const x = frames + 2 * done;
+        int32_t k = 0;
+        for (; k + 4 <= 2 * count; k += 4) {
+            const L::F d = L::load(line + k);
+            L::store(line + k, L::load(x + k) * input_gain);
+            L::store(x + k, d * output_gain);
+        }
+        for (; k < 2 * count; ++k) {
+            const float d = line[k];
+            line[k] = x[k] * input_gain;
+            x[k] = d * output_gain;
+        }
+        w += count;
+        if (w > look_ahead) w = 0;
+        done += count;
+    }
+    return w;
+}
+
+// Both sides' gains follow their targets, side by side in two lanes (left,
+// right), and scale the delayed frames.
+void dynamics_gain(DynamicsState& dyn, float* frames, int32_t n, const float* targets)
 {
     typedef float Pair __attribute__((vector_size(8)));
     const auto load = [](const float* p) {
@@ -111,34 +182,18 @@ int32_t dynamics_apply(DynamicsState& dyn, float* frames, int32_t n, const float
         std::memcpy(&v, p, sizeof v);
         return v;
     };
-    float* const line = dyn.delay_line;
-    const int32_t look_ahead = dyn.look_ahead;
-    const float input_gain = dyn.input_gain;
-    const float output_gain = dyn.output_gain;
-    const float ratio = dyn.ratio;
     const Pair attack = Pair{} + dyn.attack;
     const Pair release = Pair{} + dyn.release;
-    const Pair one = Pair{} + 1.0f;
     Pair g = {dyn.gain_left, dyn.gain_right};
-
     for (int32_t i = 0; i < n; ++i) {
-        const Pair sample = load(frames + 2 * i);
-        const Pair level = load(detector + 2 * i);
-        const Pair d = load(line + 2 * w);
-        const Pair scaled = sample * input_gain;
-        std::memcpy(line + 2 * w, &scaled, sizeof scaled);
-        w = w + 1;
-        if (w > look_ahead) w = 0;
-        const Pair target = level < 1.0f ? one : 1.0f / (1.0f + ((level - 1.0f) * ratio));
+        const Pair target = load(targets + 2 * i);
         const Pair coef = target < g ? attack : release;
         g = g + ((target - g) * coef);
-        const Pair out = (d * output_gain) * g;
+        const Pair out = load(frames + 2 * i) * g;
         std::memcpy(frames + 2 * i, &out, sizeof out);
     }
-
     dyn.gain_left = g[0];
     dyn.gain_right = g[1];
-    return w;
 }
 
 }  // namespace
@@ -206,5 +261,8 @@ void dynamics_render(DynamicsState& dyn, float* frames, int32_t n, float* detect
     // still inside the line; it is read once and then wraps to 0.
     int32_t start = dyn.write_index;
     if (start < 0 || start > kDynamicsMaxLookAhead) start = 0;
-    dyn.write_index = dynamics_apply(dyn, frames, n, detector, start);
+    float targets[2 * kMaxBlockSize];
+    dynamics_targets(detector, targets, 2 * n, dyn.ratio);
+    dyn.write_index = dynamics_delay(dyn, frames, n, start);
+    dynamics_gain(dyn, frames, n, targets);
 }

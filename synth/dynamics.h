@@ -57,5 +57,7 @@ void dynamics_init(DynamicsState& dyn);
 void dynamics_clear(DynamicsState& dyn);
 // p: a DynamicsParam slice on the 0..128 scale.
 void dynamics_setup(DynamicsState& dyn, const float* p);
-// In place on n interleaved stereo frames; detector is n stereo frames of scratch.
+// In place on n (at most kMaxBlockSize) interleaved stereo frames; detector
+// is scratch for n stereo frames, rounded up to an even n, and holds the
+// levels of the sides afterwards.
 void dynamics_render(DynamicsState& dyn, float* frames, int32_t n, float* detector);
