@@ -1,6 +1,7 @@
 #include "synth/channel.h"
 
 #include "synth/engine.h"
+#include "synth/lanes.h"
 #include "synth/units/numeric.h"
 
 void channel_convert_params(SynthEngine& engine, int c)
@@ -44,31 +45,6 @@ void channel_clear(SynthEngine& engine, int c)
     if (c == kSpeechChannel) speech_clear_memory(engine.speech);
 }
 
-namespace {
-
-typedef float Quad __attribute__((vector_size(16)));
-
-// Adds the mono sum (left + right, not the mean) of n frames times gain to
-// send; four frames at a time.
-void add_send(float* send, const float* frames, float gain, int32_t n)
-{
-    if (bits_from_float(gain) == 0) return;
-    int32_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        Quad first, second, s;
-        __builtin_memcpy(&first, frames + 2 * i, sizeof first);
-        __builtin_memcpy(&second, frames + 2 * i + 4, sizeof second);
-        __builtin_memcpy(&s, send + i, sizeof s);
-        const Quad left = __builtin_shufflevector(first, second, 0, 2, 4, 6);
-        const Quad right = __builtin_shufflevector(first, second, 1, 3, 5, 7);
-        s += (left + right) * gain;
-        __builtin_memcpy(send + i, &s, sizeof s);
-    }
-    for (; i < n; ++i) send[i] += (frames[2 * i] + frames[2 * i + 1]) * gain;
-}
-
-}  // namespace
-
 void channel_render(SynthEngine& engine, int c, float* frames, int32_t n, float* detector)
 {
     ChannelState& channel = engine.state.channels[c];
@@ -86,20 +62,34 @@ void channel_render(SynthEngine& engine, int c, float* frames, int32_t n, float*
 
 void channel_mix(SynthEngine& engine, int c, const float* frames, int32_t n)
 {
+    using L = Lanes<4>;
     const ChannelState& channel = engine.state.channels[c];
     SynthBuffers& buffers = engine.buffers;
-    add_send(buffers.reverb_send, frames, channel.reverb_send, n);
-    add_send(buffers.delay_send, frames, channel.delay_send, n);
-
+    // Each send takes the mono sum (left + right, not the mean) times its
+    // gain; a gain of exactly +0.0 leaves its send untouched.
+    const float reverb_gain = channel.reverb_send;
+    const float delay_gain = channel.delay_send;
+    float* const reverb = bits_from_float(reverb_gain) != 0 ? buffers.reverb_send : nullptr;
+    float* const delay = bits_from_float(delay_gain) != 0 ? buffers.delay_send : nullptr;
     const float volume = channel.volume;
-    float* master = buffers.master;
+    float* const master = buffers.master;
+    // One pass, four frames at a time.
     int32_t i = 0;
-    for (; i + 4 <= 2 * n; i += 4) {
-        Quad m, f;
-        __builtin_memcpy(&m, master + i, sizeof m);
-        __builtin_memcpy(&f, frames + i, sizeof f);
-        m += f * volume;
-        __builtin_memcpy(master + i, &m, sizeof m);
+    for (; i + 4 <= n; i += 4) {
+        const L::F first = L::load(frames + 2 * i);
+        const L::F second = L::load(frames + 2 * i + 4);
+        const L::F mono =
+            __builtin_shufflevector(first, second, 0, 2, 4, 6) + __builtin_shufflevector(first, second, 1, 3, 5, 7);
+        if (reverb != nullptr) L::store(reverb + i, L::load(reverb + i) + (mono * reverb_gain));
+        if (delay != nullptr) L::store(delay + i, L::load(delay + i) + (mono * delay_gain));
+        L::store(master + 2 * i, L::load(master + 2 * i) + (first * volume));
+        L::store(master + 2 * i + 4, L::load(master + 2 * i + 4) + (second * volume));
     }
-    for (; i < 2 * n; ++i) master[i] += frames[i] * volume;
+    for (; i < n; ++i) {
+        const float mono = frames[2 * i] + frames[2 * i + 1];
+        if (reverb != nullptr) reverb[i] += mono * reverb_gain;
+        if (delay != nullptr) delay[i] += mono * delay_gain;
+        master[2 * i] += frames[2 * i] * volume;
+        master[2 * i + 1] += frames[2 * i + 1] * volume;
+    }
 }
