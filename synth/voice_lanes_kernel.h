@@ -107,24 +107,25 @@ struct VoiceKernel {
         return 1.0 + z2 * (kSineC3 + z2 * (kSineC5 + z2 * kSineC7));
     }
 
-    // x mod 2 pi with the sign of x, exactly as fmodf. For |x| < 2^28 the
-    // product of the truncated quotient and 2 pi and the difference are exact
-    // in double, and one correction mends a quotient that rounded across an
-    // integer; other lanes (huge, infinite, NaN) take fmodf itself.
+    // x mod 2 pi with the sign of x, exactly as fmodf: the remainder of |x|
+    // takes x's sign bit (a zero remainder too). For |x| < 2^28 the truncated
+    // quotient of |x| (the product with the rounded reciprocal of 2 pi) is
+    // the true one except where |x| is a whole multiple of 2 pi, 2^j 2 pi,
+    // and the quotient falls one short, leaving exactly 2 pi: the remainder r
+    // is exact in double and lies in [0, 2 pi], as a check of every float
+    // below 2^28 confirms. Other lanes (huge, infinite, NaN) take fmodf itself.
     static F fmod_two_pi(F x)
     {
-        const double y = static_cast<double>(kTwoPi);
-        const double inverse = 1.0 / y;  // within one of the true quotient, as a division would be
-        const D xd = L::widen(x);
-        const D q = __builtin_convertvector(__builtin_convertvector(xd * inverse, I), D);
-        D r = xd - (q * y);
-        const I negative = L::as_signed(L::as_bits(x)) < 0;
-        r = L::select_d(negative, L::blend(r > 0.0, r - y, r), L::blend(r < 0.0, r + y, r));
-        r = L::select_d(negative, L::blend(r <= -y, r + y, r), L::blend(r >= y, r - y, r));
-        F out = L::narrow(r);
-        out = L::select(out == 0.0f, L::select(negative, L::splat(-0.0f), L::splat(0.0f)), out);
-        const F magnitude = L::as_float(L::as_bits(x) & 0x7FFFFFFFu);
-        const I outside = !(magnitude < 268435456.0f);  // 2^28, or NaN
+        constexpr double y = kTwoPi;
+        constexpr double inverse = 1.0 / y;
+        const U sign = L::as_bits(x) & 0x80000000u;
+        const F magnitude = L::as_float(L::as_bits(x) ^ sign);
+        const D a = L::widen(magnitude);
+        const D q = __builtin_convertvector(__builtin_convertvector(a * inverse, I), D);
+        const F r = L::narrow(a - (q * y));
+        const U whole = L::as_unsigned(r == kTwoPi);
+        F out = L::as_float((L::as_bits(r) & ~whole) | sign);
+        const I outside = L::as_signed(L::as_bits(magnitude)) >= 0x4D800000;  // 2^28, infinite or NaN
         if (L::any(outside)) fmod_lanes(x, outside, out);
         return out;
     }

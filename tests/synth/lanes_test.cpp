@@ -3,8 +3,11 @@
 // path's bits, whatever mix of modes shares a lane group.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 
+#include "synth/units/numeric.h"
+#include "synth/voice_lanes_kernel.h"
 #include "synth/workers.h"
 #include "tests/synth/engine_harness.h"
 
@@ -127,6 +130,41 @@ TEST(Lanes, PhaseModulationFarBeyondOneCycleKeepsTheScalarBits)
                  .distortion({.mode = kDistortionOverdrive, .drive = 128, .a = 128, .b = 0}));
     const std::vector<float> scalar = render(bank, GlobalsBuilder(), 1, {1, 1});
     for (int32_t width : machine_widths()) EXPECT_EQ(render(bank, GlobalsBuilder(), 1, {width, 1}), scalar) << width;
+}
+
+// The lanes' sine of a phase-modulated phase against the scalar one where the
+// remainder by 2 pi is delicate: quotients whole or a unit away from whole,
+// zeros of either sign, the edge of the double-precision range and beyond it.
+TEST(Lanes, ThePhaseModulatedSineReducesItsPhaseAsTheScalarOneDoes)
+{
+    std::vector<float> phases = {0.0f, 268435456.0f, std::nextafter(268435456.0f, 0.0f), 3.0e38f, INFINITY, NAN};
+    const auto near_whole = [&](int64_t k) {
+        const float whole = static_cast<float>(static_cast<double>(k) * kTwoPi);
+        phases.insert(phases.end(), {whole, std::nextafter(whole, 0.0f), std::nextafter(whole, INFINITY)});
+    };
+    for (int64_t k = 1; k < (int64_t{1} << 26); k += k < 4096 ? 1 : k / 61) near_whole(k);
+    for (int j = 12; j < 26; ++j) near_whole(int64_t{1} << j);  // 2^j 2 pi is a float
+    uint32_t bits = 1;
+    for (int k = 0; k < 100000; ++k) {
+        bits = random_step(bits);
+        const uint32_t exponent = 100u + (bits >> 24) % 56u;  // 2^-27 to 2^28
+        phases.push_back(float_from_bits((bits & 0x007FFFFFu) | (exponent << 23)));
+    }
+    const size_t count = phases.size();
+    for (size_t k = 0; k < count; ++k) phases.push_back(-phases[k]);
+    phases.resize(phases.size() / 4 * 4);
+    using Kernel = VoiceKernel<4, false>;
+    int wrong = 0;
+    for (size_t k = 0; k < phases.size(); k += 4) {
+        const Kernel::F lanes = Kernel::fast_sine(Kernel::L::load(&phases[k]));
+        for (int l = 0; l < 4; ++l) {
+            const float x = phases[k + l];
+            if (bits_from_float(lanes[l]) != bits_from_float(fast_sine(x)) && wrong++ < 5) {
+                ADD_FAILURE() << "sine of " << x << " (bits " << std::hex << bits_from_float(x) << ")";
+            }
+        }
+    }
+    EXPECT_EQ(wrong, 0);
 }
 
 // The player's compact 8-lane build runs the distortion's filters through the
