@@ -127,5 +127,6 @@ void synth_voice_usage(const SynthEngine& engine, int32_t counts[kChannelCount +
 void synth_channel_programs(const SynthEngine& engine, int32_t programs[kChannelCount]);
 int32_t synth_block_size(const SynthEngine& engine);
 
-// Block rendering.
+// Sets up and renders one block of n frames into buffers.master: the voices'
+// and channels' set-up, the channels on the rendering threads, the master.
 void block_mix(SynthEngine& engine, int32_t n);

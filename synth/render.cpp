@@ -77,24 +77,20 @@ void clear_faulty_units(SynthEngine& engine)
 void start_block(SynthEngine& engine)
 {
     clear_faulty_units(engine);
-    for (int v = 0; v < kVoiceCount; ++v) {
-        if (engine.state.voice_channel[v] < 0) continue;
-        voice_update_params(engine, v);
-        voice_tick(engine, v);
-        if (engine.state.voices[v].envelopes[0].state == kEnvelopeOff) engine.state.voice_channel[v] = -1;
-    }
-    for (int c = 0; c < kChannelCount; ++c) channel_update_params(engine, c);
     speech_tick(engine.speech);
     engine.state.frames_left = engine.rates.block_size;
     block_mix(engine, engine.rates.block_size);
 }
 
-// The channels each rendering thread takes this block.
+// The channels each rendering thread takes this block, and their voices in
+// voice order: a thread reads and writes only its own voices' entries.
 struct BlockJobs {
     SynthEngine* engine;
     int32_t n;
     int32_t channel_count[kMaxRenderThreads];
     int8_t channels[kMaxRenderThreads][kChannelCount];
+    int32_t voice_count[kMaxRenderThreads];
+    int8_t voices[kMaxRenderThreads][kVoiceCount];
 };
 
 // What decides a voice's control flow in lanes: voices that share it share
@@ -138,26 +134,37 @@ void render_voices(SynthEngine& engine, int* voices, int count, int32_t n, Rende
     }
 }
 
-// One thread's share of a block: its channels' voices, then each channel's
-// voices summed in voice order, the speech, and the chain.
-void render_channels(SynthEngine& engine, const int8_t* channels, int count, int32_t n, RenderScratch& scratch)
+// One thread's share of a block: its voices' and channels' set-up (each
+// reads only its own state and its channel's controls and patch), its voices
+// that sound on, then each channel with a voice left: its voices summed in
+// voice order, the speech, and the chain.
+void render_channels(SynthEngine& engine, const int8_t* channels, int count, const int8_t* voices, int voice_count,
+                     int32_t n, RenderScratch& scratch)
 {
-    uint32_t mine = 0;
-    for (int k = 0; k < count; ++k) mine |= 1u << channels[k];
-    int voices[kVoiceCount];
-    int voice_count = 0;
-    for (int v = 0; v < kVoiceCount; ++v) {
-        const int32_t c = engine.state.voice_channel[v];
-        if (c >= 0 && ((mine >> c) & 1u)) voices[voice_count++] = v;
+    int sounding[kVoiceCount];
+    int sounding_count = 0;
+    uint32_t busy = 0;
+    for (int k = 0; k < voice_count; ++k) {
+        const int v = voices[k];
+        voice_update_params(engine, v);
+        voice_tick(engine, v);
+        if (engine.state.voices[v].envelopes[0].state == kEnvelopeOff) {
+            engine.state.voice_channel[v] = -1;
+            continue;
+        }
+        sounding[sounding_count++] = v;
+        busy |= 1u << engine.state.voice_channel[v];
     }
-    render_voices(engine, voices, voice_count, n, scratch);
+    for (int k = 0; k < count; ++k) channel_update_params(engine, channels[k]);
+    render_voices(engine, sounding, sounding_count, n, scratch);
 
     for (int k = 0; k < count; ++k) {
         const int c = channels[k];
+        if (((busy >> c) & 1u) == 0) continue;
         float* frames = engine.buffers.channel_frames[c];
         std::memset(frames, 0, sizeof(float) * 2 * static_cast<size_t>(n));
-        for (int v = 0; v < kVoiceCount; ++v) {
-            if (engine.state.voice_channel[v] == c) voice_mix(engine, v, frames, n);
+        for (int j = 0; j < voice_count; ++j) {
+            if (engine.state.voice_channel[voices[j]] == c) voice_mix(engine, voices[j], frames, n);
         }
         if (c == kSpeechChannel) speech_render(engine.speech, frames, static_cast<uint32_t>(n));
         channel_render(engine, c, frames, n, scratch.detector);
@@ -167,8 +174,8 @@ void render_channels(SynthEngine& engine, const int8_t* channels, int count, int
 void run_job(void* context, int job)
 {
     BlockJobs& jobs = *static_cast<BlockJobs*>(context);
-    render_channels(*jobs.engine, jobs.channels[job], jobs.channel_count[job], jobs.n,
-                    jobs.engine->buffers.scratch[job]);
+    render_channels(*jobs.engine, jobs.channels[job], jobs.channel_count[job], jobs.voices[job], jobs.voice_count[job],
+                    jobs.n, jobs.engine->buffers.scratch[job]);
 }
 
 // A busy channel's rough cost this block, in thousands of instructions as
@@ -210,8 +217,9 @@ int plan_jobs(const SynthEngine& engine, const int32_t voices_of[kChannelCount],
         order[j] = c;
     }
     int32_t load[kMaxRenderThreads] = {};
+    int job_of[kChannelCount];
     int used = 0;
-    for (int t = 0; t < threads; ++t) jobs.channel_count[t] = 0;
+    for (int t = 0; t < threads; ++t) jobs.channel_count[t] = jobs.voice_count[t] = 0;
     for (int k = 0; k < busy; ++k) {
         const int c = order[k];
         int best = 0;
@@ -219,10 +227,27 @@ int plan_jobs(const SynthEngine& engine, const int32_t voices_of[kChannelCount],
             if (load[t] < load[best]) best = t;
         }
         jobs.channels[best][jobs.channel_count[best]++] = static_cast<int8_t>(c);
+        job_of[c] = best;
         load[best] += cost[c];
         if (best + 1 > used) used = best + 1;
     }
+    for (int v = 0; v < kVoiceCount; ++v) {
+        const int32_t c = engine.state.voice_channel[v];
+        if (c < 0 || c >= kChannelCount) continue;
+        const int t = job_of[c];
+        jobs.voices[t][jobs.voice_count[t]++] = static_cast<int8_t>(v);
+    }
     return used;
+}
+
+// voices_of[c]: the busy voices of channel c.
+void count_voices(const SynthEngine& engine, int32_t voices_of[kChannelCount])
+{
+    for (int c = 0; c < kChannelCount; ++c) voices_of[c] = 0;
+    for (int v = 0; v < kVoiceCount; ++v) {
+        const int32_t c = engine.state.voice_channel[v];
+        if (c >= 0 && c < kChannelCount) ++voices_of[c];
+    }
 }
 
 }  // namespace
@@ -235,24 +260,28 @@ void block_mix(SynthEngine& engine, int32_t n)
     std::memset(buffers.reverb_send, 0, sizeof(float) * static_cast<size_t>(n));
     std::memset(buffers.delay_send, 0, sizeof(float) * static_cast<size_t>(n));
 
-    // A silent channel costs nothing and its effect tails stand still.
-    int32_t voices_of[kChannelCount] = {};
-    for (int v = 0; v < kVoiceCount; ++v) {
-        const int32_t c = engine.state.voice_channel[v];
-        if (c >= 0 && c < kChannelCount) ++voices_of[c];
-    }
+    // A silent channel costs nothing and its effect tails stand still; its
+    // set-up runs here, a busy channel's and its voices' on the thread that
+    // renders them.
+    int32_t voices_of[kChannelCount];
+    count_voices(engine, voices_of);
     const int threads = engine.workers != nullptr ? synth_workers_threads(*engine.workers) : 1;
     BlockJobs jobs;
     jobs.engine = &engine;
     jobs.n = n;
     const int used = plan_jobs(engine, voices_of, threads < kMaxRenderThreads ? threads : kMaxRenderThreads, jobs);
+    for (int c = 0; c < kChannelCount; ++c) {
+        if (voices_of[c] == 0) channel_update_params(engine, c);
+    }
     if (used > 1) {
         synth_workers_run(*engine.workers, used, run_job, &jobs);
     } else if (used == 1) {
         run_job(&jobs, 0);
     }
 
-    // The master sums the channels in channel order, whatever thread rendered them.
+    // The master sums the channels in channel order, whatever thread rendered
+    // them; a channel whose last voice ended at this block's start is silent.
+    count_voices(engine, voices_of);
     for (int c = 0; c < kChannelCount; ++c) {
         if (voices_of[c] != 0) channel_mix(engine, c, buffers.channel_frames[c], n);
     }
