@@ -37,25 +37,30 @@ inline void delay_products(Lanes<4>::U triangle, uint32_t depth, Lanes<4>::U& lo
 #endif
 }
 
-// The modulated read positions of count frames from phase on, four frames
-// side by side. The phase drives a triangle (0 -> 2^32 - 1 -> 0 over a cycle);
-// triangle * depth / 2^32 gives the whole frames of extra delay, and the top
-// 23 bits of the product's low word the fraction f between the two frames
-// read; weights holds 1 - f, the share of the second.
-void delay_taps(uint32_t phase, uint32_t step, uint32_t depth, int32_t count, uint32_t* frames, float* weights)
+// The modulated read positions of count frames from phase on (the right
+// side's offset ahead), two frames of both sides side by side; frames and
+// weights hold left, right for each frame. The phase drives a triangle
+// (0 -> 2^32 - 1 -> 0 over a cycle); triangle * depth / 2^32 gives the whole
+// frames of extra delay, added to each side's base, and the top 23 bits of
+// the product's low word the fraction f between the two frames read; the
+// weight is 1 - f, the share of the second.
+__attribute__((noinline)) void delay_taps(uint32_t phase, uint32_t offset, uint32_t step, uint32_t depth,
+                                          uint32_t base_left, uint32_t base_right, int32_t count, uint32_t* frames,
+                                          float* weights)
 {
     using L = Lanes<4>;
-    L::U q = phase + (step * L::U{0, 1, 2, 3});
-    const L::U run_step = L::splat_u(4u * step);
-    for (int32_t i = 0; i < count; i += 4) {
+    const L::U base = {base_left, base_right, base_left, base_right};
+    L::U q = phase + L::U{0, offset, step, offset + step};
+    const L::U run_step = L::splat_u(2u * step);
+    for (int32_t i = 0; i < 2 * count; i += 4) {
         const L::U t = q << 1;  // the second half of the cycle falls
         const L::U triangle = L::select(L::as_signed(q) < 0, ~t, t);
         L::U low;
         L::U high;
         delay_products(triangle, depth, low, high);
-        const L::F fraction = __builtin_convertvector(L::as_signed(low >> 9), L::F) / kFractionScale;
-        __builtin_memcpy(frames + i, &high, sizeof high);
-        L::store(weights + i, 1.0f - fraction);
+        const L::U whole = high + base;
+        __builtin_memcpy(frames + i, &whole, sizeof whole);
+        L::store(weights + i, 1.0f - (__builtin_convertvector(L::as_signed(low >> 9), L::F) / kFractionScale));
         q += run_step;
     }
 }
@@ -80,39 +85,31 @@ void delay_run(DelayState& delay, const float* in, int32_t stride, float* out, b
     const float feedback = delay.feedback;
     const float wet = delay.wet;
 
+    typedef float Pair __attribute__((vector_size(8)));  // left, right
     float added[2 * kTapRun];  // a run's output before it is added to out
-    uint32_t frames_right[kTapRun];
-    float weights_right[kTapRun];
-    uint32_t frames_left[kTapRun];
-    float weights_left[kTapRun];
+    uint32_t taps[2 * kTapRun];
+    float weights[2 * kTapRun];
     for (int32_t done = 0; done < n;) {
         const int32_t count = n - done < kTapRun ? n - done : kTapRun;
-        delay_taps(phase + offset, step, depth, count, frames_right, weights_right);
-        delay_taps(phase, step, depth, count, frames_left, weights_left);
+        // The left side reads D frames back and the frame after it, the right
+        // the frame before D frames back and D frames back.
+        delay_taps(phase, offset, step, depth, delay_left, delay_right + 1u, count, taps, weights);
         float* const to = add ? added : out + 2 * done;
         for (int32_t k = 0; k < count; ++k) {
             const int32_t i = done + k;
-            const float x_left = in[stride * i];
-            const float x_right = in[stride * i + stride - 1];
-
-            // Right side: reads the slot D frames back and the one before it.
-            const uint32_t d_right = delay_right + frames_right[k];
-            const float a_right = ring_right[(w - d_right - 1u) & mask];
-            const float b_right = ring_right[(w - d_right) & mask];
-            const float y_right = a_right + (weights_right[k] * (b_right - a_right));
-            const float out_right = (y_right * wet) + (x_right * dry);
-            ring_right[w] = x_right + (y_right * feedback);
-
-            // Left side: one frame later than the right.
-            const uint32_t d_left = delay_left + frames_left[k];
-            const float a_left = ring_left[(w - d_left) & mask];
-            const float b_left = ring_left[(w - d_left + 1u) & mask];
-            const float y_left = a_left + (weights_left[k] * (b_left - a_left));
-            const float out_left = (y_left * wet) + (x_left * dry);
-            ring_left[w] = x_left + (y_left * feedback);
-
-            to[2 * k] = out_left;
-            to[2 * k + 1] = out_right;
+            const uint32_t left = w - taps[2 * k];
+            const uint32_t right = w - taps[2 * k + 1];
+            const Pair a = {ring_left[left & mask], ring_right[right & mask]};
+            const Pair b = {ring_left[(left + 1u) & mask], ring_right[(right + 1u) & mask]};
+            Pair weight;
+            std::memcpy(&weight, weights + 2 * k, sizeof weight);
+            const Pair y = a + (weight * (b - a));
+            const Pair x = {in[stride * i], in[stride * i + stride - 1]};
+            const Pair o = (y * wet) + (x * dry);
+            const Pair r = x + (y * feedback);
+            ring_left[w] = r[0];
+            ring_right[w] = r[1];
+            std::memcpy(to + 2 * k, &o, sizeof o);
             w = (w + 1u) & mask;
         }
         if (add) {
