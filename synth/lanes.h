@@ -100,7 +100,7 @@ struct Lanes {
         return bits != 0;
     }
 
-    // [0, 1), [1, 2) and [-1, 1) from the top 23 bits of u.
+    // [0, 1), [1, 2), [2, 4) and [-1, 1) from the top 23 bits of u.
     static F unit_from_bits(U u)
     {
         return as_float((u >> kRandomMantissaShift) | kExponentOfOne) - 1.0f;
@@ -108,6 +108,10 @@ struct Lanes {
     static F one_plus_unit_from_bits(U u)
     {
         return as_float((u >> kRandomMantissaShift) | kExponentOfOne);
+    }
+    static F twice_one_plus_unit_from_bits(U u)
+    {
+        return as_float((u >> kRandomMantissaShift) | kExponentOfTwo);
     }
     static F signed_from_bits(U u)
     {

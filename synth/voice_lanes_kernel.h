@@ -98,8 +98,6 @@ struct VoiceKernel {
         return bits;
     }
 
-    static U bit_if(I condition, uint32_t bit) { return L::as_unsigned(condition) & bit; }
-
     // 1 + z^2 (c3 + z^2 (c5 + z^2 c7)) in double.
     static D sine_factor(D z)
     {
@@ -145,43 +143,47 @@ struct VoiceKernel {
         return L::narrow(zd * sine_factor(zd));
     }
 
-    // The swept-interval code of the first sample (see the scalar oscillator).
-    static U first_code(U phase, U increment, U threshold)
-    {
-        const U previous = phase - increment;
-        return bit_if(previous < threshold, 4u) | bit_if(phase < increment, 2u) | bit_if(phase < threshold, 1u);
-    }
-    static U next_code(U code, U next, U increment, U threshold)
-    {
-        return ((code & 1u) << 2) | bit_if(next < increment, 2u) | bit_if(next < threshold, 1u);
-    }
-
     void combine(int i, I mine, I ring, F v) const
     {
         const F x = load(i);
         store(i, L::select(mine, L::select(ring, x * v, x + v), x));
     }
 
-    // The codes of a sample swept across an edge or the cycle end; the others
-    // (0, 1, 5, 6) lie inside one part of the wave and are the common case.
-    static I crossing(I c) { return (c == 2) | (c == 3) | (c == 4) | (c == 7); }
+    // Where a sample's phase step lies (the scalar oscillator's 3-bit code as
+    // masks): below, the phase is under the threshold (bit 0); before, the
+    // previous phase was (bit 2); wrapped, the step passed the cycle end
+    // (bit 1). Unsigned comparisons are made signed by offsetting both sides
+    // by 2^31.
+    struct Sweep {
+        I below, before, wrapped;
 
-    // The loop shared by ramp and pulse: inside(c, phase) gives a sample that
-    // stays within one part of the wave, edge(c, phase) one swept across an
-    // edge or the cycle end (computed only when a lane has one).
+        // A step across an edge or the cycle end (codes 2, 3, 4, 7); the
+        // others (0, 1, 5, 6) stay inside one part of the wave.
+        I across() const { return wrapped ^ (before & ~below); }
+    };
+
+    static I signed_order(U u) { return L::as_signed(u ^ 0x80000000u); }
+
+    // The loop shared by ramp and pulse: inside(sweep, phase) gives a sample
+    // that stays within one part of the wave, edge(sweep, phase) one swept
+    // across an edge or the cycle end (computed only when a lane has one).
     template <typename Inside, typename Edge>
     U box_averaged(I mine, I ring, U phase, U increment, U threshold, Inside inside, Edge edge) const
     {
-        U code = first_code(phase, increment, threshold);
+        const I increment_order = signed_order(increment);
+        const I threshold_order = signed_order(threshold);
+        Sweep sweep;
+        sweep.before = signed_order(phase - increment) < threshold_order;
         for (int i = 0; i < n; ++i) {
-            const I c = L::as_signed(code);
-            F v = inside(c, phase);
-            const I across = crossing(c);
-            if (L::any(across)) v = L::select(across, edge(c, phase), v);
+            const I now = signed_order(phase);
+            sweep.below = now < threshold_order;
+            sweep.wrapped = now < increment_order;
+            F v = inside(sweep, phase);
+            const I across = sweep.across();
+            if (L::any(across)) v = L::select(across, edge(sweep, phase), v);
             combine(i, mine, ring, v);
-            const U next = phase + increment;
-            code = next_code(code, next, increment, threshold);
-            phase = next;
+            sweep.before = sweep.below;
+            phase += increment;
         }
         return phase;
     }
@@ -193,14 +195,16 @@ struct VoiceKernel {
         const F a = -g / (1.0f - k);
         const F b = L::select(k != 0.0f, g / k, L::splat(0.0f));
         const F r = 1.0f / d;
-        const auto inside = [&](I c, U phase_now) {
-            const F two_x = 2.0f * (L::unit_from_bits(phase_now) - k);
-            const F falling = g + (a * (two_x - d));
-            const F rising = g + (b * (two_x - d));
-            return L::select((c == 1) | (c == 5), rising, falling);
+        // phi and k are multiples of 2^-23 in [0, 1), so 1 + k, x = phi - k and
+        // 2 x = (2 + 2 phi) - (2 + 2 k) are exact.
+        const F one_plus_k = 1.0f + k;
+        const F two_plus_two_k = 2.0f * one_plus_k;
+        const auto inside = [&](const Sweep& s, U phase_now) {
+            const F two_x = L::twice_one_plus_unit_from_bits(phase_now) - two_plus_two_k;
+            return g + (L::select(s.below, b, a) * (two_x - d));
         };
-        const auto edge = [&](I c, U phase_now) {
-            const F x = L::unit_from_bits(phase_now) - k;
+        const auto edge = [&](const Sweep& s, U phase_now) {
+            const F x = L::one_plus_unit_from_bits(phase_now) - one_plus_k;
             const F two_x = 2.0f * x;
             const F peak = g + (r * ((a * (x * x)) - (b * ((x - d) * (x - d)))));
             const F e = (1.0f + x) - d;
@@ -208,9 +212,8 @@ struct VoiceKernel {
             const F t = ((two_x + 1.0f) - d);
             const F whole_rise = g - (r * (g + ((a * (1.0f - d)) * t)));
             const F both = g - (r * (g + ((b * (1.0f - d)) * t)));
-            F v = L::select(c == 2, whole_rise, both);
-            v = L::select(c == 3, cycle_end, v);
-            return L::select(c == 4, peak, v);
+            const F wrapped = L::select(s.below, L::select(s.before, both, cycle_end), whole_rise);
+            return L::select(s.wrapped, wrapped, peak);
         };
         return box_averaged(mine, ring, phase, increment, threshold, inside, edge);
     }
@@ -220,13 +223,17 @@ struct VoiceKernel {
         const F k = L::unit_from_bits(threshold);
         const F d = L::unit_from_bits(increment);
         const F big_g = g / d;
-        const auto inside = [&](I c, U) { return L::select((c == 1) | (c == 5), g, -g); };
-        const auto edge = [&](I c, U phase_now) {
+        const F high = g;
+        const F low = -g;
+        const F both = g - ((2.0f * (1.0f - k)) * big_g);
+        const F whole_high = ((2.0f * k) * big_g) - g;
+        const auto inside = [&](const Sweep& s, U) { return L::select(s.below, high, low); };
+        const auto edge = [&](const Sweep& s, U phase_now) {
             const F phi = L::unit_from_bits(phase_now);
-            F v = L::select(c == 7, g - ((2.0f * (1.0f - k)) * big_g), -g);
-            v = L::select(c == 2, ((2.0f * k) * big_g) - g, v);
-            v = L::select(c == 3, ((2.0f * phi) * big_g) - g, v);
-            return L::select(c == 4, g + ((2.0f * (k - phi)) * big_g), v);
+            const F rising = ((2.0f * phi) * big_g) - g;
+            const F falling = g + ((2.0f * (k - phi)) * big_g);
+            const F wrapped = L::select(s.below, L::select(s.before, both, rising), whole_high);
+            return L::select(s.wrapped, wrapped, falling);
         };
         return box_averaged(mine, ring, phase, increment, threshold, inside, edge);
     }
