@@ -9,6 +9,8 @@
 
 namespace {
 
+typedef float Pair __attribute__((vector_size(8)));  // left, right
+
 constexpr float kPeakDecay = 0.9998000264167786f;   // per frame
 constexpr float kRmsScale = 0.011048543266952038f;  // 1/sqrt(8192): a full window of x reads |x|
 constexpr float kFramesPerMillisecond = 44.099998474121094f;
@@ -47,7 +49,6 @@ void dynamics_detect(DynamicsState& dyn, const float* frames, int32_t n, float* 
     }
     case kDynamicsPerSide: {
         // Both sides side by side in two lanes.
-        typedef float Pair __attribute__((vector_size(8)));
         constexpr uint64_t kMagnitude = 0x7FFFFFFF7FFFFFFFu;  // both sides without their sign bits
         Pair peak = {dyn.peak_left, dyn.peak_right};
         for (int32_t i = 0; i < n; ++i) {
@@ -133,19 +134,16 @@ int32_t dynamics_delay(DynamicsState& dyn, float* frames, int32_t n, int32_t w)
     for (int32_t done = 0; done < n;) {
         if (look_ahead == 0 && w == 0) {
             // A line of one frame: each frame comes out as the next goes in.
-            float* const line = dyn.delay_line;
-            float left = line[0];
-            float right = line[1];
+            Pair held;
+            std::memcpy(&held, dyn.delay_line, sizeof held);
             for (int32_t i = done; i < n; ++i) {
-                const float x_left = frames[2 * i];
-                const float x_right = frames[2 * i + 1];
-                frames[2 * i] = left * output_gain;
-                frames[2 * i + 1] = right * output_gain;
-                left = x_left * input_gain;
-                right = x_right * input_gain;
+                Pair x;
+                std::memcpy(&x, frames + 2 * i, sizeof x);
+                const Pair out = held * output_gain;
+                std::memcpy(frames + 2 * i, &out, sizeof out);
+                held = x * input_gain;
             }
-            line[0] = left;
-            line[1] = right;
+            std::memcpy(dyn.delay_line, &held, sizeof held);
             return 0;
         }
         // Up to the line's end; an index beyond a shrunken L reads one frame.
@@ -176,18 +174,21 @@ int32_t dynamics_delay(DynamicsState& dyn, float* frames, int32_t n, int32_t w)
 // right), and scale the delayed frames.
 void dynamics_gain(DynamicsState& dyn, float* frames, int32_t n, const float* targets)
 {
-    typedef float Pair __attribute__((vector_size(8)));
+    typedef uint32_t PairBits __attribute__((vector_size(8)));
     const auto load = [](const float* p) {
         Pair v;
         std::memcpy(&v, p, sizeof v);
         return v;
     };
-    const Pair attack = Pair{} + dyn.attack;
-    const Pair release = Pair{} + dyn.release;
+    // The coefficient is picked bit by bit: release, with the bits in which
+    // attack differs flipped where the gain falls.
+    const PairBits release = __builtin_bit_cast(PairBits, Pair{} + dyn.release);
+    const PairBits flip = __builtin_bit_cast(PairBits, Pair{} + dyn.attack) ^ release;
     Pair g = {dyn.gain_left, dyn.gain_right};
     for (int32_t i = 0; i < n; ++i) {
         const Pair target = load(targets + 2 * i);
-        const Pair coef = target < g ? attack : release;
+        const PairBits falls = __builtin_bit_cast(PairBits, target < g);
+        const Pair coef = __builtin_bit_cast(Pair, release ^ (falls & flip));
         g = g + ((target - g) * coef);
         const Pair out = load(frames + 2 * i) * g;
         std::memcpy(frames + 2 * i, &out, sizeof out);
