@@ -37,19 +37,31 @@ inline void delay_products(Lanes<4>::U triangle, uint32_t depth, Lanes<4>::U& lo
 #endif
 }
 
-// The modulated read positions of count frames from phase on (the right
-// side's offset ahead), two frames of both sides side by side; frames and
-// weights hold left, right for each frame. The phase drives a triangle
-// (0 -> 2^32 - 1 -> 0 over a cycle); triangle * depth / 2^32 gives the whole
-// frames of extra delay, added to each side's base, and the top 23 bits of
-// the product's low word the fraction f between the two frames read; the
-// weight is 1 - f, the share of the second.
-__attribute__((noinline)) void delay_taps(uint32_t phase, uint32_t offset, uint32_t step, uint32_t depth,
-                                          uint32_t base_left, uint32_t base_right, int32_t count, uint32_t* frames,
-                                          float* weights)
+// A run's ring slots and weights, left and right for each frame.
+struct DelayTaps {
+    uint32_t first[2 * kTapRun];   // the earlier of the two slots read
+    uint32_t second[2 * kTapRun];  // the slot after it
+    float weights[2 * kTapRun];    // the share of the second
+};
+
+// The slots count frames from write index w and phase on read, two frames of
+// both sides side by side (the right side's phase offset ahead). The phase
+// drives a triangle (0 -> 2^32 - 1 -> 0 over a cycle); triangle * depth / 2^32
+// gives the whole frames of extra delay D, and the top 23 bits of the
+// product's low word the fraction f between the two slots; the weight is
+// 1 - f. The left side reads D frames back and the slot after it, the right
+// the slot before D frames back and D frames back.
+__attribute__((noinline)) void delay_taps(const DelayState& delay, uint32_t phase, uint32_t w, int32_t count,
+                                          DelayTaps& taps)
 {
     using L = Lanes<4>;
-    const L::U base = {base_left, base_right, base_left, base_right};
+    const uint32_t step = delay.modulation_step;
+    const uint32_t offset = delay.right_phase_offset;
+    const uint32_t depth = static_cast<uint32_t>(delay.modulation_depth);
+    const L::U mask = L::splat_u(static_cast<uint32_t>(delay.mask));
+    // Write index less base delay: indices wrap as unsigned, then are masked.
+    L::U at = w - L::U{static_cast<uint32_t>(delay.delay_left), static_cast<uint32_t>(delay.delay_right) + 1u,
+                       static_cast<uint32_t>(delay.delay_left) - 1u, static_cast<uint32_t>(delay.delay_right)};
     L::U q = phase + L::U{0, offset, step, offset + step};
     const L::U run_step = L::splat_u(2u * step);
     for (int32_t i = 0; i < 2 * count; i += 4) {
@@ -58,10 +70,13 @@ __attribute__((noinline)) void delay_taps(uint32_t phase, uint32_t offset, uint3
         L::U low;
         L::U high;
         delay_products(triangle, depth, low, high);
-        const L::U whole = high + base;
-        __builtin_memcpy(frames + i, &whole, sizeof whole);
-        L::store(weights + i, 1.0f - (__builtin_convertvector(L::as_signed(low >> 9), L::F) / kFractionScale));
+        const L::U first = (at - high) & mask;
+        __builtin_memcpy(taps.first + i, &first, sizeof first);
+        const L::U second = (first + 1u) & mask;
+        __builtin_memcpy(taps.second + i, &second, sizeof second);
+        L::store(taps.weights + i, 1.0f - (__builtin_convertvector(L::as_signed(low >> 9), L::F) / kFractionScale));
         q += run_step;
+        at += 2u;
     }
 }
 
@@ -76,33 +91,24 @@ void delay_run(DelayState& delay, const float* in, int32_t stride, float* out, b
     float* const ring_right = delay.ring_right;
     const uint32_t mask = static_cast<uint32_t>(delay.mask);
     uint32_t w = static_cast<uint32_t>(delay.write_index) & mask;
-    const uint32_t delay_left = static_cast<uint32_t>(delay.delay_left);
-    const uint32_t delay_right = static_cast<uint32_t>(delay.delay_right);
     uint32_t phase = delay.modulation_phase;
     const uint32_t step = delay.modulation_step;
-    const uint32_t offset = delay.right_phase_offset;
-    const uint32_t depth = static_cast<uint32_t>(delay.modulation_depth);
     const float feedback = delay.feedback;
     const float wet = delay.wet;
 
     typedef float Pair __attribute__((vector_size(8)));  // left, right
     float added[2 * kTapRun];  // a run's output before it is added to out
-    uint32_t taps[2 * kTapRun];
-    float weights[2 * kTapRun];
+    DelayTaps taps;
     for (int32_t done = 0; done < n;) {
         const int32_t count = n - done < kTapRun ? n - done : kTapRun;
-        // The left side reads D frames back and the frame after it, the right
-        // the frame before D frames back and D frames back.
-        delay_taps(phase, offset, step, depth, delay_left, delay_right + 1u, count, taps, weights);
+        delay_taps(delay, phase, w, count, taps);
         float* const to = add ? added : out + 2 * done;
         for (int32_t k = 0; k < count; ++k) {
             const int32_t i = done + k;
-            const uint32_t left = w - taps[2 * k];
-            const uint32_t right = w - taps[2 * k + 1];
-            const Pair a = {ring_left[left & mask], ring_right[right & mask]};
-            const Pair b = {ring_left[(left + 1u) & mask], ring_right[(right + 1u) & mask]};
+            const Pair a = {ring_left[taps.first[2 * k]], ring_right[taps.first[2 * k + 1]]};
+            const Pair b = {ring_left[taps.second[2 * k]], ring_right[taps.second[2 * k + 1]]};
             Pair weight;
-            std::memcpy(&weight, weights + 2 * k, sizeof weight);
+            std::memcpy(&weight, taps.weights + 2 * k, sizeof weight);
             const Pair y = a + (weight * (b - a));
             const Pair x = {in[stride * i], in[stride * i + stride - 1]};
             const Pair o = (y * wet) + (x * dry);
