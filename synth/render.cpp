@@ -203,16 +203,16 @@ int32_t channel_cost(const SynthEngine& engine, int c, int32_t voices)
 }
 
 // Spreads the busy channels over the threads, dearest first, each to the
-// least loaded; returns the jobs used. Where a channel renders changes no bit.
+// least loaded, then hands the silent channels' set-up to the least loaded
+// job in use; returns the jobs used. Where a channel is set up or renders
+// changes no bit.
 int plan_jobs(const SynthEngine& engine, const int32_t voices_of[kChannelCount], int threads, BlockJobs& jobs)
 {
     int32_t cost[kChannelCount];
     int order[kChannelCount];
-    int busy = 0;
     for (int c = 0; c < kChannelCount; ++c) {
-        if (voices_of[c] == 0) continue;
-        cost[c] = channel_cost(engine, c, voices_of[c]);
-        int j = busy++;
+        cost[c] = voices_of[c] != 0 ? channel_cost(engine, c, voices_of[c]) : 0;
+        int j = c;
         for (; j > 0 && cost[order[j - 1]] < cost[c]; --j) order[j] = order[j - 1];
         order[j] = c;
     }
@@ -220,10 +220,11 @@ int plan_jobs(const SynthEngine& engine, const int32_t voices_of[kChannelCount],
     int job_of[kChannelCount];
     int used = 0;
     for (int t = 0; t < threads; ++t) jobs.channel_count[t] = jobs.voice_count[t] = 0;
-    for (int k = 0; k < busy; ++k) {
+    for (int k = 0; k < kChannelCount; ++k) {
         const int c = order[k];
+        const int candidates = cost[c] != 0 || used == 0 ? threads : used;
         int best = 0;
-        for (int t = 1; t < threads; ++t) {
+        for (int t = 1; t < candidates; ++t) {
             if (load[t] < load[best]) best = t;
         }
         jobs.channels[best][jobs.channel_count[best]++] = static_cast<int8_t>(c);
@@ -261,8 +262,7 @@ void block_mix(SynthEngine& engine, int32_t n)
     std::memset(buffers.delay_send, 0, sizeof(float) * static_cast<size_t>(n));
 
     // A silent channel costs nothing and its effect tails stand still; its
-    // set-up runs here, a busy channel's and its voices' on the thread that
-    // renders them.
+    // set-up runs all the same, on one of the threads.
     int32_t voices_of[kChannelCount];
     count_voices(engine, voices_of);
     const int threads = engine.workers != nullptr ? synth_workers_threads(*engine.workers) : 1;
@@ -270,12 +270,9 @@ void block_mix(SynthEngine& engine, int32_t n)
     jobs.engine = &engine;
     jobs.n = n;
     const int used = plan_jobs(engine, voices_of, threads < kMaxRenderThreads ? threads : kMaxRenderThreads, jobs);
-    for (int c = 0; c < kChannelCount; ++c) {
-        if (voices_of[c] == 0) channel_update_params(engine, c);
-    }
     if (used > 1) {
         synth_workers_run(*engine.workers, used, run_job, &jobs);
-    } else if (used == 1) {
+    } else {
         run_job(&jobs, 0);
     }
 
