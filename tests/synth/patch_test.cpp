@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "synth/units/numeric.h"
 #include "tests/synth/engine_harness.h"
@@ -125,6 +126,28 @@ TEST(ModulationMatrix, ProgramChangeIsReadAtTheNextBlockStart)
     h.render(1);
     EXPECT_EQ(h.engine->state.channel_params[5][kChannelVolume], 40.0f);
     EXPECT_EQ(h.engine->state.channel_params[4][kChannelVolume], 100.0f);
+}
+
+
+TEST(ParameterChanges, AnyBitOfAnyParameterCountsAndTheLastValuesFollow)
+{
+    for (const int count : {int{kVoiceParamCount}, int{kChannelParamCount}}) {
+        for (int i = 0; i < count; ++i) {
+            // One past the end stays untouched.
+            std::vector<float> last(count + 1, 0.0f);
+            std::vector<float> p(count, 0.0f);
+            p[i] = -0.0f;  // equal to 0 as a value, not as bits
+            EXPECT_EQ(params_take_changes(p.data(), last.data(), count), uint64_t{1} << i) << count << " " << i;
+            EXPECT_EQ(bits_from_float(last[i]), bits_from_float(-0.0f));
+            EXPECT_EQ(bits_from_float(last[count]), 0u);
+            EXPECT_EQ(params_take_changes(p.data(), last.data(), count), 0u) << count << " " << i;
+        }
+        // A NaN that keeps its bits is no change.
+        std::vector<float> p(count, std::nanf(""));
+        std::vector<float> last(count, 1.0f);
+        EXPECT_EQ(params_take_changes(p.data(), last.data(), count), (uint64_t{1} << count) - 1u);
+        EXPECT_EQ(params_take_changes(p.data(), last.data(), count), 0u);
+    }
 }
 
 }  // namespace
