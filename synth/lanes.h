@@ -8,7 +8,9 @@
 // can stand in for code that runs everywhere.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "synth/units/numeric_constants.h"
 
@@ -98,6 +100,69 @@ struct Lanes {
         int32_t bits = 0;
         for (int l = 0; l < W; ++l) bits |= m[l];
         return bits != 0;
+    }
+
+    // W x W values, v[i] lane l to v[l] lane i. Within each 128-bit block of
+    // four lanes, interleaving single values and then pairs gathers one lane
+    // of four rows; then the blocks change places. Each shuffle is one
+    // instruction on every width.
+    static void transpose(F* v)
+    {
+#pragma GCC unroll 4
+        for (int q = 0; q < W; q += 4) {
+            const F t0 = shuffle<kSingles, 0>(v[q], v[q + 1]);
+            const F t1 = shuffle<kSingles, 1>(v[q], v[q + 1]);
+            const F t2 = shuffle<kSingles, 0>(v[q + 2], v[q + 3]);
+            const F t3 = shuffle<kSingles, 1>(v[q + 2], v[q + 3]);
+            v[q] = shuffle<kPairs, 0>(t0, t2);
+            v[q + 1] = shuffle<kPairs, 1>(t0, t2);
+            v[q + 2] = shuffle<kPairs, 0>(t1, t3);
+            v[q + 3] = shuffle<kPairs, 1>(t1, t3);
+        }
+        // Now block m of v[4 q + c] holds lane 4 m + c of rows 4 q to 4 q + 3.
+        if constexpr (W > 4) transpose_blocks(v);
+    }
+    static void transpose_blocks(F* v)
+    {
+        constexpr int kHalf = W / 8;
+#pragma GCC unroll 2
+        for (int round = W / 4; round > 1; round /= 2) {
+            F next[W];
+#pragma GCC unroll 16
+            for (int k = 0; k < W / 2; ++k) {
+                const int c = k % 4;
+                const int q = k / 4;
+                next[4 * q + c] = shuffle<kBlocks, 0>(v[8 * q + c], v[8 * q + 4 + c]);
+                next[4 * (kHalf + q) + c] = shuffle<kBlocks, 1>(v[8 * q + c], v[8 * q + 4 + c]);
+            }
+#pragma GCC unroll 16
+            for (int k = 0; k < W; ++k) v[k] = next[k];
+        }
+    }
+
+    // The shuffles of transpose; high picks the second half of what each
+    // gathers. Singles: a0 b0 a1 b1 per block; pairs: a0 a1 b0 b1 per block;
+    // blocks: the even blocks of a, then of b.
+    enum Shuffle { kSingles, kPairs, kBlocks };
+    static constexpr int shuffle_source(Shuffle kind, int high, int j)
+    {
+        const int k = j % 4;
+        const int block = j - k;
+        if (kind == kSingles) return (k % 2) * W + block + k / 2 + 2 * high;
+        if (kind == kPairs) return (k / 2) * W + block + k % 2 + 2 * high;
+        const int p = j / 4;
+        const int half = W / 8;
+        return (p < half ? 0 : W) + 4 * (2 * (p % half) + high) + k;
+    }
+    template <Shuffle kKind, int kHigh, size_t... J>
+    static F shuffle(F a, F b, std::index_sequence<J...>)
+    {
+        return __builtin_shufflevector(a, b, shuffle_source(kKind, kHigh, J)...);
+    }
+    template <Shuffle kKind, int kHigh>
+    static F shuffle(F a, F b)
+    {
+        return shuffle<kKind, kHigh>(a, b, std::make_index_sequence<W>{});
     }
 
     // [0, 1), [1, 2), [2, 4) and [-1, 1) from the top 23 bits of u.

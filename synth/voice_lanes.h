@@ -17,6 +17,7 @@ constexpr int kLaneWidthCount = 3;
 struct VoiceLaneScratch {
     alignas(64) float work[kMaxBlockSize * kMaxLanes];  // sample-major: sample i of lane l at i * width + l
     float lane[kMaxBlockSize];                          // one lane's samples, for a unit run on its own
+    int zeroed;  // leading floats of work that are zero: the lanes leave what they used zero
 };
 
 // Renders voices[0..count-1] (1..width of them) for n frames: each voice's

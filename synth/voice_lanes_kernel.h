@@ -476,21 +476,34 @@ struct VoiceKernel {
         }
     }
 
-    // The amplitude ramp, then each lane's samples into its voice's block.
+    // The amplitude ramp into each lane's voice block, W samples at a time
+    // turned from lanes into blocks; the work memory is left zero.
     __attribute__((noinline)) void amplitude(float* const* outputs)
     {
         F amp = gather_f([](VoiceState & v) -> auto& { return v.amplitude; });
         const F step = gather_f([](VoiceState & v) -> auto& { return v.amplitude_step; });
-        for (int i = 0; i < n; ++i) {
-            store(i, load(i) * amp);
+        const int frames = n;
+        float* frame = work;
+        int i = 0;
+        for (; i + W <= frames; i += W) {
+            F rows[W];
+#pragma GCC unroll 16
+            for (int j = 0; j < W; ++j, frame += W) {
+                rows[j] = L::load(frame) * amp;
+                amp = amp + step;
+                L::store(frame, F{});
+            }
+            L::transpose(rows);
+#pragma GCC unroll 16
+            for (int l = 0; l < W; ++l) L::store(outputs[l] + i, rows[l]);
+        }
+        for (; i < frames; ++i, frame += W) {
+            const F v = L::load(frame) * amp;
             amp = amp + step;
+            L::store(frame, F{});
+            for (int l = 0; l < W; ++l) outputs[l][i] = v[l];
         }
-        for (int l = 0; l < count; ++l) {
-            voices[l]->amplitude = amp[l];
-            float* out = outputs[l];
-            const float* lane = work + l;
-            for (int i = 0; i < n; ++i) out[i] = lane[i * W];
-        }
+        for (int l = 0; l < count; ++l) voices[l]->amplitude = amp[l];
     }
 };
 
@@ -498,17 +511,22 @@ template <int W, bool kCompact = false>
 void voice_lanes_render(SynthEngine& engine, const int* voice_ids, int count, int n, VoiceLaneScratch& scratch)
 {
     VoiceKernel<W, kCompact> kernel;
+    // Lanes past the count write their blocks to the spare lane.
     float* outputs[W];
     for (int l = 0; l < W; ++l) {
         const int v = voice_ids[l < count ? l : count - 1];
         kernel.voices[l] = &engine.state.voices[v];
-        outputs[l] = engine.buffers.voice_out[v];
+        outputs[l] = l < count ? engine.buffers.voice_out[v] : scratch.lane;
     }
     kernel.count = count;
     kernel.n = n;
     kernel.work = scratch.work;
     kernel.spare = scratch.lane;
-    __builtin_memset(scratch.work, 0, sizeof(float) * static_cast<size_t>(n) * W);
+    const int used = n * W;
+    if (scratch.zeroed < used) {
+        __builtin_memset(scratch.work + scratch.zeroed, 0, sizeof(float) * static_cast<size_t>(used - scratch.zeroed));
+        scratch.zeroed = used;
+    }
     for (int k = 0; k < 3; ++k) kernel.oscillator(k);
     kernel.filters();
     kernel.distortion();
