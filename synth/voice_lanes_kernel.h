@@ -40,7 +40,15 @@ struct VoiceKernel {
     float* work;   // n vectors of W lanes: sample i of lane l at work[i * W + l]
     float* spare;  // n samples of one lane
 
-    F load(int i) const { return L::load(work + i * W); }
+    // Calls step(frame) on each of the n frames of W lanes, with the work
+    // pointer and the count in locals: a store to the work memory could
+    // otherwise be taken to change them, and they would be read again.
+    template <typename Step>
+    void each_frame(Step step) const
+    {
+        float* const end = work + n * W;
+        for (float* frame = work; frame != end; frame += W) step(frame);
+    }
 
     // Runs a scalar unit, unit(samples), on lane l's n samples in place.
     template <typename Unit>
@@ -50,7 +58,6 @@ struct VoiceKernel {
         unit(spare);
         for (int i = 0; i < n; ++i) work[i * W + l] = spare[i];
     }
-    void store(int i, F v) const { L::store(work + i * W, v); }
 
     // The 32-bit field that field(voice) refers to, from each lane's voice:
     // one copy loop per vector type, the field's offset its argument.
@@ -143,10 +150,10 @@ struct VoiceKernel {
         return L::narrow(zd * sine_factor(zd));
     }
 
-    void combine(int i, I mine, I ring, F v) const
+    static void combine(float* frame, I mine, I ring, F v)
     {
-        const F x = load(i);
-        store(i, L::select(mine, L::select(ring, x * v, x + v), x));
+        const F x = L::load(frame);
+        L::store(frame, L::select(mine, L::select(ring, x * v, x + v), x));
     }
 
     // Where a sample's phase step lies (the scalar oscillator's 3-bit code as
@@ -174,17 +181,17 @@ struct VoiceKernel {
         const I threshold_order = signed_order(threshold);
         Sweep sweep;
         sweep.before = signed_order(phase - increment) < threshold_order;
-        for (int i = 0; i < n; ++i) {
+        each_frame([&](float* frame) {
             const I now = signed_order(phase);
             sweep.below = now < threshold_order;
             sweep.wrapped = now < increment_order;
             F v = inside(sweep, phase);
             const I across = sweep.across();
             if (L::any(across)) v = L::select(across, edge(sweep, phase), v);
-            combine(i, mine, ring, v);
+            combine(frame, mine, ring, v);
             sweep.before = sweep.below;
             phase += increment;
-        }
+        });
         return phase;
     }
 
@@ -240,15 +247,15 @@ struct VoiceKernel {
 
     __attribute__((noinline)) U sine(I mine, I ring, U phase, U increment, F g) const
     {
-        for (int i = 0; i < n; ++i) {
+        each_frame([&](float* frame) {
             I t = L::as_signed(phase + 0x40000000u);
-            t = L::select(t < 0, ~t, t);
+            t = t ^ (t >> 31);  // ~t where negative
             const F y = L::as_float(0x3F800000u | (L::as_unsigned(t) >> 8));
             const F x = (y * kPi) - kThreePiOver2;
             const F v = L::narrow(L::widen(g * x) * sine_factor(L::widen(x)));
-            combine(i, mine, ring, v);
+            combine(frame, mine, ring, v);
             phase += increment;
-        }
+        });
         return phase;
     }
 
@@ -257,15 +264,15 @@ struct VoiceKernel {
         U s_seed = seed;
         F s_low = low;
         F s_band = band;
-        for (int i = 0; i < n; ++i) {
+        each_frame([&](float* frame) {
             s_seed = (s_seed * kRandomMultiplier) + kRandomIncrement;
             const F s = L::signed_from_bits(s_seed);
             s_low = s_low + (f * s_band);
             const F high = (s - (q * s_band)) - s_low;
             s_band = s_band + (f * high);
             const F v = g * ((q * (high + s_low)) + s_band);
-            combine(i, mine, ring, v);
-        }
+            combine(frame, mine, ring, v);
+        });
         seed = L::select(mine, s_seed, seed);
         low = L::select(mine, s_low, low);
         band = L::select(mine, s_band, band);
@@ -273,13 +280,13 @@ struct VoiceKernel {
 
     __attribute__((noinline)) U phase_mod(I mine, I ring, U phase, U increment, F g) const
     {
-        for (int i = 0; i < n; ++i) {
-            const F m = load(i);
+        each_frame([&](float* frame) {
+            const F m = L::load(frame);
             const F phi1 = L::one_plus_unit_from_bits(phase);
             const F v = g * fast_sine(kTwoPi * ((2.0f * m) + phi1));
-            store(i, L::select(mine, L::select(ring, v * m, v), m));
+            L::store(frame, L::select(mine, L::select(ring, v * m, v), m));
             phase += increment;
-        }
+        });
         return phase;
     }
 
@@ -395,16 +402,16 @@ struct VoiceKernel {
         // Parallel routing mixes the two paths even where both filters pass.
         const bool second_path = L::any(used2) || L::any(parallel);
         if (!L::any(used1) && !second_path) return;
-        for (int i = 0; i < n; ++i) {
-            const F x = load(i);
+        each_frame([&](float* frame) {
+            const F x = L::load(frame);
             const F y1 = f1.step(x);
             F out = y1;
             if (second_path) {
                 const F y2 = f2.step(L::select(parallel, x, y1));
                 out = L::select(parallel, (y1 * gain1) + (y2 * gain2), L::select(only_first, y1, y2));
             }
-            store(i, out);
-        }
+            L::store(frame, out);
+        });
         filter_scatter(f1, used1, first);
         filter_scatter(f2, used2, second);
     }
@@ -439,8 +446,8 @@ struct VoiceKernel {
             const F gain = gather_f([](VoiceState & v) -> auto& { return v.distortion.output_gain; });
             const I overdrive = mode == int32_t{kDistortionOverdrive};
             const I clip = mode == int32_t{kDistortionClip};
-            for (int i = 0; i < n; ++i) {
-                const F x = load(i);
+            each_frame([&](float* frame) {
+                const F x = L::load(frame);
                 const F driven = (x * drive) + bias;
                 F out = x;
                 if (modes & (1u << kDistortionOverdrive)) out = L::select(overdrive, atan_shaper(driven) * gain, out);
@@ -449,8 +456,8 @@ struct VoiceKernel {
                     c = L::select(c > 1.0f, L::splat(1.0f), c);
                     out = L::select(clip, c * gain, out);
                 }
-                store(i, out);
-            }
+                L::store(frame, out);
+            });
         }
         // The crusher and the rate reducer are rare: their lanes run the scalar
         // unit, one voice at a time (in a compact build the filters too).
@@ -468,10 +475,10 @@ struct VoiceKernel {
             const I mine = (mode >= int32_t{kDistortionLowPass}) & (mode <= int32_t{kDistortionAllPass});
             const auto unit = [](VoiceState& v) -> FilterState& { return v.distortion.filter_a; };
             FilterLanes f = filter_lanes(unit);
-            for (int i = 0; i < n; ++i) {
-                const F x = load(i);
-                store(i, L::select(mine, f.step(x), x));
-            }
+            each_frame([&](float* frame) {
+                const F x = L::load(frame);
+                L::store(frame, L::select(mine, f.step(x), x));
+            });
             filter_scatter(f, mine, unit);
         }
     }
