@@ -128,7 +128,6 @@ TEST(ModulationMatrix, ProgramChangeIsReadAtTheNextBlockStart)
     EXPECT_EQ(h.engine->state.channel_params[4][kChannelVolume], 100.0f);
 }
 
-
 TEST(ParameterChanges, AnyBitOfAnyParameterCountsAndTheLastValuesFollow)
 {
     for (const int count : {int{kVoiceParamCount}, int{kChannelParamCount}}) {
