@@ -178,17 +178,19 @@ void run_job(void* context, int job)
                     jobs.n, jobs.engine->buffers.scratch[job]);
 }
 
-// A busy channel's rough cost this block, in thousands of instructions as
-// measured on the benchmarks: its voices (far cheaper in lanes), the effects
-// its chain runs and, on its channel, the speech.
-constexpr int32_t kLaneVoiceCost = 6;
+// A busy channel's rough cost this block, in thousands of instructions: its
+// voices (far cheaper in lanes), the set-up, mixing and lane pass every busy
+// channel brings, the effects its chain runs and, on its channel, the speech.
+// Weighed on the embedded song's blocks, timed job by job, so that two jobs
+// come out most even.
+constexpr int32_t kLaneVoiceCost = 4;
 constexpr int32_t kScalarVoiceCost = 35;
-constexpr int32_t kChainCost = 2;
+constexpr int32_t kChainCost = 6;
 constexpr int32_t kDynamicsCost = 7;
 constexpr int32_t kDelayCost = 10;
 constexpr int32_t kShelfCost = 3;
-constexpr int32_t kDistortionCost = 3;
-constexpr int32_t kSpeechCost = 25;
+constexpr int32_t kDistortionCost = 6;
+constexpr int32_t kSpeechCost = 15;
 
 int32_t channel_cost(const SynthEngine& engine, int c, int32_t voices)
 {
