@@ -38,14 +38,19 @@ uint64_t params_take_changes(const float* p, float* last, int count)
 {
     uint64_t changes = 0;
 #ifdef CANTILENA_HAVE_SSE
-    // Four at a time, the last four overlapping those before (count >= 4).
-    for (int i = 0; i < count; i += 4) {
-        const int k = i + 4 <= count ? i : count - 4;
-        const __m128i now = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
-        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(last + k));
-        const uint32_t same = static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(now, before))));
-        changes |= static_cast<uint64_t>(same ^ 15u) << k;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(last + k), now);
+    // Eight at a time, the last eight overlapping those before (count >= 8).
+    for (int i = 0; i < count; i += 8) {
+        const int k = i + 8 <= count ? i : count - 8;
+        const __m128i now_low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+        const __m128i now_high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k + 4));
+        const __m128i same_low = _mm_cmpeq_epi32(now_low, _mm_loadu_si128(reinterpret_cast<const __m128i*>(last + k)));
+        const __m128i same_high =
+            _mm_cmpeq_epi32(now_high, _mm_loadu_si128(reinterpret_cast<const __m128i*>(last + k + 4)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(last + k), now_low);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(last + k + 4), now_high);
+        // One byte a parameter in the low half: all ones where it kept its bits.
+        const __m128i same = _mm_packs_epi16(_mm_packs_epi32(same_low, same_high), _mm_setzero_si128());
+        changes |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(same)) ^ 0xFFu) << k;
     }
 #else
     for (int i = 0; i < count; ++i) {

@@ -17,7 +17,7 @@ const uint8_t* patch_of_channel(const SynthEngine& engine, int c);
 void voice_update_params(SynthEngine& engine, int v);
 // Rebuilds channel c's parameters through the matrix and converts them.
 void channel_update_params(SynthEngine& engine, int c);
-// Bit i set where p[i] and last[i] differ in any bit (count <= 64); last then
+// Bit i set where p[i] and last[i] differ in any bit (8 <= count <= 64); last then
 // holds p's values. A set-up reruns a unit only where its slice changed.
 uint64_t params_take_changes(const float* p, float* last, int count);
 // Whether any of the count parameters from first is among the changes.
