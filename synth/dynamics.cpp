@@ -26,7 +26,13 @@ inline float peak_follow(float v, float peak)
 // reads it as zero, the stored sum stays as computed.
 inline float rms_level(float sum)
 {
-    return std::sqrt(sum > 0.0f ? sum : 0.0f) * kRmsScale;
+    const float x = sum > 0.0f ? sum : 0.0f;
+#if defined(__SSE__)
+    // The root of a value never negative nor NaN: no error path to carry.
+    return _mm_cvtss_f32(_mm_sqrt_ss(_mm_set_ss(x))) * kRmsScale;
+#else
+    return std::sqrt(x) * kRmsScale;
+#endif
 }
 
 void dynamics_detect(DynamicsState& dyn, const float* frames, int32_t n, float* detector)
