@@ -35,6 +35,7 @@ struct LaneTypes;
         typedef int64_t WideMask __attribute__((vector_size(8 * (width))));  \
         typedef uint64_t WideBits __attribute__((vector_size(8 * (width)))); \
     };
+CANTILENA_LANE_TYPES(2)
 CANTILENA_LANE_TYPES(4)
 CANTILENA_LANE_TYPES(8)
 CANTILENA_LANE_TYPES(16)
@@ -163,6 +164,28 @@ struct Lanes {
     static F shuffle(F a, F b)
     {
         return shuffle<kKind, kHigh>(a, b, std::make_index_sequence<W>{});
+    }
+
+    // atan_shaper's rational curve, lane by lane in double as the scalar
+    // computes it: the reciprocal set of coefficients for 1 <= |v| < 2.
+    static F atan_shaper(F v)
+    {
+        const U bits = as_bits(v);
+        const I reciprocal = as_signed((bits >> 23) & 0xFFu) == kAtanReciprocalExponent;
+        const auto pick = [&](double direct, double inverse) {
+            return select_d(reciprocal, D{} + inverse, D{} + direct);
+        };
+        const D k0 = pick(kAtanDirect.k0, kAtanReciprocal.k0);
+        const D k1 = pick(kAtanDirect.k1, kAtanReciprocal.k1);
+        const D k2 = pick(kAtanDirect.k2, kAtanReciprocal.k2);
+        const D k3 = pick(kAtanDirect.k3, kAtanReciprocal.k3);
+        const D k4 = pick(kAtanDirect.k4, kAtanReciprocal.k4);
+        const D wide = widen(v);
+        const D a = __builtin_bit_cast(D, __builtin_bit_cast(WideBits, wide) & 0x7FFFFFFFFFFFFFFFull);
+        const D a2 = a * a;
+        const D y = ((a * (k0 + (k1 * a2))) / ((a2 * (kAtanShared + (k2 * a2))) + k3)) + k4;
+        const I negative = as_signed(bits) < 0;
+        return narrow(select_d(negative, -y, y));
     }
 
     // [0, 1), [1, 2), [2, 4) and [-1, 1) from the top 23 bits of u.

@@ -416,26 +416,6 @@ struct VoiceKernel {
         filter_scatter(f2, used2, second);
     }
 
-    static F atan_shaper(F v)
-    {
-        const U bits = L::as_bits(v);
-        const I reciprocal = L::as_signed((bits >> 23) & 0xFFu) == kAtanReciprocalExponent;
-        const auto pick = [&](double direct, double inverse) {
-            return L::select_d(reciprocal, D{} + inverse, D{} + direct);
-        };
-        const D k0 = pick(kAtanDirect.k0, kAtanReciprocal.k0);
-        const D k1 = pick(kAtanDirect.k1, kAtanReciprocal.k1);
-        const D k2 = pick(kAtanDirect.k2, kAtanReciprocal.k2);
-        const D k3 = pick(kAtanDirect.k3, kAtanReciprocal.k3);
-        const D k4 = pick(kAtanDirect.k4, kAtanReciprocal.k4);
-        const D wide = L::widen(v);
-        const D a = __builtin_bit_cast(D, __builtin_bit_cast(U64, wide) & 0x7FFFFFFFFFFFFFFFull);
-        const D a2 = a * a;
-        const D y = ((a * (k0 + (k1 * a2))) / ((a2 * (kAtanShared + (k2 * a2))) + k3)) + k4;
-        const I negative = L::as_signed(bits) < 0;
-        return L::narrow(L::select_d(negative, -y, y));
-    }
-
     __attribute__((noinline)) void distortion()
     {
         const I mode = gather_i([](VoiceState & v) -> auto& { return v.distortion.mode; });
@@ -450,7 +430,7 @@ struct VoiceKernel {
                 const F x = L::load(frame);
                 const F driven = (x * drive) + bias;
                 F out = x;
-                if (modes & (1u << kDistortionOverdrive)) out = L::select(overdrive, atan_shaper(driven) * gain, out);
+                if (modes & (1u << kDistortionOverdrive)) out = L::select(overdrive, L::atan_shaper(driven) * gain, out);
                 if (modes & (1u << kDistortionClip)) {
                     F c = L::select(driven < -1.0f, L::splat(-1.0f), driven);
                     c = L::select(c > 1.0f, L::splat(1.0f), c);
