@@ -42,8 +42,12 @@ bool synth_set_lane_width(SynthEngine& engine, int32_t width)
 {
     if (width != 1 && voice_lanes_renderer(width) == nullptr) return false;
     engine.lane_width = width;
-    for (int k = 0; k < kLaneWidthCount; ++k)
-        engine.voice_lanes[k] = kLaneWidths[k] <= width ? voice_lanes_renderer(kLaneWidths[k]) : nullptr;
+    // Four lanes are the SSE2 build: wherever a wider one runs, its frames cost
+    // fewer instructions even with half the lanes idle, so small groups take it.
+    for (int k = 0; k < kLaneWidthCount; ++k) {
+        const bool use = kLaneWidths[k] <= width && (kLaneWidths[k] > 4 || width == 4);
+        engine.voice_lanes[k] = use ? voice_lanes_renderer(kLaneWidths[k]) : nullptr;
+    }
     return true;
 }
 
