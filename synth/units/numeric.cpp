@@ -28,22 +28,33 @@ float pow2(float x)
 
 bool block_sanitize(float* x, int32_t count)
 {
-    // An exponent of all ones (NaN or infinity) carries into the top bit;
-    // four samples at a time.
-    constexpr uint32_t kCarry = 0x00800000u;
+    // The exponent fields, read as 16-bit halves (the low halves are zero),
+    // reach their largest, all ones, only for NaN or infinity; eight samples
+    // at a time.
     typedef uint32_t Quad __attribute__((vector_size(16)));
-    Quad flags = {};
-    int32_t i = 0;
-    for (; i + 4 <= count; i += 4) {
+    typedef int16_t Halves __attribute__((vector_size(16)));
+    constexpr int16_t kTop = static_cast<int16_t>(kExponentBits >> 16);
+    Halves top = {};
+    const auto exponents = [x](int32_t i) {
         Quad bits;
         __builtin_memcpy(&bits, x + i, sizeof bits);
-        flags |= (bits & kExponentBits) + kCarry;
+        return __builtin_bit_cast(Halves, bits & kExponentBits);
+    };
+    int32_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const Halves a = exponents(i);
+        const Halves b = exponents(i + 4);
+        top = top > a ? top : a;
+        top = top > b ? top : b;
     }
-    uint32_t bad = flags[0] | flags[1] | flags[2] | flags[3];
-    for (; i < count; ++i) bad |= (bits_from_float(x[i]) & kExponentBits) + kCarry;
-    if ((bad & 0x80000000u) == 0) return false;
+    const Halves hit = top == kTop;
+    uint64_t words[2];
+    __builtin_memcpy(words, &hit, sizeof words);
+    bool bad = (words[0] | words[1]) != 0;
+    for (; i < count; ++i) bad |= (bits_from_float(x[i]) & kExponentBits) == kExponentBits;
+    if (!bad) return false;
     for (int32_t i = 0; i < count; ++i) {
-        if (((bits_from_float(x[i]) >> 23) & 0xFFu) == 0xFFu) x[i] = 0.0f;
+        if ((bits_from_float(x[i]) & kExponentBits) == kExponentBits) x[i] = 0.0f;
     }
     return true;
 }

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <tuple>
+#include <vector>
 
 #include "synth/constants.h"
 #include "synth/fp_mode.h"
@@ -104,6 +107,31 @@ TEST(Numeric, GuardFlushesDenormalsAndRestoresTheCallersMode)
     }
     volatile float product = tiny * 1e-10f;
     EXPECT_NE(product, 0.0f);
+}
+
+TEST(Numeric, SanitizeZeroesExactlyTheNonFiniteSamplesAtAnyPositionAndCount)
+{
+    // Finite extremes keep their bits; each non-finite kind at each position
+    // of blocks shorter and longer than one pass is found and only it zeroed.
+    const float finite[] = {FLT_MAX, -FLT_MAX, 1e-45f, -0.0f, 1.0f};
+    for (int32_t count = 0; count <= 19; ++count) {
+        std::vector<float> block(static_cast<size_t>(count));
+        for (int32_t i = 0; i < count; ++i) block[i] = finite[i % 5];
+        const std::vector<float> clean = block;
+        EXPECT_FALSE(block_sanitize(block.data(), count)) << count;
+        EXPECT_EQ(0, std::memcmp(block.data(), clean.data(), sizeof(float) * static_cast<size_t>(count)));
+        for (int32_t at = 0; at < count; ++at) {
+            for (float bad : {std::nanf(""), -std::nanf(""), INFINITY, -INFINITY}) {
+                block = clean;
+                block[at] = bad;
+                EXPECT_TRUE(block_sanitize(block.data(), count)) << count << " " << at;
+                std::vector<float> expected = clean;
+                expected[at] = 0.0f;
+                EXPECT_EQ(0, std::memcmp(block.data(), expected.data(), sizeof(float) * static_cast<size_t>(count)))
+                    << count << " " << at;
+            }
+        }
+    }
 }
 
 }  // namespace
