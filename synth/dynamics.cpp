@@ -138,20 +138,6 @@ int32_t dynamics_delay(DynamicsState& dyn, float* frames, int32_t n, int32_t w)
     const float output_gain = dyn.output_gain;
     const int32_t look_ahead = dyn.look_ahead;
     for (int32_t done = 0; done < n;) {
-        if (look_ahead == 0 && w == 0) {
-            // A line of one frame: each frame comes out as the next goes in.
-            Pair held;
-            std::memcpy(&held, dyn.delay_line, sizeof held);
-            for (int32_t i = done; i < n; ++i) {
-                Pair x;
-                std::memcpy(&x, frames + 2 * i, sizeof x);
-                const Pair out = held * output_gain;
-                std::memcpy(frames + 2 * i, &out, sizeof out);
-                held = x * input_gain;
-            }
-            std::memcpy(dyn.delay_line, &held, sizeof held);
-            return 0;
-        }
         // Up to the line's end; an index beyond a shrunken L reads one frame.
         int32_t count = look_ahead - w + 1;
         if (count < 1) count = 1;
@@ -177,7 +163,10 @@ int32_t dynamics_delay(DynamicsState& dyn, float* frames, int32_t n, int32_t w)
 }
 
 // Both sides' gains follow their targets, side by side in two lanes (left,
-// right), and scale the delayed frames.
+// right), and scale the delayed frames. With kOneFrameLine the frames are not
+// delayed yet: a line of one frame (look-ahead 0, index 0) runs here, each
+// frame coming out as the next goes in.
+template <bool kOneFrameLine>
 void dynamics_gain(DynamicsState& dyn, float* frames, int32_t n, const float* targets)
 {
     typedef uint32_t PairBits __attribute__((vector_size(8)));
@@ -190,15 +179,25 @@ void dynamics_gain(DynamicsState& dyn, float* frames, int32_t n, const float* ta
     // attack differs flipped where the gain falls.
     const PairBits release = __builtin_bit_cast(PairBits, Pair{} + dyn.release);
     const PairBits flip = __builtin_bit_cast(PairBits, Pair{} + dyn.attack) ^ release;
+    const float input_gain = dyn.input_gain;
+    const float output_gain = dyn.output_gain;
+    Pair held = load(dyn.delay_line);
     Pair g = {dyn.gain_left, dyn.gain_right};
     for (int32_t i = 0; i < n; ++i) {
         const Pair target = load(targets + 2 * i);
         const PairBits falls = __builtin_bit_cast(PairBits, target < g);
         const Pair coef = __builtin_bit_cast(Pair, release ^ (falls & flip));
         g = g + ((target - g) * coef);
-        const Pair out = load(frames + 2 * i) * g;
+        Pair delayed = load(frames + 2 * i);
+        if constexpr (kOneFrameLine) {
+            const Pair x = delayed;
+            delayed = held * output_gain;
+            held = x * input_gain;
+        }
+        const Pair out = delayed * g;
         std::memcpy(frames + 2 * i, &out, sizeof out);
     }
+    if constexpr (kOneFrameLine) std::memcpy(dyn.delay_line, &held, sizeof held);
     dyn.gain_left = g[0];
     dyn.gain_right = g[1];
 }
@@ -270,6 +269,11 @@ void dynamics_render(DynamicsState& dyn, float* frames, int32_t n, float* detect
     if (start < 0 || start > kDynamicsMaxLookAhead) start = 0;
     float targets[2 * kMaxBlockSize];
     dynamics_targets(detector, targets, 2 * n, dyn.ratio);
-    dyn.write_index = dynamics_delay(dyn, frames, n, start);
-    dynamics_gain(dyn, frames, n, targets);
+    if (dyn.look_ahead == 0 && start == 0) {
+        dynamics_gain<true>(dyn, frames, n, targets);
+        dyn.write_index = 0;
+    } else {
+        dyn.write_index = dynamics_delay(dyn, frames, n, start);
+        dynamics_gain<false>(dyn, frames, n, targets);
+    }
 }
