@@ -67,6 +67,11 @@ constexpr int comb_lane_side(int lane)
 {
     return lane % 2;
 }
+// Its line in ReverbState::lines.
+constexpr int comb_lane_line(int lane)
+{
+    return comb_lane_side(lane) * kLinesPerSide + comb_lane_comb(lane);
+}
 // Its entry in ReverbState::comb_states.
 constexpr int comb_lane_state(int lane)
 {
@@ -96,8 +101,7 @@ struct ReverbRun {
     SidePair::F all_pass_gains[kAllPassCount];
     SidePair::F output_lowcut;
     SidePair::F output_states;
-    float* combs[kCombLanes];             // each lane's next slot
-    float* all_passes[kAllPassCount][2];  // each side's next slots
+    float* lines[2 * kLinesPerSide];  // each line's next slot
 };
 
 // Both sides of one frame after their combs: the four comb outputs summed in
@@ -109,8 +113,8 @@ inline SidePair::F reverb_sides(ReverbRun& r, int32_t i, CombQuad::F as_is, Comb
     F a = (((F{} + pair_low(as_is)) + pair_low(inverted)) + pair_high(as_is)) + pair_high(inverted);
 #pragma GCC unroll 2
     for (int k = 0; k < kAllPassCount; ++k) {
-        float* const left = r.all_passes[k][0] + i;
-        float* const right = r.all_passes[k][1] + i;
+        float* const left = r.lines[kCombCount + k] + i;
+        float* const right = r.lines[kLinesPerSide + kCombCount + k] + i;
         const F g = r.all_pass_gains[k];
         const F d = {*left, *right, 0.0f, 0.0f};
         const F w = a + (d * g);
@@ -132,17 +136,17 @@ void reverb_run(ReverbRun& r, float input_gain, const float* send, float* master
     F inverted = r.comb_states[1];
     for (int32_t i = 0; i < n; ++i) {
         const float x = send[i] * input_gain;
-        float* const* const c = r.combs;
-        const F taps_as_is = {c[0][i], c[1][i], c[2][i], c[3][i]};
-        const F taps_inverted = {c[4][i], c[5][i], c[6][i], c[7][i]};
+        const auto c = [&r](int lane) { return r.lines[comb_lane_line(lane)]; };
+        const F taps_as_is = {c(0)[i], c(1)[i], c(2)[i], c(3)[i]};
+        const F taps_inverted = {c(4)[i], c(5)[i], c(6)[i], c(7)[i]};
         const F v_as_is = (taps_as_is * r.comb_gains[0]) + x;
         const F v_inverted = (taps_inverted * r.comb_gains[1]) - x;
         as_is = as_is + ((v_as_is - as_is) * r.damping);
         inverted = inverted + ((v_inverted - inverted) * r.damping);
 #pragma GCC unroll 4
         for (int lane = 0; lane < 4; ++lane) {
-            c[lane][i] = as_is[lane];
-            c[lane + 4][i] = inverted[lane];
+            c(lane)[i] = as_is[lane];
+            c(lane + 4)[i] = inverted[lane];
         }
         const SidePair::F out = reverb_sides(r, i, as_is, inverted);
         master[2 * i] += out[0];
@@ -194,6 +198,7 @@ void reverb_render(ReverbState& reverb, const float* send, float* master, int32_
     }
 
     ReverbRun r;
+#pragma GCC unroll 8
     for (int lane = 0; lane < kCombLanes; ++lane) {
         r.comb_gains[lane / 4][lane % 4] = reverb.gains[comb_lane_comb(lane)];
         r.comb_states[lane / 4][lane % 4] = reverb.comb_states[comb_lane_state(lane)];
@@ -212,13 +217,8 @@ void reverb_render(ReverbState& reverb, const float* send, float* master, int32_
         for (int line = 0; line < 2 * kLinesPerSide; ++line) {
             count = std::min(count, kLayout.length[line] - indices[line]);
         }
-        const auto slot = [&](int side, int k) {
-            const int line = side * kLinesPerSide + k;
-            return reverb.lines + kLayout.start[line] + indices[line];
-        };
-        for (int lane = 0; lane < kCombLanes; ++lane) r.combs[lane] = slot(comb_lane_side(lane), comb_lane_comb(lane));
-        for (int side = 0; side < 2; ++side) {
-            for (int k = 0; k < kAllPassCount; ++k) r.all_passes[k][side] = slot(side, kCombCount + k);
+        for (int line = 0; line < 2 * kLinesPerSide; ++line) {
+            r.lines[line] = reverb.lines + kLayout.start[line] + indices[line];
         }
         reverb_run(r, reverb.input_gain, send + done, master + 2 * done, count);
         for (int line = 0; line < 2 * kLinesPerSide; ++line) {
@@ -229,6 +229,7 @@ void reverb_render(ReverbState& reverb, const float* send, float* master, int32_
     }
 
     std::memcpy(reverb.indices, indices, sizeof indices);
+#pragma GCC unroll 8
     for (int lane = 0; lane < kCombLanes; ++lane) {
         reverb.comb_states[comb_lane_state(lane)] = r.comb_states[lane / 4][lane % 4];
     }
