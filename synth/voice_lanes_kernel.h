@@ -35,6 +35,7 @@ struct VoiceKernel {
     using U64 = typename L::WideBits;
 
     VoiceState* voices[W];  // lanes past the count repeat the last voice
+    I spread;               // bytes from the first lane's voice to each lane's (one array holds them)
     int count;
     int n;
     float* work;   // n vectors of W lanes: sample i of lane l at work[i * W + l]
@@ -59,23 +60,38 @@ struct VoiceKernel {
         for (int i = 0; i < n; ++i) work[i * W + l] = spare[i];
     }
 
-    // The 32-bit field that field(voice) refers to, from each lane's voice:
-    // one copy loop per vector type, the field's offset its argument.
-    template <typename V>
-    __attribute__((noinline)) V gather_at(size_t offset) const
+    // The 32-bit word at offset in each lane's voice: one gather instruction
+    // where the instruction set has it.
+    __attribute__((noinline)) U gather_at(size_t offset) const
     {
-        V v;
+        const char* first = reinterpret_cast<const char*>(voices[0]) + offset;
+#if defined(__AVX512F__)
+        if constexpr (W == 16) {
+            const __m512i index = __builtin_bit_cast(__m512i, spread);
+            return __builtin_bit_cast(U, _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), 0xFFFF, index, first, 1));
+        }
+#endif
+#if defined(__AVX2__)
+        if constexpr (W == 8) {
+            return __builtin_bit_cast(
+                U, _mm256_i32gather_epi32(reinterpret_cast<const int*>(first), __builtin_bit_cast(__m256i, spread), 1));
+        }
+#endif
+        U v;
         for (int l = 0; l < W; ++l) {
-            __builtin_memcpy(reinterpret_cast<char*>(&v) + sizeof(float) * l,
-                             reinterpret_cast<const char*>(voices[l]) + offset, sizeof(float));
+            uint32_t word;
+            __builtin_memcpy(&word, first + spread[l], sizeof word);
+            v[l] = word;
         }
         return v;
     }
+    // The 32-bit field that field(voice) refers to, from each lane's voice.
     template <typename V, typename Field>
     V gather(Field field) const
     {
         const char* first = reinterpret_cast<const char*>(voices[0]);
-        return gather_at<V>(static_cast<size_t>(reinterpret_cast<const char*>(&field(*voices[0])) - first));
+        const size_t offset = static_cast<size_t>(reinterpret_cast<const char*>(&field(*voices[0])) - first);
+        return __builtin_bit_cast(V, gather_at(offset));
     }
     template <typename Field>
     F gather_f(Field field) const
@@ -129,17 +145,17 @@ struct VoiceKernel {
         const D q = __builtin_convertvector(__builtin_convertvector(a * inverse, I), D);
         const F r = L::narrow(a - (q * y));
         const U whole = L::as_unsigned(r == kTwoPi);
-        F out = L::as_float((L::as_bits(r) & ~whole) | sign);
+        const F out = L::as_float((L::as_bits(r) & ~whole) | sign);
         const I outside = L::as_signed(L::as_bits(magnitude)) >= 0x4D800000;  // 2^28, infinite or NaN
-        if (L::any(outside)) fmod_lanes(x, outside, out);
-        return out;
+        return L::any(outside) ? fmod_lanes(x, outside, out) : out;
     }
 
-    __attribute__((noinline)) static void fmod_lanes(F x, I outside, F& out)
+    __attribute__((noinline)) static F fmod_lanes(F x, I outside, F out)
     {
         for (int l = 0; l < W; ++l) {
             if (outside[l]) out[l] = __builtin_fmodf(x[l], kTwoPi);
         }
+        return out;
     }
 
     static F fast_sine(F x)
@@ -504,6 +520,10 @@ void voice_lanes_render(SynthEngine& engine, const int* voice_ids, int count, in
         const int v = voice_ids[l < count ? l : count - 1];
         kernel.voices[l] = &engine.state.voices[v];
         outputs[l] = l < count ? engine.buffers.voice_out[v] : scratch.lane;
+    }
+    for (int l = 0; l < W; ++l) {
+        kernel.spread[l] = static_cast<int32_t>(reinterpret_cast<const char*>(kernel.voices[l]) -
+                                                reinterpret_cast<const char*>(kernel.voices[0]));
     }
     kernel.count = count;
     kernel.n = n;
