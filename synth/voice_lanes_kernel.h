@@ -263,16 +263,18 @@ struct VoiceKernel {
 
     __attribute__((noinline)) U sine(I mine, I ring, U phase, U increment, F g) const
     {
+        constexpr uint32_t kQuarter = 0x40000000u;  // a quarter cycle
+        U ahead = phase + kQuarter;
         each_frame([&](float* frame) {
-            I t = L::as_signed(phase + 0x40000000u);
+            I t = L::as_signed(ahead);
             t = t ^ (t >> 31);  // ~t where negative
             const F y = L::as_float(0x3F800000u | (L::as_unsigned(t) >> 8));
             const F x = (y * kPi) - kThreePiOver2;
             const F v = L::narrow(L::widen(g * x) * sine_factor(L::widen(x)));
             combine(frame, mine, ring, v);
-            phase += increment;
+            ahead += increment;
         });
-        return phase;
+        return ahead - kQuarter;
     }
 
     __attribute__((noinline)) void noise(I mine, I ring, U& seed, F& low, F& band, F f, F q, F g) const
@@ -418,16 +420,16 @@ struct VoiceKernel {
         // Parallel routing mixes the two paths even where both filters pass.
         const bool second_path = L::any(used2) || L::any(parallel);
         if (!L::any(used1) && !second_path) return;
-        each_frame([&](float* frame) {
-            const F x = L::load(frame);
-            const F y1 = f1.step(x);
-            F out = y1;
-            if (second_path) {
+        if (second_path) {
+            each_frame([&](float* frame) {
+                const F x = L::load(frame);
+                const F y1 = f1.step(x);
                 const F y2 = f2.step(L::select(parallel, x, y1));
-                out = L::select(parallel, (y1 * gain1) + (y2 * gain2), L::select(only_first, y1, y2));
-            }
-            L::store(frame, out);
-        });
+                L::store(frame, L::select(parallel, (y1 * gain1) + (y2 * gain2), L::select(only_first, y1, y2)));
+            });
+        } else {
+            each_frame([&](float* frame) { L::store(frame, f1.step(L::load(frame))); });
+        }
         filter_scatter(f1, used1, first);
         filter_scatter(f2, used2, second);
     }
