@@ -32,7 +32,6 @@ struct VoiceKernel {
     using I = typename L::I;
     using U = typename L::U;
     using D = typename L::D;
-    using U64 = typename L::WideBits;
 
     VoiceState* voices[W];  // lanes past the count repeat the last voice
     I spread;               // bytes from the first lane's voice to each lane's (one array holds them)
