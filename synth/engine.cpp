@@ -13,6 +13,9 @@ bool synth_init(SynthEngine& engine, const uint8_t* patch_bank, int32_t sample_r
     engine.sample_rate = sample_rate;
     rate_setup(engine.rates, sample_rate);
     engine.patch_bank = patch_bank;
+    // The lanes clear their work memory on first use (the engine may not be
+    // zero-initialised, or may be set up again after a render).
+    for (RenderScratch& scratch : engine.buffers.scratch) scratch.lanes.zeroed = 0;
     if (engine.lane_width == 0) synth_set_lane_width(engine, voice_lanes_widest());
 
     for (int v = 0; v < kVoiceCount; ++v) {

@@ -3,6 +3,7 @@
 // path's bits, whatever mix of modes shares a lane group.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -184,6 +185,28 @@ TEST(Lanes, TheCompactEightLaneBuildRendersTheScalarPathsBits)
     scalar.play(start);
     compact.play(start);
     EXPECT_EQ(compact.render(12 * kBlockSize), scalar.render(12 * kBlockSize));
+}
+
+// An engine record that was not zero-initialised, or is set up again after
+// use, may hold anything in the lanes' work memory: set-up clears it.
+TEST(Lanes, SetUpAgainClearsWhateverTheLanesWorkMemoryHeld)
+{
+    EngineHarness clean(mixed_bank());
+    EngineHarness dirty(mixed_bank());
+    for (RenderScratch& scratch : dirty.engine->buffers.scratch) {
+        std::fill(std::begin(scratch.lanes.work), std::end(scratch.lanes.work), 0.25f);
+        scratch.lanes.zeroed = kMaxBlockSize * kMaxLanes;
+    }
+    StreamBuilder start;
+    for (int c = 0; c < kChannelCount; ++c)
+        start.program(c, static_cast<uint8_t>(c)).note_on(c, static_cast<uint8_t>(40 + c), 100);
+    for (EngineHarness* h : {&clean, &dirty}) {
+        seed_source_fix(h->engine->seeds, kHarnessSeed);
+        ASSERT_TRUE(synth_init(*h->engine, h->bank.data(), kSampleRate));
+        h->set_globals(GlobalsBuilder());
+        h->play(start);
+    }
+    EXPECT_EQ(dirty.render(4 * kBlockSize), clean.render(4 * kBlockSize));
 }
 
 TEST(Lanes, AWidthTheMachineCannotRunIsRefusedAndTheScalarPathAlwaysRuns)
