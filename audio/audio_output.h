@@ -1,9 +1,9 @@
 // The streaming output: a worker thread keeps the 65536-byte looping stream
 // buffer (the ring) filled. Whenever the device has taken frames (it posts
-// the ring's semaphore), or after 21 ms on its own, it refills the stretch
-// the play cursor has passed since the last fill: it asks the render
-// callback for exactly that many frames, converts them to clamped 16-bit
-// samples and writes them in. What is written at an offset is heard when the
+// the ring's semaphore), or after kWorkerTimeoutMs on its own, it refills
+// the stretch the play cursor has passed since the last fill: it asks the
+// render callback for exactly that many frames, converts them to clamped
+// 16-bit samples and writes them in. What is written at an offset is heard when the
 // cursor comes round again, one buffer (about 371.5 ms) later. The output
 // also counts the stream bytes heard, for the play position.
 //
@@ -23,7 +23,9 @@
 constexpr uint32_t kFillAlignBytes = 32;       // fills are whole 8-frame steps
 constexpr uint32_t kMixFrames = 16384;         // enough for the largest fill, 65504 bytes
 constexpr uint32_t kStaleCursorBytes = 16384;  // a cursor this far past the write offset is not believed
-constexpr int32_t kWorkerTimeoutMs = 21;       // the worker wakes by itself after this long
+// The device's calls wake the worker; waking by itself only notices a stream
+// that stopped or stalled, or retries the open of a lost one.
+constexpr int32_t kWorkerTimeoutMs = 250;
 constexpr int32_t kWaitForever = -1;
 constexpr size_t kAudioErrorBytes = 256;
 

@@ -7,6 +7,10 @@
 #include <cstdio>
 #include <ctime>
 
+#include "audio/audio_output.h"
+
+static_assert(kDeviceCallFrames * 4 < kStaleCursorBytes, "a device call would leave the play position stale");
+
 namespace {
 
 int64_t monotonic_ms()
@@ -133,7 +137,7 @@ bool device_open(void* context, AudioRing* ring)
     PaStream* stream = nullptr;
     {
         Step step(device, "opening the default sound output device");
-        result = Pa_OpenStream(&stream, nullptr, &parameters, kDeviceSampleRate, paFramesPerBufferUnspecified,
+        result = Pa_OpenStream(&stream, nullptr, &parameters, kDeviceSampleRate, kDeviceCallFrames,
                                paClipOff | paDitherOff, stream_callback, &device);
     }
     if (result != paNoError || stream == nullptr) {

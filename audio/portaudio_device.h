@@ -9,14 +9,17 @@
 
 #include "audio/sound_device.h"
 
-// The device's own buffer. 50 ms underran through PulseAudio's ALSA plugin on
-// a busy two-core machine, and PortAudio then stalls for about 2 s while it
-// recovers; 100 ms did not underrun there. 200 ms halves the device's
-// callbacks again (PortAudio takes a quarter of it a call), and with them
-// the CPU that PortAudio and the sound server's client library spend, from
-// 0.5% of a core to 0.23%. The 65536-byte ring in front of it is what rides
-// out a late worker; this only has to cover the device callback's own
-// scheduling delays.
+// The device's own buffer and the frames it takes from the ring a call. 50 ms
+// underran through PulseAudio's ALSA plugin on a busy two-core machine, and
+// PortAudio then stalls for about 2 s while it recovers; 100 ms did not
+// underrun there. The buffer must stay well below the ring: at the start,
+// and after a stall, the device takes a whole buffer at once, and a worker
+// that is not back before the cursor comes round leaves a stretch unwritten
+// (400 ms lost the song's first notes on a busy machine). Calls of a fixed
+// 2048 frames (46 ms) wake PortAudio's thread and the sound server client's
+// thread about half as often as the 2205 that PortAudio picks for 200 ms by
+// itself: 0.21% of a core for the two instead of 0.48%.
+constexpr uint32_t kDeviceCallFrames = 2048;
 constexpr double kSuggestedLatencySeconds = 0.200;
 // A stream whose callback has not run for this long is treated as lost.
 constexpr int32_t kStalledStreamMs = 2000;

@@ -57,8 +57,11 @@ sound_server_start() {
     return 1
 }
 
+# The recorder asks for 20 ms fragments: with its default ones the monitor
+# drops the start of the stream, and with the player's fixed device calls
+# the recording began at the song's first notes or after them.
 sound_server_record() {
-    parec --device=cantilena_test.monitor --format=s16le --rate=44100 --channels=2 --raw "$1" &
+    parec --device=cantilena_test.monitor --format=s16le --rate=44100 --channels=2 --raw --latency-msec=20 "$1" &
     sound_recorder_pid=$!
     sleep 0.5
 }
