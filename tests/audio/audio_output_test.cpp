@@ -138,6 +138,37 @@ TEST_F(AudioOutputTest, TheDeviceHearsTheRenderedStreamOneBufferLateWithoutAGap)
     }
 }
 
+// Samples at the edges of the conversion: ties, the clamp, the 32-bit range,
+// not-a-number, infinities, signed zeros and denormals.
+const float kEdgeSamples[] = {0.0f, -0.0f, 0.5f / 32768, 1.5f / 32768, -0.5f / 32768, -2.5f / 32768,
+                              32599.5f / 32768, 32600.5f / 32768, -32600.5f / 32768, 1.0f, -1.0f, 65536.0f,
+                              -65536.0f, 3e9f, -3e9f, NAN, INFINITY, -INFINITY, 1e-40f, -1e-40f, 0.75f, -0.3f};
+constexpr uint32_t kEdgeCount = sizeof kEdgeSamples / sizeof kEdgeSamples[0];
+
+int32_t edge_samples(void*, float* frames, uint32_t count)
+{
+    for (uint32_t i = 0; i < 2 * count; ++i) frames[i] = kEdgeSamples[i % kEdgeCount];
+    return 0;
+}
+
+TEST_F(AudioOutputTest, EveryFrameIsWrittenAsTheSampleConversionGivesItAtAnyGain)
+{
+    ASSERT_TRUE(audio_open(*output, device, edge_samples, nullptr, AudioWorker::manual));
+    for (const float gain : {1.0f, 0.5f, 3.0f}) {
+        audio_set_gain(*output, gain);
+        play_and_fill(kRingBytes - 4096);  // wraps past the end from the second pass on
+        for (uint32_t frame = 0; frame < (kRingBytes - 4096) / 4; ++frame) {
+            const uint32_t at = (output->write_offset / 4 + kRingFrames - (kRingBytes - 4096) / 4 + frame) % kRingFrames;
+            const uint32_t word = output->ring.frames[at].load();
+            const float scale = gain * kPcmFullScale;
+            ASSERT_EQ(static_cast<int16_t>(word & 0xFFFF), pcm16_from_float(kEdgeSamples[2 * frame % kEdgeCount], scale))
+                << "frame " << frame << " at gain " << gain;
+            ASSERT_EQ(static_cast<int16_t>(word >> 16), pcm16_from_float(kEdgeSamples[(2 * frame + 1) % kEdgeCount], scale))
+                << "frame " << frame << " at gain " << gain;
+        }
+    }
+}
+
 TEST_F(AudioOutputTest, BeforeTheFirstFillThePositionIsOneBufferBelowZeroPlusTheCursorLessTheDeviceLatency)
 {
     open_manual();
