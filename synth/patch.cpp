@@ -32,6 +32,29 @@ __attribute__((noinline)) void params_from_bytes(float* p, const uint8_t* bytes,
 #endif
 }
 
+// Bit i set where bytes[i] and last[i] differ (16 <= count <= 64); last then
+// holds the bytes.
+uint64_t bytes_take_changes(const uint8_t* bytes, uint8_t* last, int count)
+{
+    uint64_t changes = 0;
+#ifdef CANTILENA_HAVE_SSE
+    // Sixteen at a time, the last sixteen overlapping those before.
+    for (int i = 0; i < count; i += 16) {
+        const int k = i + 16 <= count ? i : count - 16;
+        const __m128i now = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k));
+        const __m128i same = _mm_cmpeq_epi8(now, _mm_loadu_si128(reinterpret_cast<const __m128i*>(last + k)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(last + k), now);
+        changes |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(same)) ^ 0xFFFFu) << k;
+    }
+#else
+    for (int i = 0; i < count; ++i) {
+        if (bytes[i] != last[i]) changes |= uint64_t{1} << i;
+        last[i] = bytes[i];
+    }
+#endif
+    return changes;
+}
+
 }  // namespace
 
 uint64_t params_take_changes(const float* p, float* last, int count)
@@ -72,10 +95,22 @@ void voice_update_params(SynthEngine& engine, int v)
     const int32_t c = engine.state.voice_channel[v];
     if (c < 0) return;
     const uint8_t* patch = patch_of_channel(engine, c);
+    const uint8_t* bytes = patch + kPatchVoiceOffset;
     float* p = engine.state.voice_params[v];
-    params_from_bytes(p, patch + kPatchVoiceOffset, kVoiceParamCount);
+    VoiceState& voice = engine.state.voices[v];
 
-    const VoiceState& voice = engine.state.voices[v];
+    // A parameter that no modulation entry wrote at the last update and whose
+    // byte is unchanged still holds that byte's value: only the others are
+    // rebuilt and compared with the last conversion.
+    constexpr uint64_t kAllParams = (uint64_t{1} << kVoiceParamCount) - 1u;
+    uint64_t refresh = bytes_take_changes(bytes, voice.converted_bytes, kVoiceParamCount) | voice.modulated;
+    if (voice.converted == 0) refresh = kAllParams;
+    for (uint64_t r = refresh; r != 0; r &= r - 1u) {
+        const int i = __builtin_ctzll(r);
+        p[i] = static_cast<float>(bytes[i]);
+    }
+
+    uint64_t modulated = 0;
     const int count = patch[kPatchModCountOffset];
     const uint8_t* entry = patch + kPatchModOffset;
     for (int e = 0; e < count; ++e, entry += kModEntryBytes) {
@@ -101,8 +136,18 @@ void voice_update_params(SynthEngine& engine, int v)
         s = scale_by_amount(s, amount);
         if (destination >= kModDestChannelFirst) continue;
         p[destination] = clamp_parameter(p[destination] + s);
+        modulated |= uint64_t{1} << destination;
     }
-    voice_convert_params(engine, v);
+    voice.modulated = modulated;
+
+    uint64_t changes = 0;
+    for (uint64_t r = refresh | modulated; r != 0; r &= r - 1u) {
+        const int i = __builtin_ctzll(r);
+        if (bits_from_float(p[i]) != bits_from_float(voice.converted_params[i])) changes |= uint64_t{1} << i;
+        voice.converted_params[i] = p[i];
+    }
+    if (voice.converted == 0) changes = kAllParams;
+    voice_convert_params(engine, v, changes);
 }
 
 void channel_update_params(SynthEngine& engine, int c)

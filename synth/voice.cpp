@@ -7,7 +7,7 @@
 #include "synth/lanes.h"
 #include "synth/units/numeric.h"
 
-void voice_convert_params(SynthEngine& engine, int v)
+void voice_convert_params(SynthEngine& engine, int v, uint64_t changes)
 {
     VoiceState& voice = engine.state.voices[v];
     const float* p = engine.state.voice_params[v];
@@ -15,8 +15,6 @@ void voice_convert_params(SynthEngine& engine, int v)
     // A unit's coefficients follow from its slice alone (the oscillators' also
     // from the note and the voice transpose), so a unit whose inputs are the
     // same bits as at the last conversion is left as it is.
-    uint64_t changes = params_take_changes(p, voice.converted_params, kVoiceParamCount);
-    if (voice.converted == 0) changes = ~uint64_t{0};
     const auto changed = [&](int first, int count) { return params_changed(changes, first, count); };
     const bool pitch_changed = changed(kVoiceTranspose, 1) || voice.converted_note != voice.note;
 

@@ -39,14 +39,19 @@ struct VoiceState {
     EnvelopeState envelopes[2];  // envelope 1 is the amplitude envelope
     LfoState lfos[2];
     DistortionUnit distortion;
-    // The parameters of the last conversion and the note it was made for:
+    // The parameters of the last conversion, the patch bytes they came from,
+    // the ones a modulation entry wrote (bit per parameter) and the note:
     // a unit whose slice is unchanged keeps its coefficients.
     float converted_params[kVoiceParamCount];
+    uint8_t converted_bytes[kVoiceParamCount];
+    uint64_t modulated;
     int32_t converted_note;
     int32_t converted;  // non-zero once converted_params holds a conversion
 };
 
-void voice_convert_params(SynthEngine& engine, int v);
+// Sets up voice v's units from its parameters where changes (bit per
+// parameter) says they differ from the last conversion; all at the first.
+void voice_convert_params(SynthEngine& engine, int v, uint64_t changes);
 void voice_note_on(SynthEngine& engine, int v, int32_t note, int32_t velocity);
 void voice_note_off(SynthEngine& engine, int v);
 void voice_reset(SynthEngine& engine, int v);

@@ -13,7 +13,7 @@ const VoiceState& convert(EngineHarness& h, std::initializer_list<std::pair<int,
     float* p = h.engine->state.voice_params[0];
     for (int i = 0; i < kVoiceParamCount; ++i) p[i] = 0.0f;
     for (const auto& [index, value] : values) p[index] = value;
-    voice_convert_params(*h.engine, 0);
+    voice_convert_params(*h.engine, 0, ~uint64_t{0});
     return h.voice(0);
 }
 
