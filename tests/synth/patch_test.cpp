@@ -50,6 +50,28 @@ TEST(ModulationMatrix, EachAdditionIsClampedInto0To128EvenWhenASourceIsNaN)
     EXPECT_EQ(p[kVoiceTranspose], 250.0f);
 }
 
+TEST(ModulationMatrix, AProgramChangeRebuildsAsAFreshVoiceWouldEvenWhereOnlyTheEntriesDiffer)
+{
+    PatchBuilder modulated;
+    modulated.byte(kLfo1Amount, 100).byte(kLfo1Rate, 10).modulate(kModSourceVelocity, kFactorOne, kLfo1Amount);
+    PatchBuilder plain;  // the same bytes without the entry
+    plain.byte(kLfo1Amount, 100).byte(kLfo1Rate, 10);
+    PatchBuilder faster;
+    faster.byte(kLfo1Amount, 100).byte(kLfo1Rate, 20);
+    const PatchBuilder* patches[] = {&modulated, &plain, &faster, &modulated};
+    EngineHarness h(BankBuilder().add(modulated).add(plain).add(faster).add(modulated));
+    for (uint32_t program = 0; program < 4; ++program) {
+        h.engine->state.channel_controls[0].program = program;
+        const float* p = rebuild_voice(h, 60, 100.0f);
+        EngineHarness fresh(*patches[program]);
+        const float* q = rebuild_voice(fresh, 60, 100.0f);
+        for (int i = 0; i < kVoiceParamCount; ++i)
+            EXPECT_EQ(bits_from_float(p[i]), bits_from_float(q[i])) << "program " << program << " parameter " << i;
+        EXPECT_EQ(h.voice(0).lfos[0].amplitude, fresh.voice(0).lfos[0].amplitude) << "program " << program;
+        EXPECT_EQ(h.voice(0).lfos[0].rate, fresh.voice(0).lfos[0].rate) << "program " << program;
+    }
+}
+
 TEST(ModulationMatrix, KeySourcesGiveTwiceTheDistanceFromNote48)
 {
     PatchBuilder patch;
