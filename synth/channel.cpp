@@ -4,7 +4,7 @@
 #include "synth/lanes.h"
 #include "synth/units/numeric.h"
 
-void channel_convert_params(SynthEngine& engine, int c)
+void channel_convert_params(SynthEngine& engine, int c, uint64_t changes)
 {
     ChannelState& channel = engine.state.channels[c];
     const float* p = engine.state.channel_params[c];
@@ -12,7 +12,6 @@ void channel_convert_params(SynthEngine& engine, int c)
 
     // The coefficients follow from the parameters alone: the same bits as at
     // the last conversion leave them as they are.
-    const uint64_t changes = params_take_changes(p, channel.converted_params, kChannelParamCount);
     if (changes == 0 && channel.converted != 0) return;
     channel.converted = 1;
 

@@ -24,12 +24,18 @@ struct ChannelState {
     DistortionUnit distortion;
     DelayState delay;
     DynamicsState dynamics;
-    // The parameters of the last conversion, which unchanged parameters keep.
+    // The parameters of the last conversion, which unchanged parameters keep,
+    // the patch bytes they came from and the ones a modulation entry wrote
+    // (bit per parameter).
     float converted_params[kChannelParamCount];
+    uint8_t converted_bytes[kChannelParamCount];
+    uint64_t modulated;
     int32_t converted;  // non-zero once converted_params holds a conversion
 };
 
-void channel_convert_params(SynthEngine& engine, int c);
+// Sets up channel c's chain from its parameters where changes (bit per
+// parameter) says they differ from the last conversion; all at the first.
+void channel_convert_params(SynthEngine& engine, int c, uint64_t changes);
 void channel_reset(SynthEngine& engine, int c);
 // Clears every memory of the chain (and of the speech on its channel); the
 // coefficients stay.

@@ -11,29 +11,8 @@ float scale_by_amount(float source, uint8_t amount)
     return (source * static_cast<float>(static_cast<int32_t>(amount) - 64)) / 64.0f;
 }
 
-// p[i] = bytes[i] for count >= 16 parameters; one copy of the code for both blocks.
-__attribute__((noinline)) void params_from_bytes(float* p, const uint8_t* bytes, int count)
-{
-#ifdef CANTILENA_HAVE_SSE
-    // Sixteen at a time, the last sixteen overlapping those before.
-    const __m128i zero = _mm_setzero_si128();
-    for (int i = 0; i < count; i += 16) {
-        const int k = i + 16 <= count ? i : count - 16;
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k));
-        const __m128i low = _mm_unpacklo_epi8(b, zero);
-        const __m128i high = _mm_unpackhi_epi8(b, zero);
-        _mm_storeu_ps(p + k, _mm_cvtepi32_ps(_mm_unpacklo_epi16(low, zero)));
-        _mm_storeu_ps(p + k + 4, _mm_cvtepi32_ps(_mm_unpackhi_epi16(low, zero)));
-        _mm_storeu_ps(p + k + 8, _mm_cvtepi32_ps(_mm_unpacklo_epi16(high, zero)));
-        _mm_storeu_ps(p + k + 12, _mm_cvtepi32_ps(_mm_unpackhi_epi16(high, zero)));
-    }
-#else
-    for (int i = 0; i < count; ++i) p[i] = static_cast<float>(bytes[i]);
-#endif
-}
+}  // namespace
 
-// Bit i set where bytes[i] and last[i] differ (16 <= count <= 64); last then
-// holds the bytes.
 uint64_t bytes_take_changes(const uint8_t* bytes, uint8_t* last, int count)
 {
     uint64_t changes = 0;
@@ -55,34 +34,34 @@ uint64_t bytes_take_changes(const uint8_t* bytes, uint8_t* last, int count)
     return changes;
 }
 
-}  // namespace
-
-uint64_t params_take_changes(const float* p, float* last, int count)
+uint64_t params_take_changes(const float* p, float* last, uint64_t candidates)
 {
     uint64_t changes = 0;
-#ifdef CANTILENA_HAVE_SSE
-    // Eight at a time, the last eight overlapping those before (count >= 8).
-    for (int i = 0; i < count; i += 8) {
-        const int k = i + 8 <= count ? i : count - 8;
-        const __m128i now_low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
-        const __m128i now_high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k + 4));
-        const __m128i same_low = _mm_cmpeq_epi32(now_low, _mm_loadu_si128(reinterpret_cast<const __m128i*>(last + k)));
-        const __m128i same_high =
-            _mm_cmpeq_epi32(now_high, _mm_loadu_si128(reinterpret_cast<const __m128i*>(last + k + 4)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(last + k), now_low);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(last + k + 4), now_high);
-        // One byte a parameter in the low half: all ones where it kept its bits.
-        const __m128i same = _mm_packs_epi16(_mm_packs_epi32(same_low, same_high), _mm_setzero_si128());
-        changes |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(same)) ^ 0xFFu) << k;
-    }
-#else
-    for (int i = 0; i < count; ++i) {
+    for (; candidates != 0; candidates &= candidates - 1u) {
+        const int i = __builtin_ctzll(candidates);
         if (bits_from_float(p[i]) != bits_from_float(last[i])) changes |= uint64_t{1} << i;
-        __builtin_memcpy(last + i, p + i, sizeof(float));
+        last[i] = p[i];
     }
-#endif
     return changes;
 }
+
+namespace {
+
+// A parameter that no modulation entry wrote at the last rebuild and whose
+// byte is unchanged still holds that byte's value: only the others (those
+// whose byte differs from last_bytes, and those in stale) are reset to their
+// bytes; returns them.
+uint64_t params_refresh(float* p, const uint8_t* bytes, uint8_t* last_bytes, uint64_t stale, int count)
+{
+    const uint64_t refresh = bytes_take_changes(bytes, last_bytes, count) | stale;
+    for (uint64_t r = refresh; r != 0; r &= r - 1u) {
+        const int i = __builtin_ctzll(r);
+        p[i] = static_cast<float>(bytes[i]);
+    }
+    return refresh;
+}
+
+}  // namespace
 
 const uint8_t* patch_of_channel(const SynthEngine& engine, int c)
 {
@@ -95,20 +74,11 @@ void voice_update_params(SynthEngine& engine, int v)
     const int32_t c = engine.state.voice_channel[v];
     if (c < 0) return;
     const uint8_t* patch = patch_of_channel(engine, c);
-    const uint8_t* bytes = patch + kPatchVoiceOffset;
     float* p = engine.state.voice_params[v];
     VoiceState& voice = engine.state.voices[v];
-
-    // A parameter that no modulation entry wrote at the last update and whose
-    // byte is unchanged still holds that byte's value: only the others are
-    // rebuilt and compared with the last conversion.
     constexpr uint64_t kAllParams = (uint64_t{1} << kVoiceParamCount) - 1u;
-    uint64_t refresh = bytes_take_changes(bytes, voice.converted_bytes, kVoiceParamCount) | voice.modulated;
-    if (voice.converted == 0) refresh = kAllParams;
-    for (uint64_t r = refresh; r != 0; r &= r - 1u) {
-        const int i = __builtin_ctzll(r);
-        p[i] = static_cast<float>(bytes[i]);
-    }
+    const uint64_t refresh = params_refresh(p, patch + kPatchVoiceOffset, voice.converted_bytes,
+                                            voice.converted != 0 ? voice.modulated : kAllParams, kVoiceParamCount);
 
     uint64_t modulated = 0;
     const int count = patch[kPatchModCountOffset];
@@ -140,12 +110,7 @@ void voice_update_params(SynthEngine& engine, int v)
     }
     voice.modulated = modulated;
 
-    uint64_t changes = 0;
-    for (uint64_t r = refresh | modulated; r != 0; r &= r - 1u) {
-        const int i = __builtin_ctzll(r);
-        if (bits_from_float(p[i]) != bits_from_float(voice.converted_params[i])) changes |= uint64_t{1} << i;
-        voice.converted_params[i] = p[i];
-    }
+    uint64_t changes = params_take_changes(p, voice.converted_params, refresh | modulated);
     if (voice.converted == 0) changes = kAllParams;
     voice_convert_params(engine, v, changes);
 }
@@ -154,8 +119,13 @@ void channel_update_params(SynthEngine& engine, int c)
 {
     const uint8_t* patch = patch_of_channel(engine, c);
     float* p = engine.state.channel_params[c];
-    params_from_bytes(p, patch + kPatchChannelOffset, kChannelParamCount);
+    ChannelState& channel = engine.state.channels[c];
+    constexpr uint64_t kAllParams = (uint64_t{1} << kChannelParamCount) - 1u;
+    const uint64_t refresh =
+        params_refresh(p, patch + kPatchChannelOffset, channel.converted_bytes,
+                       channel.converted != 0 ? channel.modulated : kAllParams, kChannelParamCount);
 
+    uint64_t modulated = 0;
     const int count = patch[kPatchModCountOffset];
     const uint8_t* entry = patch + kPatchModOffset;
     for (int e = 0; e < count; ++e, entry += kModEntryBytes) {
@@ -172,6 +142,8 @@ void channel_update_params(SynthEngine& engine, int c)
         s = scale_by_amount(s, amount);
         float& x = p[destination - kModDestChannelFirst];
         x = clamp_parameter(x + s);
+        modulated |= uint64_t{1} << (destination - kModDestChannelFirst);
     }
-    channel_convert_params(engine, c);
+    channel.modulated = modulated;
+    channel_convert_params(engine, c, params_take_changes(p, channel.converted_params, refresh | modulated));
 }

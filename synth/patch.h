@@ -17,9 +17,13 @@ const uint8_t* patch_of_channel(const SynthEngine& engine, int c);
 void voice_update_params(SynthEngine& engine, int v);
 // Rebuilds channel c's parameters through the matrix and converts them.
 void channel_update_params(SynthEngine& engine, int c);
-// Bit i set where p[i] and last[i] differ in any bit (8 <= count <= 64); last then
-// holds p's values. A set-up reruns a unit only where its slice changed.
-uint64_t params_take_changes(const float* p, float* last, int count);
+// Bit i set where bytes[i] and last[i] differ (16 <= count <= 64); last then
+// holds the bytes.
+uint64_t bytes_take_changes(const uint8_t* bytes, uint8_t* last, int count);
+// Of the parameters in candidates (bit i for p[i]), those whose bits differ
+// from last; last then holds their values. A set-up reruns a unit only where
+// its slice changed.
+uint64_t params_take_changes(const float* p, float* last, uint64_t candidates);
 // Whether any of the count parameters from first is among the changes.
 inline bool params_changed(uint64_t changes, int first, int count)
 {

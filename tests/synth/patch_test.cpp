@@ -53,20 +53,33 @@ TEST(ModulationMatrix, EachAdditionIsClampedInto0To128EvenWhenASourceIsNaN)
 TEST(ModulationMatrix, AProgramChangeRebuildsAsAFreshVoiceWouldEvenWhereOnlyTheEntriesDiffer)
 {
     PatchBuilder modulated;
-    modulated.byte(kLfo1Amount, 100).byte(kLfo1Rate, 10).modulate(kModSourceVelocity, kFactorOne, kLfo1Amount);
+    modulated.volume(100)
+        .byte(kLfo1Amount, 100)
+        .byte(kLfo1Rate, 10)
+        .modulate(kModSourceVelocity, kFactorOne, kLfo1Amount);
+    modulated.modulate(kModSourceController1, kFactorOne, kChannelVolumeDest);
     PatchBuilder plain;  // the same bytes without the entry
-    plain.byte(kLfo1Amount, 100).byte(kLfo1Rate, 10);
+    plain.volume(100).byte(kLfo1Amount, 100).byte(kLfo1Rate, 10);
     PatchBuilder faster;
-    faster.byte(kLfo1Amount, 100).byte(kLfo1Rate, 20);
+    faster.volume(100).byte(kLfo1Amount, 100).byte(kLfo1Rate, 20);
     const PatchBuilder* patches[] = {&modulated, &plain, &faster, &modulated};
     EngineHarness h(BankBuilder().add(modulated).add(plain).add(faster).add(modulated));
     for (uint32_t program = 0; program < 4; ++program) {
         h.engine->state.channel_controls[0].program = program;
-        const float* p = rebuild_voice(h, 60, 100.0f);
         EngineHarness fresh(*patches[program]);
+        for (EngineHarness* e : {&h, &fresh}) {
+            e->engine->state.channel_controls[0].controllers[0] = 5;
+            FpModeGuard mode;
+            channel_update_params(*e->engine, 0);
+        }
+        const float* p = rebuild_voice(h, 60, 100.0f);
         const float* q = rebuild_voice(fresh, 60, 100.0f);
         for (int i = 0; i < kVoiceParamCount; ++i)
             EXPECT_EQ(bits_from_float(p[i]), bits_from_float(q[i])) << "program " << program << " parameter " << i;
+        EXPECT_EQ(h.engine->state.channel_params[0][kChannelVolume],
+                  fresh.engine->state.channel_params[0][kChannelVolume])
+            << "program " << program;
+        EXPECT_EQ(h.engine->state.channels[0].volume, fresh.engine->state.channels[0].volume) << "program " << program;
         EXPECT_EQ(h.voice(0).lfos[0].amplitude, fresh.voice(0).lfos[0].amplitude) << "program " << program;
         EXPECT_EQ(h.voice(0).lfos[0].rate, fresh.voice(0).lfos[0].rate) << "program " << program;
     }
@@ -150,24 +163,35 @@ TEST(ModulationMatrix, ProgramChangeIsReadAtTheNextBlockStart)
     EXPECT_EQ(h.engine->state.channel_params[4][kChannelVolume], 100.0f);
 }
 
-TEST(ParameterChanges, AnyBitOfAnyParameterCountsAndTheLastValuesFollow)
+TEST(ParameterChanges, AnyBitOfAnyCandidateOrAnyByteCountsAndTheLastValuesFollow)
 {
     for (const int count : {int{kVoiceParamCount}, int{kChannelParamCount}}) {
+        const uint64_t all = (uint64_t{1} << count) - 1u;
         for (int i = 0; i < count; ++i) {
             // One past the end stays untouched.
             std::vector<float> last(count + 1, 0.0f);
             std::vector<float> p(count, 0.0f);
             p[i] = -0.0f;  // equal to 0 as a value, not as bits
-            EXPECT_EQ(params_take_changes(p.data(), last.data(), count), uint64_t{1} << i) << count << " " << i;
+            EXPECT_EQ(params_take_changes(p.data(), last.data(), all & ~(uint64_t{1} << i)), 0u) << count << " " << i;
+            EXPECT_EQ(params_take_changes(p.data(), last.data(), all), uint64_t{1} << i) << count << " " << i;
             EXPECT_EQ(bits_from_float(last[i]), bits_from_float(-0.0f));
             EXPECT_EQ(bits_from_float(last[count]), 0u);
-            EXPECT_EQ(params_take_changes(p.data(), last.data(), count), 0u) << count << " " << i;
+            EXPECT_EQ(params_take_changes(p.data(), last.data(), all), 0u) << count << " " << i;
+
+            std::vector<uint8_t> last_bytes(count + 1, 0);
+            std::vector<uint8_t> bytes(count, 0);
+            bytes[i] = 1;
+            EXPECT_EQ(bytes_take_changes(bytes.data(), last_bytes.data(), count), uint64_t{1} << i)
+                << count << " " << i;
+            EXPECT_EQ(last_bytes[i], 1);
+            EXPECT_EQ(last_bytes[count], 0);
+            EXPECT_EQ(bytes_take_changes(bytes.data(), last_bytes.data(), count), 0u) << count << " " << i;
         }
         // A NaN that keeps its bits is no change.
         std::vector<float> p(count, std::nanf(""));
         std::vector<float> last(count, 1.0f);
-        EXPECT_EQ(params_take_changes(p.data(), last.data(), count), (uint64_t{1} << count) - 1u);
-        EXPECT_EQ(params_take_changes(p.data(), last.data(), count), 0u);
+        EXPECT_EQ(params_take_changes(p.data(), last.data(), all), all);
+        EXPECT_EQ(params_take_changes(p.data(), last.data(), all), 0u);
     }
 }
 
