@@ -87,6 +87,7 @@ void voice_update_params(SynthEngine& engine, int v)
         const uint8_t source = entry[0];
         const uint8_t amount = entry[1];
         const uint8_t destination = entry[2];
+        if (destination >= kModDestChannelFirst) continue;
         float s;
         if (source == kModSourceVelocity) {
             s = voice.velocity;
@@ -104,7 +105,6 @@ void voice_update_params(SynthEngine& engine, int v)
             s = static_cast<float>((voice.note - 48) * 2);
         }
         s = scale_by_amount(s, amount);
-        if (destination >= kModDestChannelFirst) continue;
         p[destination] = clamp_parameter(p[destination] + s);
         modulated |= uint64_t{1} << destination;
     }

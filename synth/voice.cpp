@@ -18,11 +18,13 @@ void voice_convert_params(SynthEngine& engine, int v, uint64_t changes)
     const auto changed = [&](int first, int count) { return params_changed(changes, first, count); };
     const bool pitch_changed = changed(kVoiceTranspose, 1) || voice.converted_note != voice.note;
 
-    voice.transpose = clamp_parameter(p[kVoiceTranspose]) - 64.0f;
-    const float note = static_cast<float>(voice.note) + voice.transpose;
-    for (OscillatorState& osc : voice.oscillators) osc.note = note;
-    voice.routing = nearest(p[kVoiceRouting]);
-    voice.phase_reset = nearest(p[kVoicePhaseReset]);
+    if (pitch_changed) {
+        voice.transpose = clamp_parameter(p[kVoiceTranspose]) - 64.0f;
+        const float note = static_cast<float>(voice.note) + voice.transpose;
+        for (OscillatorState& osc : voice.oscillators) osc.note = note;
+    }
+    if (changed(kVoiceRouting, 1)) voice.routing = nearest(p[kVoiceRouting]);
+    if (changed(kVoicePhaseReset, 1)) voice.phase_reset = nearest(p[kVoicePhaseReset]);
 
     if (changed(kVoicePan, 1)) {
         // Equal-power pan: 0 hard left, 64 both 0.7071, 128 hard right.
@@ -30,15 +32,17 @@ void voice_convert_params(SynthEngine& engine, int v, uint64_t changes)
         voice.pan_left = static_cast<float>(std::sqrt(static_cast<double>(1.0f - k)));
         voice.pan_right = static_cast<float>(std::sqrt(static_cast<double>(k)));
     }
-    // Parallel balance: below 64 fades filter 2 out, above 64 fades filter 1 out.
-    const float x = clamp_parameter(p[kVoiceBalance]) - 64.0f;
-    const float d = x / 64.0f;
-    if (nearest(x) < 0) {
-        voice.filter1_gain = 1.0f;
-        voice.filter2_gain = 1.0f + d;
-    } else {
-        voice.filter1_gain = 1.0f - d;
-        voice.filter2_gain = 1.0f;
+    if (changed(kVoiceBalance, 1)) {
+        // Parallel balance: below 64 fades filter 2 out, above 64 fades filter 1 out.
+        const float x = clamp_parameter(p[kVoiceBalance]) - 64.0f;
+        const float d = x / 64.0f;
+        if (nearest(x) < 0) {
+            voice.filter1_gain = 1.0f;
+            voice.filter2_gain = 1.0f + d;
+        } else {
+            voice.filter1_gain = 1.0f - d;
+            voice.filter2_gain = 1.0f;
+        }
     }
 
     constexpr int kOscillators[] = {kVoiceOscillator1, kVoiceOscillator2, kVoiceOscillator3};
