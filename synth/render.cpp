@@ -94,7 +94,7 @@ struct BlockJobs {
 };
 
 // What decides a voice's control flow in lanes: voices that share it share
-// one pass of each unit.
+// one pass of each unit. Bits 3k..3k+2 hold oscillator k's mode.
 uint32_t lane_signature(const VoiceState& voice)
 {
     const uint32_t distortion = static_cast<uint32_t>(voice.distortion.mode) & 0xFFu;
@@ -103,8 +103,61 @@ uint32_t lane_signature(const VoiceState& voice)
            ((static_cast<uint32_t>(voice.oscillators[2].mode) & 7u) << 6) | (distortion << 9);
 }
 
+// What one pass of an oscillator mode costs a group in lanes, in
+// instructions a frame (measured on the 8-lane path); a group runs each mode
+// that one of its voices has in a slot once for all its lanes.
+constexpr int32_t oscillator_pass_cost(uint32_t mode)
+{
+    switch (mode) {
+        case kOscillatorRamp: return 37;
+        case kOscillatorPulse: return 25;
+        case kOscillatorSine: return 42;
+        case kOscillatorNoise: return 25;
+        case kOscillatorPhaseMod: return 80;
+        default: return 0;
+    }
+}
+
+// A group of voices being packed: its voices, and per oscillator slot a bit
+// for each mode they run there.
+struct LaneGroup {
+    int count;
+    uint32_t modes[kOscillatorsPerVoice];
+    int voices[kMaxLanes];
+};
+
+// The passes a voice with this signature adds to the group.
+int32_t lane_group_added_cost(const LaneGroup& group, uint32_t signature)
+{
+    int32_t cost = 0;
+    for (int k = 0; k < kOscillatorsPerVoice; ++k) {
+        const uint32_t mode = (signature >> (3 * k)) & 7u;
+        if (((group.modes[k] >> mode) & 1u) == 0) cost += oscillator_pass_cost(mode);
+    }
+    return cost;
+}
+
+void lane_group_add(LaneGroup& group, const int* voices, int count, uint32_t signature)
+{
+    for (int k = 0; k < kOscillatorsPerVoice; ++k) group.modes[k] |= 1u << ((signature >> (3 * k)) & 7u);
+    for (int k = 0; k < count; ++k) group.voices[group.count++] = voices[k];
+}
+
+// Renders 1..lane_width voices in the narrowest lanes that hold them.
+void render_lane_group(SynthEngine& engine, const int* voices, int count, int32_t n, RenderScratch& scratch)
+{
+    int k = 0;
+    while (k + 1 < kLaneWidthCount && (kLaneWidths[k] < count || engine.voice_lanes[k] == nullptr)) ++k;
+    engine.voice_lanes[k](engine, voices, count, n, scratch.lanes);
+}
+
 // Renders the voices, in lanes when a width is chosen; each voice's block
-// lands in its voice_out whatever the lane or the order.
+// lands in its voice_out whatever the lane or the order, so the voices are
+// grouped for the fewest passes: a whole group of one signature wherever
+// there are enough of them; the rest packed into as few groups as hold
+// them, the most numerous signature first, each into the group where it
+// adds the cheapest passes (split over the emptiest groups where no group
+// has room for all of it).
 void render_voices(SynthEngine& engine, int* voices, int count, int32_t n, RenderScratch& scratch)
 {
     if (engine.lane_width <= 1) {
@@ -126,11 +179,60 @@ void render_voices(SynthEngine& engine, int* voices, int count, int32_t n, Rende
         voices[j] = voice;
     }
     const int width = engine.lane_width;
-    for (int first = 0; first < count; first += width) {
-        const int group = count - first < width ? count - first : width;
-        int k = 0;
-        while (k + 1 < kLaneWidthCount && (kLaneWidths[k] < group || engine.voice_lanes[k] == nullptr)) ++k;
-        engine.voice_lanes[k](engine, voices + first, group, n, scratch.lanes);
+    int run_first[kVoiceCount];  // the rest of each signature, most numerous first
+    int run_size[kVoiceCount];
+    int runs = 0;
+    int rest = 0;
+    for (int first = 0; first < count;) {
+        int end = first + 1;
+        while (end < count && keys[end] == keys[first]) ++end;
+        for (; end - first >= width; first += width) render_lane_group(engine, voices + first, width, n, scratch);
+        if (first < end) {
+            const int size = end - first;
+            int j = runs++;
+            for (; j > 0 && run_size[j - 1] < size; --j) {
+                run_first[j] = run_first[j - 1];
+                run_size[j] = run_size[j - 1];
+            }
+            run_first[j] = first;
+            run_size[j] = size;
+            rest += size;
+        }
+        first = end;
+    }
+    LaneGroup groups[kVoiceCount / kLaneWidths[0]];
+    const int group_count = (rest + width - 1) / width;
+    for (int g = 0; g < group_count; ++g) groups[g] = LaneGroup{};
+    for (int r = 0; r < runs; ++r) {
+        const uint32_t signature = keys[run_first[r]];
+        const int* run = voices + run_first[r];
+        int left = run_size[r];
+        while (left > 0) {
+            int best = -1;
+            int32_t best_cost = 0;
+            for (int g = 0; g < group_count; ++g) {
+                if (width - groups[g].count < left) continue;
+                const int32_t cost = lane_group_added_cost(groups[g], signature);
+                if (best < 0 || cost < best_cost) {
+                    best = g;
+                    best_cost = cost;
+                }
+            }
+            if (best < 0) {
+                best = 0;
+                for (int g = 1; g < group_count; ++g) {
+                    if (groups[g].count < groups[best].count) best = g;
+                }
+            }
+            const int room = width - groups[best].count;
+            const int taken = left < room ? left : room;
+            lane_group_add(groups[best], run, taken, signature);
+            run += taken;
+            left -= taken;
+        }
+    }
+    for (int g = 0; g < group_count; ++g) {
+        if (groups[g].count > 0) render_lane_group(engine, groups[g].voices, groups[g].count, n, scratch);
     }
 }
 

@@ -46,7 +46,7 @@ void voice_convert_params(SynthEngine& engine, int v, uint64_t changes)
     }
 
     constexpr int kOscillators[] = {kVoiceOscillator1, kVoiceOscillator2, kVoiceOscillator3};
-    for (int k = 0; k < 3; ++k) {
+    for (int k = 0; k < kOscillatorsPerVoice; ++k) {
         if (pitch_changed || changed(kOscillators[k], OscillatorParam::kCount))
             oscillator_setup(voice.oscillators[k], p + kOscillators[k], rates);
     }

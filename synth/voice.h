@@ -21,6 +21,8 @@ enum FilterRouting : int32_t {
     kRoutingParallel = 2,
 };
 
+constexpr int kOscillatorsPerVoice = 3;
+
 struct VoiceState {
     int32_t note;
     float velocity;   // 0..127
@@ -34,7 +36,7 @@ struct VoiceState {
     float filter1_gain;  // parallel routing weights
     float filter2_gain;
     int32_t phase_reset;  // non-zero: note-on zeroes the oscillator phases
-    OscillatorState oscillators[3];
+    OscillatorState oscillators[kOscillatorsPerVoice];
     FilterState filters[2];
     EnvelopeState envelopes[2];  // envelope 1 is the amplitude envelope
     LfoState lfos[2];

@@ -535,7 +535,7 @@ void voice_lanes_render(SynthEngine& engine, const int* voice_ids, int count, in
         __builtin_memset(scratch.work + scratch.zeroed, 0, sizeof(float) * static_cast<size_t>(used - scratch.zeroed));
         scratch.zeroed = used;
     }
-    for (int k = 0; k < 3; ++k) kernel.oscillator(k);
+    for (int k = 0; k < kOscillatorsPerVoice; ++k) kernel.oscillator(k);
     kernel.filters();
     kernel.distortion();
     kernel.amplitude(outputs);
