@@ -1,5 +1,6 @@
 #include "synth/delay.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -16,25 +17,22 @@ constexpr float kFractionScale = 8388608.0f;        // 2^23
 // Frames whose read positions are worked out ahead of the loop that reads.
 constexpr int32_t kTapRun = 64;
 
-// The four 64-bit products triangle * depth, as low and high words.
-inline void delay_products(Lanes<4>::U triangle, uint32_t depth, Lanes<4>::U& low, Lanes<4>::U& high)
+// The triangle of a modulation phase: 0 -> 2^32 - 1 over the first half of
+// the cycle, back to 0 over the second.
+inline uint32_t delay_triangle(uint32_t phase)
 {
-    using U = Lanes<4>::U;
-#if defined(__SSE2__)
-    const __m128i d = _mm_set1_epi32(static_cast<int32_t>(depth));
-    const __m128i even = _mm_mul_epu32(__builtin_bit_cast(__m128i, triangle), d);                     // lanes 0, 2
-    const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(__builtin_bit_cast(__m128i, triangle), 32), d);  // lanes 1, 3
-    const U e = __builtin_bit_cast(U, even);
-    const U o = __builtin_bit_cast(U, odd);
-    low = __builtin_shufflevector(e, o, 0, 4, 2, 6);
-    high = __builtin_shufflevector(e, o, 1, 5, 3, 7);
-#else
-    for (int l = 0; l < 4; ++l) {
-        const uint64_t m = static_cast<uint64_t>(triangle[l]) * depth;
-        low[l] = static_cast<uint32_t>(m);
-        high[l] = static_cast<uint32_t>(m >> 32);
-    }
-#endif
+    const uint32_t t = phase << 1;
+    return static_cast<int32_t>(phase) < 0 ? ~t : t;
+}
+
+// Frames from a phase on in which its triangle keeps going one way, at most
+// a run: the top bit of the phase stays.
+inline uint32_t delay_straight_frames(uint32_t phase, uint32_t step)
+{
+    if (step == 0u) return static_cast<uint32_t>(kTapRun);
+    const uint32_t to_turn = 0x80000000u - (phase & 0x7fffffffu);  // 1 .. 2^31 phase units
+    const uint32_t frames = (to_turn - 1u) / step + 1u;
+    return std::min(frames, static_cast<uint32_t>(kTapRun));
 }
 
 // A run's ring slots and weights, left and right for each frame.
@@ -50,32 +48,38 @@ struct DelayTaps {
 // gives the whole frames of extra delay D, and the top 23 bits of the
 // product's low word the fraction f between the two slots; the weight is
 // 1 - f. The left side reads D frames back and the slot after it, the right
-// the slot before D frames back and D frames back.
+// the slot before D frames back and D frames back. Neither triangle may turn
+// within the count frames: each product then moves by the same whole number,
+// 2 step depth, every frame, and is added up exactly in 64 bits.
 __attribute__((noinline)) void delay_taps(const DelayState& delay, uint32_t phase, uint32_t w, int32_t count,
                                           DelayTaps& taps)
 {
     using L = Lanes<4>;
-    const uint32_t step = delay.modulation_step;
-    const uint32_t offset = delay.right_phase_offset;
-    const uint32_t depth = static_cast<uint32_t>(delay.modulation_depth);
+    typedef uint64_t Products __attribute__((vector_size(16)));  // left, right
+    const uint64_t depth = static_cast<uint32_t>(delay.modulation_depth);
+    const uint32_t right_phase = phase + delay.right_phase_offset;
+    const uint64_t move = 2u * static_cast<uint64_t>(delay.modulation_step) * depth;
+    const Products slope = {static_cast<int32_t>(phase) < 0 ? 0u - move : move,
+                            static_cast<int32_t>(right_phase) < 0 ? 0u - move : move};
+    Products even = {delay_triangle(phase) * depth, delay_triangle(right_phase) * depth};
+    Products odd = even + slope;
+    const Products pair_slope = slope + slope;
     const L::U mask = L::splat_u(static_cast<uint32_t>(delay.mask));
     // Write index less base delay: indices wrap as unsigned, then are masked.
     L::U at = w - L::U{static_cast<uint32_t>(delay.delay_left), static_cast<uint32_t>(delay.delay_right) + 1u,
                        static_cast<uint32_t>(delay.delay_left) - 1u, static_cast<uint32_t>(delay.delay_right)};
-    L::U q = phase + L::U{0, offset, step, offset + step};
-    const L::U run_step = L::splat_u(2u * step);
     for (int32_t i = 0; i < 2 * count; i += 4) {
-        const L::U t = q << 1;  // the second half of the cycle falls
-        const L::U triangle = L::select(L::as_signed(q) < 0, ~t, t);
-        L::U low;
-        L::U high;
-        delay_products(triangle, depth, low, high);
+        const L::U e = __builtin_bit_cast(L::U, even);
+        const L::U o = __builtin_bit_cast(L::U, odd);
+        const L::U low = __builtin_shufflevector(e, o, 0, 2, 4, 6);
+        const L::U high = __builtin_shufflevector(e, o, 1, 3, 5, 7);
         const L::U first = (at - high) & mask;
         __builtin_memcpy(taps.first + i, &first, sizeof first);
         const L::U second = (first + 1u) & mask;
         __builtin_memcpy(taps.second + i, &second, sizeof second);
         L::store(taps.weights + i, 1.0f - (__builtin_convertvector(L::as_signed(low >> 9), L::F) / kFractionScale));
-        q += run_step;
+        even += pair_slope;
+        odd += pair_slope;
         at += 2u;
     }
 }
@@ -93,6 +97,7 @@ void delay_run(DelayState& delay, const float* in, int32_t stride, float* out, b
     uint32_t w = static_cast<uint32_t>(delay.write_index) & mask;
     uint32_t phase = delay.modulation_phase;
     const uint32_t step = delay.modulation_step;
+    const uint32_t right_phase_offset = delay.right_phase_offset;
     const float feedback = delay.feedback;
     const float wet = delay.wet;
 
@@ -100,11 +105,15 @@ void delay_run(DelayState& delay, const float* in, int32_t stride, float* out, b
     float added[2 * kTapRun];  // a run's output before it is added to out
     DelayTaps taps;
     for (int32_t done = 0; done < n;) {
-        const int32_t count = n - done < kTapRun ? n - done : kTapRun;
-        delay_taps(delay, phase, w, count, taps);
+        // A run ends at the end of the rings and where either triangle turns.
+        uint32_t count = static_cast<uint32_t>(n - done);
+        count = std::min(count, mask + 1u - w);
+        count = std::min(count, delay_straight_frames(phase, step));
+        count = std::min(count, delay_straight_frames(phase + right_phase_offset, step));
+        delay_taps(delay, phase, w, static_cast<int32_t>(count), taps);
         float* const to = add ? added : out + 2 * done;
-        for (int32_t k = 0; k < count; ++k) {
-            const int32_t i = done + k;
+        for (uint32_t k = 0; k < count; ++k) {
+            const int32_t i = done + static_cast<int32_t>(k);
             const Pair a = {ring_left[taps.first[2 * k]], ring_right[taps.first[2 * k + 1]]};
             const Pair b = {ring_left[taps.second[2 * k]], ring_right[taps.second[2 * k + 1]]};
             Pair weight;
@@ -113,19 +122,19 @@ void delay_run(DelayState& delay, const float* in, int32_t stride, float* out, b
             const Pair x = {in[stride * i], in[stride * i + stride - 1]};
             const Pair o = (y * wet) + (x * dry);
             const Pair r = x + (y * feedback);
-            ring_left[w] = r[0];
-            ring_right[w] = r[1];
+            ring_left[w + k] = r[0];
+            ring_right[w + k] = r[1];
             std::memcpy(to + 2 * k, &o, sizeof o);
-            w = (w + 1u) & mask;
         }
         if (add) {
             float* const sum = out + 2 * done;
-            int32_t k = 0;
+            uint32_t k = 0;
             for (; k + 4 <= 2 * count; k += 4) Lanes<4>::store(sum + k, Lanes<4>::load(sum + k) + Lanes<4>::load(added + k));
             for (; k < 2 * count; ++k) sum[k] += added[k];
         }
-        phase += static_cast<uint32_t>(count) * step;
-        done += count;
+        w = (w + count) & mask;
+        phase += count * step;
+        done += static_cast<int32_t>(count);
     }
 
     delay.write_index = static_cast<int32_t>(w);
