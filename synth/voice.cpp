@@ -12,11 +12,13 @@ void voice_convert_params(SynthEngine& engine, int v, uint64_t changes)
     VoiceState& voice = engine.state.voices[v];
     const float* p = engine.state.voice_params[v];
     const RateConstants& rates = engine.rates;
-    // A unit's coefficients follow from its slice alone (the oscillators' also
-    // from the note and the voice transpose), so a unit whose inputs are the
-    // same bits as at the last conversion is left as it is.
+    // A unit's coefficients follow from its slice alone (an oscillator's phase
+    // step from its transpose and detune, the note and the voice transpose), so
+    // a unit whose inputs are the same bits as at the last conversion is left
+    // as it is.
     const auto changed = [&](int first, int count) { return params_changed(changes, first, count); };
     const bool pitch_changed = changed(kVoiceTranspose, 1) || voice.converted_note != voice.note;
+    if (changes == 0 && !pitch_changed && voice.converted != 0) return;
 
     if (pitch_changed) {
         voice.transpose = clamp_parameter(p[kVoiceTranspose]) - 64.0f;
@@ -45,10 +47,17 @@ void voice_convert_params(SynthEngine& engine, int v, uint64_t changes)
         }
     }
 
-    constexpr int kOscillators[] = {kVoiceOscillator1, kVoiceOscillator2, kVoiceOscillator3};
-    for (int k = 0; k < kOscillatorsPerVoice; ++k) {
-        if (pitch_changed || changed(kOscillators[k], OscillatorParam::kCount))
-            oscillator_setup(voice.oscillators[k], p + kOscillators[k], rates);
+    // The oscillators' slices follow one another: each takes the lowest
+    // kCount bits of what remains of the changes.
+    static_assert(kVoiceOscillator3 == kVoiceOscillator1 + 2 * OscillatorParam::kCount);
+    static_assert(OscillatorParam::kDetune == OscillatorParam::kTranspose + 1);
+    uint64_t slice = changes >> kVoiceOscillator1;
+    const float* slice_params = p + kVoiceOscillator1;
+    for (OscillatorState& osc : voice.oscillators) {
+        if (params_changed(slice, 0, OscillatorParam::kCount)) oscillator_setup_slice(osc, slice_params);
+        if (pitch_changed || params_changed(slice, OscillatorParam::kTranspose, 2)) oscillator_update_pitch(osc, rates);
+        slice >>= OscillatorParam::kCount;
+        slice_params += OscillatorParam::kCount;
     }
     if (changed(kVoiceEnvelope1, EnvelopeParam::kCount)) envelope_setup(voice.envelopes[0], p + kVoiceEnvelope1);
     if (changed(kVoiceEnvelope2, EnvelopeParam::kCount)) envelope_setup(voice.envelopes[1], p + kVoiceEnvelope2);

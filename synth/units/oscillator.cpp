@@ -217,6 +217,12 @@ void oscillator_reset(OscillatorState& osc, uint32_t noise_seed)
 
 void oscillator_setup(OscillatorState& osc, const float* p, const RateConstants& rates)
 {
+    oscillator_setup_slice(osc, p);
+    oscillator_update_pitch(osc, rates);
+}
+
+void oscillator_setup_slice(OscillatorState& osc, const float* p)
+{
     osc.mode = nearest(p[OscillatorParam::kMode]);
     osc.ring = nearest(p[OscillatorParam::kRing]);
     const float transpose = clamp_parameter(p[OscillatorParam::kTranspose]);
@@ -227,7 +233,6 @@ void oscillator_setup(OscillatorState& osc, const float* p, const RateConstants&
     osc.threshold = 2u * static_cast<uint32_t>(nearest(k * kPhaseScale));
     osc.noise_damping = 1.0f - static_cast<float>(std::sqrt(static_cast<double>(k)));
     osc.gain = clamp_parameter(p[OscillatorParam::kGain]) / 128.0f;
-    oscillator_update_pitch(osc, rates);
 }
 
 void oscillator_update_pitch(OscillatorState& osc, const RateConstants& rates)
