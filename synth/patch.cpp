@@ -51,9 +51,11 @@ namespace {
 // byte is unchanged still holds that byte's value: only the others (those
 // whose byte differs from last_bytes, and those in stale) are reset to their
 // bytes; returns them.
-uint64_t params_refresh(float* p, const uint8_t* bytes, uint8_t* last_bytes, uint64_t stale, int count)
+template <int kCount>
+uint64_t params_refresh(float* p, const uint8_t* bytes, uint8_t* last_bytes, uint64_t stale)
 {
-    const uint64_t refresh = bytes_take_changes(bytes, last_bytes, count) | stale;
+    uint64_t refresh = stale;
+    if (bytes_differ<kCount>(bytes, last_bytes)) refresh |= bytes_take_changes(bytes, last_bytes, kCount);
     for (uint64_t r = refresh; r != 0; r &= r - 1u) {
         const int i = __builtin_ctzll(r);
         p[i] = static_cast<float>(bytes[i]);
@@ -77,8 +79,8 @@ void voice_update_params(SynthEngine& engine, int v)
     float* p = engine.state.voice_params[v];
     VoiceState& voice = engine.state.voices[v];
     constexpr uint64_t kAllParams = (uint64_t{1} << kVoiceParamCount) - 1u;
-    const uint64_t refresh = params_refresh(p, patch + kPatchVoiceOffset, voice.converted_bytes,
-                                            voice.converted != 0 ? voice.modulated : kAllParams, kVoiceParamCount);
+    const uint64_t refresh = params_refresh<kVoiceParamCount>(p, patch + kPatchVoiceOffset, voice.converted_bytes,
+                                                              voice.converted != 0 ? voice.modulated : kAllParams);
 
     uint64_t modulated = 0;
     const int count = patch[kPatchModCountOffset];
@@ -122,8 +124,8 @@ void channel_update_params(SynthEngine& engine, int c)
     ChannelState& channel = engine.state.channels[c];
     constexpr uint64_t kAllParams = (uint64_t{1} << kChannelParamCount) - 1u;
     const uint64_t refresh =
-        params_refresh(p, patch + kPatchChannelOffset, channel.converted_bytes,
-                       channel.converted != 0 ? channel.modulated : kAllParams, kChannelParamCount);
+        params_refresh<kChannelParamCount>(p, patch + kPatchChannelOffset, channel.converted_bytes,
+                                           channel.converted != 0 ? channel.modulated : kAllParams);
 
     uint64_t modulated = 0;
     const int count = patch[kPatchModCountOffset];

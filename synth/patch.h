@@ -6,8 +6,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "synth/param_layout.h"
+#include "synth/units/numeric.h"
 
 struct SynthEngine;
 
@@ -20,6 +22,25 @@ void channel_update_params(SynthEngine& engine, int c);
 // Bit i set where bytes[i] and last[i] differ (16 <= count <= 64); last then
 // holds the bytes.
 uint64_t bytes_take_changes(const uint8_t* bytes, uint8_t* last, int count);
+// Whether any of the kCount bytes differ from last: the quick test before
+// bytes_take_changes, as mostly none do. Sixteen at a time (the last sixteen
+// overlapping those before), gathered into one compare.
+template <int kCount>
+bool bytes_differ(const uint8_t* bytes, const uint8_t* last)
+{
+    static_assert(kCount >= 16 && kCount <= 64);
+#ifdef CANTILENA_HAVE_SSE
+    const auto differ = [&](int k) {
+        return _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k)),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(last + k)));
+    };
+    __m128i any = differ(kCount - 16);
+    for (int i = 0; i + 16 < kCount; i += 16) any = _mm_or_si128(any, differ(i));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) != 0xFFFF;
+#else
+    return std::memcmp(bytes, last, kCount) != 0;
+#endif
+}
 // Of the parameters in candidates (bit i for p[i]), those whose bits differ
 // from last; last then holds their values. A set-up reruns a unit only where
 // its slice changed.

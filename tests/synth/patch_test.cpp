@@ -181,6 +181,10 @@ TEST(ParameterChanges, AnyBitOfAnyCandidateOrAnyByteCountsAndTheLastValuesFollow
             std::vector<uint8_t> last_bytes(count + 1, 0);
             std::vector<uint8_t> bytes(count, 0);
             bytes[i] = 1;
+            const bool differ = count == kVoiceParamCount
+                                    ? bytes_differ<kVoiceParamCount>(bytes.data(), last_bytes.data())
+                                    : bytes_differ<kChannelParamCount>(bytes.data(), last_bytes.data());
+            EXPECT_TRUE(differ) << count << " " << i;
             EXPECT_EQ(bytes_take_changes(bytes.data(), last_bytes.data(), count), uint64_t{1} << i)
                 << count << " " << i;
             EXPECT_EQ(last_bytes[i], 1);
