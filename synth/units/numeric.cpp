@@ -77,7 +77,8 @@ float power(float base, float exponent)
 
 float fast_sine(float x)
 {
-    const float r = std::fmod(x, kTwoPi);
+    // Inside one cycle the remainder is x itself, without the call.
+    const float r = std::fabs(x) < kTwoPi ? x : std::fmod(x, kTwoPi);
     float z;
     if (r <= kPiOver2) {
         z = r;
