@@ -80,7 +80,11 @@ void lfo_key_on(LfoState& lfo)
 
 void lfo_tick(LfoState& lfo)
 {
-    const float w = waveform_value(lfo);
+    // Every waveform value is finite and not below +0 (the sine's least is
+    // about 3e-6), so a zero amplitude times any of them is that zero: the
+    // value is needed only by sample and hold, which draws as its phase wraps.
+    const bool no_value = lfo.amplitude == 0.0f && (lfo.waveform & 7) != kLfoSampleHold;
+    const float w = no_value ? 0.0f : waveform_value(lfo);
     lfo.out = (w * lfo.amplitude) + lfo.offset;
     const uint32_t next = lfo.phase + lfo.rate;
     const bool wrapped = next < lfo.rate;

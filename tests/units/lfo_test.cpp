@@ -82,4 +82,23 @@ TEST(Lfo, KeySyncRestartsThePhaseAndDrawsANewHeldValue)
     EXPECT_EQ(ticks(saw, 1)[0], 0.25f);
 }
 
+TEST(Lfo, ZeroAmountGivesTheValueTimesZeroAndSampleAndHoldGoesOnDrawing)
+{
+    FpModeGuard fp;
+    for (int waveform = 0; waveform < 8; ++waveform) {
+        for (float polarity : {0.0f, 1.0f, 2.0f}) {
+            // Amount 1, positive: the output is the waveform value itself.
+            LfoState valued = make_lfo(static_cast<float>(waveform), 0, 0, 1, 0, 0, 1, 9);
+            LfoState zero = make_lfo(static_cast<float>(waveform), 0, 0, 1, 0, polarity, 0, 9);
+            for (int i = 0; i < 5000; ++i) {
+                lfo_tick(valued);
+                lfo_tick(zero);
+                const float expected = (valued.out * zero.amplitude) + zero.offset;
+                ASSERT_EQ(bits_from_float(zero.out), bits_from_float(expected)) << waveform << " " << i;
+            }
+            EXPECT_EQ(zero.random, valued.random) << waveform;
+        }
+    }
+}
+
 }  // namespace
