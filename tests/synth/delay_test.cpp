@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -203,6 +204,124 @@ TEST(Delay, HowAModulatedDelayIsCutIntoBlocksChangesNoBitAndBothSidesFollowTheir
     EXPECT_NE(left, right);
     std::sort(left.begin(), left.end());
     EXPECT_GT(std::unique(left.begin(), left.end()) - left.begin(), 500);
+}
+
+// The delay as a plain frame-by-frame formula: each side's read position
+// from its triangle * depth product, multiplied out every frame; each frame
+// read, then written.
+struct PlainDelay {
+    DelayState delay;
+    std::vector<float> left, right;
+
+    explicit PlainDelay(const DelayState& from)
+        : delay(from),
+          left(from.ring_left, from.ring_left + from.mask + 1),
+          right(from.ring_right, from.ring_right + from.mask + 1)
+    {
+    }
+
+    float read(const std::vector<float>& ring, uint32_t back, uint32_t phase) const
+    {
+        const uint32_t mask = static_cast<uint32_t>(delay.mask);
+        const uint32_t triangle = static_cast<int32_t>(phase) < 0 ? ~(phase << 1) : phase << 1;
+        const uint64_t product = static_cast<uint64_t>(triangle) * static_cast<uint32_t>(delay.modulation_depth);
+        const uint32_t first =
+            (static_cast<uint32_t>(delay.write_index) - back - static_cast<uint32_t>(product >> 32)) & mask;
+        const float weight = 1.0f - static_cast<float>(static_cast<uint32_t>(product) >> 9) / 8388608.0f;
+        return ring[first] + weight * (ring[(first + 1u) & mask] - ring[first]);
+    }
+
+    // One frame: in_left, in_right in; the wet and dry sum out.
+    void frame(float in_left, float in_right, float dry, float& out_left, float& out_right)
+    {
+        const uint32_t phase = delay.modulation_phase;
+        const float y_left = read(left, static_cast<uint32_t>(delay.delay_left), phase);
+        const float y_right =
+            read(right, static_cast<uint32_t>(delay.delay_right) + 1u, phase + delay.right_phase_offset);
+        out_left = y_left * delay.wet + in_left * dry;
+        out_right = y_right * delay.wet + in_right * dry;
+        left[static_cast<size_t>(delay.write_index)] = in_left + y_left * delay.feedback;
+        right[static_cast<size_t>(delay.write_index)] = in_right + y_right * delay.feedback;
+        delay.write_index = (delay.write_index + 1) & delay.mask;
+        delay.modulation_phase += delay.modulation_step;
+    }
+};
+
+TEST(Delay, BothFormsRenderAsThePlainFrameByFrameFormulaWhateverTheSettingsAndBlocks)
+{
+    FpModeGuard mode;
+    // Mix, feedback, left, right, depth, stereo phase, rate; then a phase
+    // step per frame (0 keeps the rate's) and base delays in frames (-1 keeps
+    // the setting's). Short delays read what the frame before wrote; deep
+    // ones read across the ends of the rings; fast steps turn the triangles
+    // within a few frames.
+    struct Case {
+        float p[7];
+        uint32_t step;
+        int32_t left_frames = -1, right_frames = -1;
+    };
+    const Case cases[] = {
+        {{128, 0, 0, 0, 128, 0, 128}, 0},           {{100, 30, 1, 0, 64, 96, 128}, 0},
+        {{20, 110, 128, 128, 128, 128, 128}, 0},    {{96, 64, 40, 90, 0, 64, 0}, 0},
+        {{70, 90, 3, 5, 30, 32, 100}, 0x2f000000u}, {{0, 127, 128, 127, 128, 90, 128}, 0x0b00000u},
+        {{110, 20, 0, 2, 1, 64, 64}, 0x7fffffffu},  {{120, 100, 0, 0, 0, 64, 0}, 0, 2, 1},
+        {{120, 100, 0, 0, 0, 64, 0}, 0, 3, 2},      {{30, 10, 0, 0, 0.2f, 70, 128}, 0x01000000u, 3, 2}};
+    const int32_t sizes[] = {1, 3, 63, 64, 65, 2, 130, 7, 128};
+    uint32_t noise = 12345u;
+    const auto next = [&noise] {
+        noise = noise * 1664525u + 1013904223u;
+        return static_cast<float>(static_cast<int32_t>(noise >> 8) - (1 << 23)) / 8388608.0f;
+    };
+    for (const Case& c : cases) {
+        for (const int32_t ring : {kChannelDelayFrames, kGlobalDelayFrames}) {
+            for (const bool send : {false, true}) {
+                DelayRig rig(ring);
+                rig.setup(c.p[0], c.p[1], c.p[2], c.p[3], c.p[4], c.p[5], c.p[6]);
+                if (c.step != 0u) rig.delay.modulation_step = c.step;
+                if (c.left_frames >= 0) rig.delay.delay_left = c.left_frames;
+                if (c.right_frames >= 0) rig.delay.delay_right = c.right_frames;
+                rig.delay.modulation_phase = 0x7ff00000u;
+                for (int32_t i = 0; i <= rig.delay.mask; ++i) {
+                    rig.delay.ring_left[i] = next();
+                    rig.delay.ring_right[i] = next();
+                }
+                PlainDelay plain(rig.delay);
+                const int32_t frames = ring + 3000;
+                std::vector<float> in(2 * static_cast<size_t>(frames)), out(in.size()), expected(in.size());
+                for (float& x : in) x = next();
+                for (size_t i = 0; i < out.size(); ++i) out[i] = expected[i] = next();
+                for (int32_t i = 0; i < frames; ++i) {
+                    float l = 0.0f, r = 0.0f;
+                    const size_t at = 2 * static_cast<size_t>(i);
+                    if (send) {
+                        plain.frame(in[static_cast<size_t>(i)], in[static_cast<size_t>(i)], 0.0f, l, r);
+                        expected[at] += l;
+                        expected[at + 1] += r;
+                    } else {
+                        plain.frame(in[at], in[at + 1], plain.delay.dry, expected[at], expected[at + 1]);
+                    }
+                }
+                if (!send) out = in;
+                for (int32_t done = 0, k = 0; done < frames; ++k) {
+                    const int32_t size = std::min(sizes[k % 9], frames - done);
+                    if (send)
+                        delay_render_send(rig.delay, in.data() + done, out.data() + 2 * done, size);
+                    else
+                        delay_render_insert(rig.delay, out.data() + 2 * done, size);
+                    done += size;
+                }
+                const auto label = ::testing::Message()
+                                   << "case " << (&c - cases) << ", ring " << ring << (send ? ", send" : ", insert");
+                ASSERT_EQ(std::memcmp(out.data(), expected.data(), out.size() * sizeof(float)), 0) << label;
+                ASSERT_EQ(std::memcmp(rig.delay.ring_left, plain.left.data(), plain.left.size() * sizeof(float)), 0)
+                    << label;
+                ASSERT_EQ(std::memcmp(rig.delay.ring_right, plain.right.data(), plain.right.size() * sizeof(float)), 0)
+                    << label;
+                EXPECT_EQ(rig.delay.modulation_phase, plain.delay.modulation_phase) << label;
+                EXPECT_TRUE(rig.guards_intact()) << label;
+            }
+        }
+    }
 }
 
 TEST(Delay, SettingsFarOutOfRangeStayInsideTheRings)
