@@ -4,15 +4,12 @@
 #include "synth/lanes.h"
 #include "synth/units/numeric.h"
 
-void channel_convert_params(SynthEngine& engine, int c, uint64_t changes)
+void channel_convert_params(SynthEngine& engine, int c)
 {
     ChannelState& channel = engine.state.channels[c];
     const float* p = engine.state.channel_params[c];
     const RateConstants& rates = engine.rates;
 
-    // The coefficients follow from the parameters alone: the same bits as at
-    // the last conversion leave them as they are.
-    if (changes == 0 && channel.converted != 0) return;
     channel.converted = 1;
 
     channel.volume = (clamp_parameter(p[kChannelVolume]) / 128.0f) * kChannelGainScale;

@@ -33,9 +33,9 @@ struct ChannelState {
     int32_t converted;  // non-zero once converted_params holds a conversion
 };
 
-// Sets up channel c's chain from its parameters where changes (bit per
-// parameter) says they differ from the last conversion; all at the first.
-void channel_convert_params(SynthEngine& engine, int c, uint64_t changes);
+// Sets up channel c's chain from its parameters, the whole chain: the caller
+// leaves it as it is where no parameter differs from the last conversion.
+void channel_convert_params(SynthEngine& engine, int c);
 void channel_reset(SynthEngine& engine, int c);
 // Clears every memory of the chain (and of the speech on its channel); the
 // coefficients stay.

@@ -114,7 +114,8 @@ void voice_update_params(SynthEngine& engine, int v)
 
     uint64_t changes = params_take_changes(p, voice.converted_params, refresh | modulated);
     if (voice.converted == 0) changes = kAllParams;
-    voice_convert_params(engine, v, changes);
+    // The same bits and the same note leave every unit as it is.
+    if (changes != 0 || voice.converted_note != voice.note) voice_convert_params(engine, v, changes);
 }
 
 void channel_update_params(SynthEngine& engine, int c)
@@ -147,5 +148,8 @@ void channel_update_params(SynthEngine& engine, int c)
         modulated |= uint64_t{1} << (destination - kModDestChannelFirst);
     }
     channel.modulated = modulated;
-    channel_convert_params(engine, c, params_take_changes(p, channel.converted_params, refresh | modulated));
+    // The coefficients follow from the parameters alone: the same bits as at
+    // the last conversion leave them as they are.
+    if (params_take_changes(p, channel.converted_params, refresh | modulated) != 0 || channel.converted == 0)
+        channel_convert_params(engine, c);
 }

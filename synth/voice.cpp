@@ -18,7 +18,6 @@ void voice_convert_params(SynthEngine& engine, int v, uint64_t changes)
     // as it is.
     const auto changed = [&](int first, int count) { return params_changed(changes, first, count); };
     const bool pitch_changed = changed(kVoiceTranspose, 1) || voice.converted_note != voice.note;
-    if (changes == 0 && !pitch_changed && voice.converted != 0) return;
 
     if (pitch_changed) {
         voice.transpose = clamp_parameter(p[kVoiceTranspose]) - 64.0f;
