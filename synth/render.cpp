@@ -263,10 +263,18 @@ void render_channels(SynthEngine& engine, const int8_t* channels, int count, con
     for (int k = 0; k < count; ++k) {
         const int c = channels[k];
         if (((busy >> c) & 1u) == 0) continue;
+        // A sample that is not finite is heard as +0 and its voice cleared at
+        // the next block: when a voice reports one, the channel's voices are
+        // cleaned and summed again.
         float* frames = engine.buffers.channel_frames[c];
-        std::memset(frames, 0, sizeof(float) * 2 * static_cast<size_t>(n));
-        for (int j = 0; j < voice_count; ++j) {
-            if (engine.state.voice_channel[voices[j]] == c) voice_mix(engine, voices[j], frames, n);
+        for (bool clean = false;; clean = true) {
+            std::memset(frames, 0, sizeof(float) * 2 * static_cast<size_t>(n));
+            bool finite = true;
+            for (int j = 0; j < voice_count; ++j) {
+                if (engine.state.voice_channel[voices[j]] == c)
+                    finite &= voice_mix(engine, voices[j], frames, n, clean);
+            }
+            if (finite || clean) break;
         }
         if (c == kSpeechChannel) speech_render(engine.speech, frames, static_cast<uint32_t>(n));
         channel_render(engine, c, frames, n, scratch.detector);

@@ -173,33 +173,29 @@ void voice_render(SynthEngine& engine, int v, int32_t n, RenderScratch& scratch)
     voice.amplitude = amplitude;
 }
 
-void voice_mix(SynthEngine& engine, int v, float* frames, int32_t n)
+bool voice_mix(SynthEngine& engine, int v, float* frames, int32_t n, bool clean)
 {
     using L = Lanes<4>;
-    const float* samples = engine.buffers.voice_out[v];
+    float* samples = engine.buffers.voice_out[v];
+    if (clean && block_sanitize(samples, n)) engine.state.faulty_voices[v] = 1;
     const float left = engine.state.voices[v].pan_left;
     const float right = engine.state.voices[v].pan_right;
-    // Four frames at a time: each sample times its side's gain, added; a
-    // sample that is not finite is taken as +0.
+    // Four frames at a time: each sample times its side's gain, added. A
+    // sample that is not finite makes the sum of those read not finite.
     const L::F pan = {left, right, left, right};
-    L::U bad = {};
+    L::F sums = {};
     int32_t i = 0;
     for (; i + 4 <= n; i += 4) {
-        const L::U bits = L::as_bits(L::load(samples + i));
-        const L::U nonfinite = L::as_unsigned((bits & kExponentBits) == kExponentBits);
-        bad |= nonfinite;
-        const L::F s = L::as_float(bits & ~nonfinite);
-        const L::F low = __builtin_shufflevector(s, s, 0, 0, 1, 1);
-        const L::F high = __builtin_shufflevector(s, s, 2, 2, 3, 3);
-        L::store(frames + 2 * i, L::load(frames + 2 * i) + (low * pan));
-        L::store(frames + 2 * i + 4, L::load(frames + 2 * i + 4) + (high * pan));
+        const L::F s = L::load(samples + i);
+        sums = sums + s;
+        L::store(frames + 2 * i, L::load(frames + 2 * i) + (__builtin_shufflevector(s, s, 0, 0, 1, 1) * pan));
+        L::store(frames + 2 * i + 4, L::load(frames + 2 * i + 4) + (__builtin_shufflevector(s, s, 2, 2, 3, 3) * pan));
     }
+    float sum = (sums[0] + sums[1]) + (sums[2] + sums[3]);
     for (; i < n; ++i) {
-        const bool nonfinite = (bits_from_float(samples[i]) & kExponentBits) == kExponentBits;
-        if (nonfinite) bad[0] = ~0u;
-        const float s = nonfinite ? 0.0f : samples[i];
-        frames[2 * i] += s * left;
-        frames[2 * i + 1] += s * right;
+        sum = sum + samples[i];
+        frames[2 * i] += samples[i] * left;
+        frames[2 * i + 1] += samples[i] * right;
     }
-    if (L::any(L::as_signed(bad))) engine.state.faulty_voices[v] = 1;
+    return (bits_from_float(sum) & kExponentBits) != kExponentBits;
 }

@@ -64,6 +64,8 @@ void voice_tick(SynthEngine& engine, int v);
 // Renders n frames of voice v, after its amplitude ramp, into its voice_out
 // block (the scalar path; voice_lanes.h renders several at once).
 void voice_render(SynthEngine& engine, int v, int32_t n, RenderScratch& scratch);
-// Adds voice v's block, panned, to n interleaved channel frames; a block that
-// is not finite is heard as silence and the voice is cleared at the next block.
-void voice_mix(SynthEngine& engine, int v, float* frames, int32_t n);
+// Adds voice v's block, panned, to n interleaved channel frames; false when
+// a sample of it is not finite (or, rarely, when their sum overflows). With
+// clean set, each such sample is first made +0 in the block and the voice
+// marked, to be cleared at the next block.
+bool voice_mix(SynthEngine& engine, int v, float* frames, int32_t n, bool clean);

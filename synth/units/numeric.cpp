@@ -28,35 +28,38 @@ float pow2(float x)
 
 bool block_sanitize(float* x, int32_t count)
 {
-    // The exponent fields, read as 16-bit halves (the low halves are zero),
-    // reach their largest, all ones, only for NaN or infinity; eight samples
-    // at a time.
-    typedef uint32_t Quad __attribute__((vector_size(16)));
-    typedef int16_t Halves __attribute__((vector_size(16)));
-    constexpr int16_t kTop = static_cast<int16_t>(kExponentBits >> 16);
-    Halves top = {};
-    const auto exponents = [x](int32_t i) {
-        Quad bits;
-        __builtin_memcpy(&bits, x + i, sizeof bits);
-        return __builtin_bit_cast(Halves, bits & kExponentBits);
+    // A sum of samples is finite unless one of them is not (or, rarely, the
+    // sum overflows): sixteen at a time into four sums, each sample then
+    // looked at only when a sum is not finite.
+    typedef float Quad __attribute__((vector_size(16)));
+    const auto load = [x](int32_t i) {
+        Quad q;
+        __builtin_memcpy(&q, x + i, sizeof q);
+        return q;
     };
+    Quad a = {};
+    Quad b = {};
+    Quad c = {};
+    Quad d = {};
     int32_t i = 0;
-    for (; i + 8 <= count; i += 8) {
-        const Halves a = exponents(i);
-        const Halves b = exponents(i + 4);
-        top = top > a ? top : a;
-        top = top > b ? top : b;
+    for (; i + 16 <= count; i += 16) {
+        a = a + load(i);
+        b = b + load(i + 4);
+        c = c + load(i + 8);
+        d = d + load(i + 12);
     }
-    const Halves hit = top == kTop;
-    uint64_t words[2];
-    __builtin_memcpy(words, &hit, sizeof words);
-    bool bad = (words[0] | words[1]) != 0;
-    for (; i < count; ++i) bad |= (bits_from_float(x[i]) & kExponentBits) == kExponentBits;
-    if (!bad) return false;
-    for (int32_t i = 0; i < count; ++i) {
-        if ((bits_from_float(x[i]) & kExponentBits) == kExponentBits) x[i] = 0.0f;
+    const Quad quad = (a + b) + (c + d);
+    float sum = (quad[0] + quad[1]) + (quad[2] + quad[3]);
+    for (; i < count; ++i) sum = sum + x[i];
+    if ((bits_from_float(sum) & kExponentBits) != kExponentBits) return false;
+    bool bad = false;
+    for (i = 0; i < count; ++i) {
+        if ((bits_from_float(x[i]) & kExponentBits) == kExponentBits) {
+            x[i] = 0.0f;
+            bad = true;
+        }
     }
-    return true;
+    return bad;
 }
 
 float pow2_span10(float x)

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
 #include <tuple>
 
 #include "tests/synth/engine_harness.h"
@@ -15,6 +19,44 @@ const VoiceState& convert(EngineHarness& h, std::initializer_list<std::pair<int,
     for (const auto& [index, value] : values) p[index] = value;
     voice_convert_params(*h.engine, 0, ~uint64_t{0});
     return h.voice(0);
+}
+
+TEST(Voice, MixingAddsPannedSamplesInVoiceOrderAndANonFiniteOneCountsAsPlusZeroOnceCleaned)
+{
+    // Signed zeros, a sum that overflows though every sample is finite, and
+    // each non-finite kind; seven frames: one group of four and three more.
+    EngineHarness h(PatchBuilder{});
+    SynthEngine& engine = *h.engine;
+    FpModeGuard mode;
+    constexpr int32_t kFrames = 7;
+    const float blocks[3][kFrames] = {{-0.0f, 1.0f, FLT_MAX, -2.5f, FLT_MAX, -0.0f, 3.0f},
+                                      {-0.0f, NAN, 0.75f, INFINITY, 0.5f, -0.0f, -INFINITY},
+                                      {-0.0f, -1.0f, 0.25f, 2.0f, -0.0f, 0.0f, 1.0f}};
+    const float pans[3][2] = {{1.0f, 0.0f}, {0.5f, 0.75f}, {0.0f, 1.0f}};
+    std::vector<float> expected(2 * kFrames, 0.0f);
+    for (int v = 0; v < 3; ++v) {
+        std::copy(blocks[v], blocks[v] + kFrames, engine.buffers.voice_out[v]);
+        engine.state.voices[v].pan_left = pans[v][0];
+        engine.state.voices[v].pan_right = pans[v][1];
+        for (int32_t i = 0; i < kFrames; ++i) {
+            const float s = std::isfinite(blocks[v][i]) ? blocks[v][i] : 0.0f;
+            expected[2 * i] += s * pans[v][0];
+            expected[2 * i + 1] += s * pans[v][1];
+        }
+    }
+    const auto mix = [&](bool clean) {
+        std::vector<float> frames(2 * kFrames, 0.0f);
+        std::vector<bool> finite;
+        for (int v = 0; v < 3; ++v) finite.push_back(voice_mix(engine, v, frames.data(), kFrames, clean));
+        return std::make_pair(frames, finite);
+    };
+    EXPECT_EQ(mix(false).second, (std::vector<bool>{false, false, true}));
+    EXPECT_TRUE(std::none_of(engine.state.faulty_voices, engine.state.faulty_voices + 3, [](uint8_t f) { return f; }));
+    const auto [frames, finite] = mix(true);
+    EXPECT_EQ(finite, (std::vector<bool>{false, true, true}));
+    EXPECT_EQ(0, std::memcmp(frames.data(), expected.data(), sizeof(float) * expected.size()));
+    EXPECT_EQ(std::vector<uint8_t>(engine.state.faulty_voices, engine.state.faulty_voices + 3),
+              (std::vector<uint8_t>{0, 1, 0}));
 }
 
 TEST(Voice, PanIsEqualPowerAndBalanceFadesOneParallelFilterAtATime)

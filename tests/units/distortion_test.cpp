@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "synth/fp_mode.h"
+#include "synth/units/numeric.h"
 #include "tests/support/param_slices.h"
 
 namespace {
@@ -36,6 +37,32 @@ TEST(Distortion, OverdriveMapsOneJustBelowOneFoldsBackWhenHotAndClipOffsetsFirst
     DistortionUnit clip = make_unit(kDistortionClip, 64, 64, 96);  // drive 4, bias 2, gain 0.5
     EXPECT_EQ(shape(clip, -0.625f), -0.25f);
     EXPECT_EQ(shape(clip, 10.0f), 0.5f);
+}
+
+TEST(Distortion, OverdriveShapesEverySampleAsTheScalarCurveDoesEdgeValuesIncluded)
+{
+    // Both coefficient sets and the boundaries between them (1 and 2 after
+    // drive and bias), zeros of both signs, the extremes and non-finite
+    // input, in blocks whose last sample has no partner.
+    FpModeGuard fp;
+    const float inputs[] = {0.0f,  -0.0f, 1.0f,  -1.0f,     0.99999994f, 1.9999999f, 2.0f,
+                            -2.0f, 0.3f,  -1.5f, 3.0e38f,   -3.0e38f,    INFINITY,   -INFINITY,
+                            NAN,   -NAN,  1e-3f, -1.0e-30f, 7.0f,        -0.0625f,   1.25f};
+    for (const float drive : {32.0f, 80.0f}) {
+        for (const float bias : {64.0f, 90.0f}) {
+            const DistortionUnit setup = make_unit(kDistortionOverdrive, drive, 100, bias);
+            for (int32_t count : {1, 2, 21}) {
+                DistortionUnit unit = setup;
+                std::vector<float> block(inputs, inputs + count);
+                distortion_render_mono(unit, block.data(), block.data(), count);
+                for (int32_t i = 0; i < count; ++i) {
+                    const float expected = atan_shaper((inputs[i] * unit.drive) + unit.bias) * unit.output_gain;
+                    EXPECT_EQ(bits_from_float(block[i]), bits_from_float(expected))
+                        << "drive " << drive << " bias " << bias << " input " << inputs[i];
+                }
+            }
+        }
+    }
 }
 
 TEST(Distortion, BitCrusherRoundsClampsAndFlipsMaskBits)

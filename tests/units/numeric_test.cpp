@@ -4,8 +4,8 @@
 
 #include <cfloat>
 #include <cmath>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <tuple>
 #include <vector>
 
@@ -132,6 +132,10 @@ TEST(Numeric, SanitizeZeroesExactlyTheNonFiniteSamplesAtAnyPositionAndCount)
             }
         }
     }
+    // Finite samples whose sum overflows are kept as they are.
+    std::vector<float> loud(37, FLT_MAX);
+    EXPECT_FALSE(block_sanitize(loud.data(), 37));
+    EXPECT_EQ(loud, std::vector<float>(37, FLT_MAX));
 }
 
 }  // namespace
