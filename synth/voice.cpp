@@ -53,7 +53,8 @@ void voice_convert_params(SynthEngine& engine, int v, uint64_t changes)
     uint64_t slice = changes >> kVoiceOscillator1;
     const float* slice_params = p + kVoiceOscillator1;
     for (OscillatorState& osc : voice.oscillators) {
-        if (params_changed(slice, 0, OscillatorParam::kCount)) oscillator_setup_slice(osc, slice_params);
+        const uint32_t own = static_cast<uint32_t>(slice) & ((1u << OscillatorParam::kCount) - 1u);
+        if (own != 0) oscillator_setup_slice(osc, slice_params, own);
         if (pitch_changed || params_changed(slice, OscillatorParam::kTranspose, 2)) oscillator_update_pitch(osc, rates);
         slice >>= OscillatorParam::kCount;
         slice_params += OscillatorParam::kCount;

@@ -217,22 +217,27 @@ void oscillator_reset(OscillatorState& osc, uint32_t noise_seed)
 
 void oscillator_setup(OscillatorState& osc, const float* p, const RateConstants& rates)
 {
-    oscillator_setup_slice(osc, p);
+    oscillator_setup_slice(osc, p, (1u << OscillatorParam::kCount) - 1u);
     oscillator_update_pitch(osc, rates);
 }
 
-void oscillator_setup_slice(OscillatorState& osc, const float* p)
+void oscillator_setup_slice(OscillatorState& osc, const float* p, uint32_t changes)
 {
-    osc.mode = nearest(p[OscillatorParam::kMode]);
-    osc.ring = nearest(p[OscillatorParam::kRing]);
-    const float transpose = clamp_parameter(p[OscillatorParam::kTranspose]);
-    const float detune = clamp_parameter(p[OscillatorParam::kDetune]);
-    osc.pitch_offset = (transpose - 64.0f) + ((detune - 64.0f) / 128.0f);
-    const float k = clamp_parameter(p[OscillatorParam::kColour]) / 128.0f;
-    // Doubling in unsigned arithmetic: k = 1 gives 2^31 read unsigned, doubled to 0.
-    osc.threshold = 2u * static_cast<uint32_t>(nearest(k * kPhaseScale));
-    osc.noise_damping = 1.0f - static_cast<float>(std::sqrt(static_cast<double>(k)));
-    osc.gain = clamp_parameter(p[OscillatorParam::kGain]) / 128.0f;
+    const auto changed = [changes](int32_t param) { return ((changes >> param) & 1u) != 0; };
+    if (changed(OscillatorParam::kMode)) osc.mode = nearest(p[OscillatorParam::kMode]);
+    if (changed(OscillatorParam::kRing)) osc.ring = nearest(p[OscillatorParam::kRing]);
+    if (changed(OscillatorParam::kTranspose) || changed(OscillatorParam::kDetune)) {
+        const float transpose = clamp_parameter(p[OscillatorParam::kTranspose]);
+        const float detune = clamp_parameter(p[OscillatorParam::kDetune]);
+        osc.pitch_offset = (transpose - 64.0f) + ((detune - 64.0f) / 128.0f);
+    }
+    if (changed(OscillatorParam::kColour)) {
+        const float k = clamp_parameter(p[OscillatorParam::kColour]) / 128.0f;
+        // Doubling in unsigned arithmetic: k = 1 gives 2^31 read unsigned, doubled to 0.
+        osc.threshold = 2u * static_cast<uint32_t>(nearest(k * kPhaseScale));
+        osc.noise_damping = 1.0f - static_cast<float>(std::sqrt(static_cast<double>(k)));
+    }
+    if (changed(OscillatorParam::kGain)) osc.gain = clamp_parameter(p[OscillatorParam::kGain]) / 128.0f;
 }
 
 void oscillator_update_pitch(OscillatorState& osc, const RateConstants& rates)

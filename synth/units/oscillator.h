@@ -49,10 +49,11 @@ struct OscillatorState {
 void oscillator_reset(OscillatorState& osc, uint32_t noise_seed);
 // p: an OscillatorParam slice on the 0..128 scale.
 void oscillator_setup(OscillatorState& osc, const float* p, const RateConstants& rates);
-// The slice's part of oscillator_setup, the pitch offset included; the phase
-// step and noise cut-off are left as they are (for a caller that knows the
-// note and the offset's bytes unchanged).
-void oscillator_setup_slice(OscillatorState& osc, const float* p);
+// The slice's part of oscillator_setup for the parameters whose bit (1 <<
+// OscillatorParam::k...) is set in changes, the pitch offset included; the
+// rest, and the phase step and noise cut-off, are left as they are (for a
+// caller that knows those parameters, and the note, unchanged).
+void oscillator_setup_slice(OscillatorState& osc, const float* p, uint32_t changes);
 // Recomputes the phase step and noise cut-off from note and pitch offset.
 void oscillator_update_pitch(OscillatorState& osc, const RateConstants& rates);
 // Renders n >= 1 samples into buffer[0..n-1] by the mode's rule.

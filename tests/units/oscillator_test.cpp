@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <vector>
 
@@ -138,6 +139,25 @@ TEST(Oscillator, RampWithAPeakFinerThanItsResolutionStaysFinite)
     ASSERT_NE(tiny.threshold, 0u);
     tiny.phase = 0xFFFFFFFFu - 100000u;
     for (float v : render(tiny, 4096)) ASSERT_LE(std::fabs(v), 1.0f);
+}
+
+TEST(Oscillator, ASliceSetUpOfTheChangedParametersAloneGivesTheFullSetUp)
+{
+    FpModeGuard fp;
+    const auto before = values(OscillatorParams<float>{.mode = 1, .colour = 20, .gain = 90});
+    const auto after =
+        values(OscillatorParams<float>{.mode = 4, .ring = 1, .transpose = 70, .detune = 30, .colour = 100, .gain = 12});
+    for (int32_t param = 0; param < OscillatorParam::kCount; ++param) {
+        auto p = before;
+        p[param] = after[param];
+        OscillatorState full{};
+        oscillator_setup(full, p.data(), RateConstants{});
+        OscillatorState sliced{};
+        oscillator_setup(sliced, before.data(), RateConstants{});
+        oscillator_setup_slice(sliced, p.data(), 1u << param);
+        oscillator_update_pitch(sliced, RateConstants{});
+        EXPECT_EQ(std::memcmp(&full, &sliced, sizeof full), 0) << param;
+    }
 }
 
 }  // namespace
