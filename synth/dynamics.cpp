@@ -11,10 +11,22 @@ namespace {
 
 typedef float Pair __attribute__((vector_size(8)));  // left, right
 
+Pair pair_load(const float* p)
+{
+    Pair v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+void pair_store(float* p, Pair v)
+{
+    std::memcpy(p, &v, sizeof v);
+}
+
 constexpr float kPeakDecay = 0.9998000264167786f;   // per frame
 constexpr float kRmsScale = 0.011048543266952038f;  // 1/sqrt(8192): a full window of x reads |x|
 constexpr float kFramesPerMillisecond = 44.099998474121094f;
 constexpr uint32_t kRmsIndexMask = kRmsWindowFrames - 1;
+constexpr float kInfinity = __builtin_inff();
 
 inline float peak_follow(float v, float peak)
 {
@@ -35,7 +47,12 @@ inline float rms_level(float sum)
 #endif
 }
 
-void dynamics_detect(DynamicsState& dyn, const float* frames, int32_t n, float* detector)
+// Fills the detector with the sides' levels and returns the loudest peak of
+// the block, either side: a level rounds up from its peak, so every level is
+// below the threshold (under 1) when the loudest peak's is. A peak is never
+// NaN (a NaN input loses to the decayed peak). The RMS detectors return
+// infinity.
+float dynamics_detect(DynamicsState& dyn, const float* frames, int32_t n, float* detector)
 {
     const float input_gain = dyn.input_gain;
     float* const history = dyn.rms_history;
@@ -43,32 +60,35 @@ void dynamics_detect(DynamicsState& dyn, const float* frames, int32_t n, float* 
     switch (dyn.mode & (kDynamicsRms | kDynamicsPerSide)) {
     case 0: {
         float peak = dyn.peak_left;
+        float loudest = 0.0f;
         for (int32_t i = 0; i < n; ++i) {
             const float v = std::fabs((frames[2 * i] + frames[2 * i + 1]) * 0.5f);
             peak = peak_follow(v, peak);
+            loudest = loudest > peak ? loudest : peak;
             const float level = peak * input_gain;
             detector[2 * i] = level;
             detector[2 * i + 1] = level;
         }
         dyn.peak_left = peak;
-        break;
+        return loudest;
     }
     case kDynamicsPerSide: {
         // Both sides side by side in two lanes.
-        constexpr uint64_t kMagnitude = 0x7FFFFFFF7FFFFFFFu;  // both sides without their sign bits
+        typedef uint32_t PairBits __attribute__((vector_size(8)));
+        constexpr PairBits kMagnitude = {0x7FFFFFFFu, 0x7FFFFFFFu};  // both sides without their sign bits
         Pair peak = {dyn.peak_left, dyn.peak_right};
+        Pair loudest = {};
         for (int32_t i = 0; i < n; ++i) {
-            Pair x;
-            std::memcpy(&x, frames + 2 * i, sizeof x);
-            const Pair v = __builtin_bit_cast(Pair, __builtin_bit_cast(uint64_t, x) & kMagnitude);
+            const Pair v = __builtin_bit_cast(Pair, __builtin_bit_cast(PairBits, pair_load(frames + 2 * i)) & kMagnitude);
             const Pair decayed = peak * kPeakDecay;
             peak = v > decayed ? v : decayed;
+            loudest = loudest > peak ? loudest : peak;
             const Pair level = peak * input_gain;
-            std::memcpy(detector + 2 * i, &level, sizeof level);
+            pair_store(detector + 2 * i, level);
         }
         dyn.peak_left = peak[0];
         dyn.peak_right = peak[1];
-        break;
+        return loudest[0] > loudest[1] ? loudest[0] : loudest[1];
     }
     case kDynamicsRms: {
         // Linked: 8192 single squares at the start of the history.
@@ -86,7 +106,7 @@ void dynamics_detect(DynamicsState& dyn, const float* frames, int32_t n, float* 
         }
         dyn.rms_index = static_cast<int32_t>(j);
         dyn.rms_sum_left = sum;
-        break;
+        return kInfinity;
     }
     default: {
         // Per side: squares interleaved left, right.
@@ -109,22 +129,28 @@ void dynamics_detect(DynamicsState& dyn, const float* frames, int32_t n, float* 
         dyn.rms_index = static_cast<int32_t>(j);
         dyn.rms_sum_left = sum_left;
         dyn.rms_sum_right = sum_right;
-        break;
+        return kInfinity;
     }
     }
 }
 
 // The gain each side's level asks for: 1 below the threshold, else
 // 1 / (1 + (level - 1) ratio); four samples at a time, so an odd frame count
-// also reads one pair beyond the block, whose target goes unused.
+// also reads one pair beyond the block, whose target goes unused. A level is
+// never negative nor NaN and the ratio lies in [0, 1], so below the threshold
+// the quotient is at least 1 (or +inf), above it at most 1 (or NaN, kept):
+// the lesser of 1 and the quotient is the target.
 void dynamics_targets(const float* levels, float* targets, int32_t samples, float ratio)
 {
     using L = Lanes<4>;
     const L::F one = L::splat(1.0f);
-    int32_t i = 0;
-    for (; i < samples; i += 4) {
-        const L::F level = L::load(levels + i);
-        L::store(targets + i, L::select(level < 1.0f, one, 1.0f / (1.0f + ((level - 1.0f) * ratio))));
+    for (int32_t i = 0; i < samples; i += 4) {
+        const L::F asked = 1.0f / (1.0f + ((L::load(levels + i) - 1.0f) * ratio));
+#if defined(__SSE__)
+        L::store(targets + i, _mm_min_ps(one, asked));  // the second where unordered
+#else
+        L::store(targets + i, one < asked ? one : asked);
+#endif
     }
 }
 
@@ -137,6 +163,17 @@ int32_t dynamics_delay(DynamicsState& dyn, float* frames, int32_t n, int32_t w)
     const float input_gain = dyn.input_gain;
     const float output_gain = dyn.output_gain;
     const int32_t look_ahead = dyn.look_ahead;
+    if (look_ahead == 0 && w == 0 && n > 0) {
+        // A line of one frame: each frame comes out one frame late, so the
+        // block moves up by a frame, from its end down to keep what it reads.
+        const Pair last = pair_load(frames + 2 * n - 2) * input_gain;
+        int32_t k = 2 * n - 4;
+        for (; k >= 2; k -= 4) L::store(frames + k, (L::load(frames + k - 2) * input_gain) * output_gain);
+        if (k == 0) pair_store(frames + 2, (pair_load(frames) * input_gain) * output_gain);
+        pair_store(frames, pair_load(dyn.delay_line) * output_gain);
+        pair_store(dyn.delay_line, last);
+        return 0;
+    }
     for (int32_t done = 0; done < n;) {
         // Up to the line's end; an index beyond a shrunken L reads one frame.
         int32_t count = look_ahead - w + 1;
@@ -150,10 +187,10 @@ int32_t dynamics_delay(DynamicsState& dyn, float* frames, int32_t n, int32_t w)
             L::store(line + k, L::load(x + k) * input_gain);
             L::store(x + k, d * output_gain);
         }
-        for (; k < 2 * count; ++k) {
-            const float d = line[k];
-            line[k] = x[k] * input_gain;
-            x[k] = d * output_gain;
+        if (k < 2 * count) {
+            const Pair d = pair_load(line + k);
+            pair_store(line + k, pair_load(x + k) * input_gain);
+            pair_store(x + k, d * output_gain);
         }
         w += count;
         if (w > look_ahead) w = 0;
@@ -163,41 +200,29 @@ int32_t dynamics_delay(DynamicsState& dyn, float* frames, int32_t n, int32_t w)
 }
 
 // Both sides' gains follow their targets, side by side in two lanes (left,
-// right), and scale the delayed frames. With kOneFrameLine the frames are not
-// delayed yet: a line of one frame (look-ahead 0, index 0) runs here, each
-// frame coming out as the next goes in.
-template <bool kOneFrameLine>
+// right), and scale the delayed frames. With kUnityTargets every target is 1
+// and both gains lie in [0, 1]: they stay there, no target is below its gain,
+// and the coefficient is always release (targets is not read).
+template <bool kUnityTargets>
 void dynamics_gain(DynamicsState& dyn, float* frames, int32_t n, const float* targets)
 {
     typedef uint32_t PairBits __attribute__((vector_size(8)));
-    const auto load = [](const float* p) {
-        Pair v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
-    };
     // The coefficient is picked bit by bit: release, with the bits in which
     // attack differs flipped where the gain falls.
     const PairBits release = __builtin_bit_cast(PairBits, Pair{} + dyn.release);
     const PairBits flip = __builtin_bit_cast(PairBits, Pair{} + dyn.attack) ^ release;
-    const float input_gain = dyn.input_gain;
-    const float output_gain = dyn.output_gain;
-    Pair held = load(dyn.delay_line);
     Pair g = {dyn.gain_left, dyn.gain_right};
     for (int32_t i = 0; i < n; ++i) {
-        const Pair target = load(targets + 2 * i);
-        const PairBits falls = __builtin_bit_cast(PairBits, target < g);
-        const Pair coef = __builtin_bit_cast(Pair, release ^ (falls & flip));
-        g = g + ((target - g) * coef);
-        Pair delayed = load(frames + 2 * i);
-        if constexpr (kOneFrameLine) {
-            const Pair x = delayed;
-            delayed = held * output_gain;
-            held = x * input_gain;
+        if constexpr (kUnityTargets) {
+            g = g + ((Pair{1.0f, 1.0f} - g) * __builtin_bit_cast(Pair, release));
+        } else {
+            const Pair target = pair_load(targets + 2 * i);
+            const PairBits falls = __builtin_bit_cast(PairBits, target < g);
+            const Pair coef = __builtin_bit_cast(Pair, release ^ (falls & flip));
+            g = g + ((target - g) * coef);
         }
-        const Pair out = delayed * g;
-        std::memcpy(frames + 2 * i, &out, sizeof out);
+        pair_store(frames + 2 * i, pair_load(frames + 2 * i) * g);
     }
-    if constexpr (kOneFrameLine) std::memcpy(dyn.delay_line, &held, sizeof held);
     dyn.gain_left = g[0];
     dyn.gain_right = g[1];
 }
@@ -243,37 +268,47 @@ void dynamics_setup(DynamicsState& dyn, const float* p)
         dyn.gain_right = 1.0f;
     }
 
+    // The levels and times on the 0..128 scale; the switches above take
+    // their raw values.
+    float c[DynamicsParam::kCount];
+    for (int32_t i = DynamicsParam::kLookAhead; i < DynamicsParam::kCount; ++i) c[i] = clamp_parameter(p[i]);
+
     // The line holds L + 1 frames: 128 ms fits it.
-    const int32_t look_ahead = nearest(clamp_parameter(p[DynamicsParam::kLookAhead]) * kFramesPerMillisecond);
+    const int32_t look_ahead = nearest(c[DynamicsParam::kLookAhead] * kFramesPerMillisecond);
     static_assert(128.0f * kFramesPerMillisecond < kDynamicsMaxLookAhead);
     dyn.look_ahead = look_ahead;
 
-    const float threshold = 8.0f * pow2_span10(clamp_parameter(p[DynamicsParam::kThreshold]) / 128.0f);
+    const float threshold = 8.0f * pow2_span10(c[DynamicsParam::kThreshold] / 128.0f);
     dyn.input_gain = 1.0f / threshold;
-    dyn.ratio = clamp_parameter(p[DynamicsParam::kRatio]) / 128.0f;
-    dyn.attack = pow2((-12.0f * clamp_parameter(p[DynamicsParam::kAttack])) / 128.0f);
-    dyn.release = pow2((-16.0f * clamp_parameter(p[DynamicsParam::kRelease])) / 128.0f);
+    dyn.ratio = c[DynamicsParam::kRatio] / 128.0f;
+    dyn.attack = pow2((-12.0f * c[DynamicsParam::kAttack]) / 128.0f);
+    dyn.release = pow2((-16.0f * c[DynamicsParam::kRelease]) / 128.0f);
     const float compensation = nearest(p[DynamicsParam::kCompensationOff]) != 0 ? 1.0f : threshold;
-    dyn.output_gain = compensation * pow2((clamp_parameter(p[DynamicsParam::kOutput]) - 64.0f) / 16.0f);
+    dyn.output_gain = compensation * pow2((c[DynamicsParam::kOutput] - 64.0f) / 16.0f);
 }
 
 void dynamics_render(DynamicsState& dyn, float* frames, int32_t n, float* detector)
 {
     if (dyn.mode & kDynamicsOff) return;
 
-    dynamics_detect(dyn, frames, n, detector);
+    const bool below = dynamics_detect(dyn, frames, n, detector) * dyn.input_gain < 1.0f;
+    // Bits at most those of 1: a gain from +0 to 1, not NaN.
+    const uint32_t left = bits_from_float(dyn.gain_left);
+    const uint32_t right = bits_from_float(dyn.gain_right);
+    const bool unity = below && (left > right ? left : right) <= kExponentOfOne;
 
     // Both sides start at the stored index. An index beyond a shrunken L is
     // still inside the line; it is read once and then wraps to 0.
     int32_t start = dyn.write_index;
     if (start < 0 || start > kDynamicsMaxLookAhead) start = 0;
+    dyn.write_index = dynamics_delay(dyn, frames, n, start);
+    if (unity) {
+        // Gains of exactly 1 stay 1, and the delayed frames, products
+        // already, come through a multiply by 1 unchanged.
+        if ((left & right) != kExponentOfOne) dynamics_gain<true>(dyn, frames, n, nullptr);
+        return;
+    }
     float targets[2 * kMaxBlockSize];
     dynamics_targets(detector, targets, 2 * n, dyn.ratio);
-    if (dyn.look_ahead == 0 && start == 0) {
-        dynamics_gain<true>(dyn, frames, n, targets);
-        dyn.write_index = 0;
-    } else {
-        dyn.write_index = dynamics_delay(dyn, frames, n, start);
-        dynamics_gain<false>(dyn, frames, n, targets);
-    }
+    dynamics_gain<false>(dyn, frames, n, targets);
 }

@@ -32,12 +32,16 @@ struct DynamicsRig {
         return *this;
     }
 
-    // In blocks of up to 128 frames; the detector levels of the last block stay readable.
-    std::vector<float> render(std::vector<float> frames)
+    // In blocks of up to 128 frames, or of the given sizes in turn; the
+    // detector levels of the last block stay readable.
+    std::vector<float> render(std::vector<float> frames, const std::vector<int32_t>& sizes = {128})
     {
         const int32_t total = static_cast<int32_t>(frames.size() / 2);
-        for (int32_t at = 0; at < total; at += 128)
-            dynamics_render(*state, frames.data() + 2 * at, std::min(128, total - at), detector.data());
+        for (int32_t at = 0, k = 0; at < total; k = (k + 1) % static_cast<int32_t>(sizes.size())) {
+            const int32_t n = std::min(sizes[k], total - at);
+            dynamics_render(*state, frames.data() + 2 * at, n, detector.data());
+            at += n;
+        }
         return frames;
     }
 };
@@ -75,6 +79,31 @@ TEST(Dynamics, BelowThresholdTheSignalIsOnlyDelayedByLookAheadPlusOneAndScaled)
                 << detector << " " << look_ahead << " " << i;
         EXPECT_EQ(rig.state->gain_left, 1.0f);
         EXPECT_EQ(rig.state->gain_right, 1.0f);
+    }
+}
+
+TEST(Dynamics, BlocksOfAnySizeGiveTheSameFramesAsWholeBlocks)
+{
+    FpModeGuard mode;
+    // Swells over the threshold (about 0.34) and falls back under it, so
+    // blocks compress, recover, or pass at a gain of exactly 1.
+    std::vector<float> signal = test_signal(4000);
+    for (int32_t i = 0; i < 4000; ++i) {
+        const float swell = 2.0f * std::fabs(std::sin(0.002f * static_cast<float>(i)));
+        signal[2 * i] *= swell;
+        signal[2 * i + 1] *= swell;
+    }
+    // Peak linked and per side, with a line of one frame or of 1 ms, slow and instant release.
+    for (const auto& [stereo, look_ahead, release] :
+         {std::tuple{0.0f, 0.0f, 40.0f}, {1.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, {1.0f, 1.0f, 40.0f}}) {
+        const std::initializer_list<std::pair<int, float>> setting = {{P::kStereo, stereo},
+                                                                       {P::kLookAhead, look_ahead},
+                                                                       {P::kThreshold, 70.0f},
+                                                                       {P::kAttack, 20.0f},
+                                                                       {P::kRelease, release}};
+        const std::vector<float> whole = DynamicsRig().setup(setting).render(signal);
+        EXPECT_EQ(DynamicsRig().setup(setting).render(signal, {1, 2, 127, 5, 64, 3, 128}), whole)
+            << stereo << " " << look_ahead << " " << release;
     }
 }
 
