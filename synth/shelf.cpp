@@ -1,45 +1,62 @@
 #include "synth/shelf.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
 #include "synth/units/numeric.h"
 
 namespace {
 
-typedef float Pair __attribute__((vector_size(8)));  // left, right
+typedef float Quad __attribute__((vector_size(16)));  // two frames: left, right, left, right
 
 // Direct form I over n interleaved frames, both sides side by side in two
-// lanes: each side's operations are those of a side on its own.
+// lanes: each side's operations are those of a side on its own. Two frames a
+// step: their feed-forward sums side by side in four lanes, then the feedback
+// frame by frame in the low two lanes (the high two carry what they may).
 void shelf_run(ShelfEqState& eq, float* frames, int32_t n)
 {
-    const float b0 = eq.b0;
-    const float b1 = eq.b1;
-    const float b2 = eq.b2;
-    const float a1 = eq.a1;
-    const float a2 = eq.a2;
-    Pair x1 = {eq.x1_left, eq.x1_right};
-    Pair x2 = {eq.x2_left, eq.x2_right};
-    Pair y1 = {eq.y1_left, eq.y1_right};
-    Pair y2 = {eq.y2_left, eq.y2_right};
-    for (int32_t i = 0; i < n; ++i) {
-        Pair x;
+    static_assert(offsetof(ShelfEqState, x1_left) == offsetof(ShelfEqState, x2_left) + 2 * sizeof(float));
+    static_assert(offsetof(ShelfEqState, y1_left) == offsetof(ShelfEqState, y2_left) + 2 * sizeof(float));
+    const Quad b0 = Quad{} + eq.b0;
+    const Quad b1 = Quad{} + eq.b1;
+    const Quad b2 = Quad{} + eq.b2;
+    const Quad a1 = Quad{} + eq.a1;
+    const Quad a2 = Quad{} + eq.a2;
+    Quad inputs;  // x2, x1
+    Quad y2;      // y2, y1
+    std::memcpy(&inputs, &eq.x2_left, sizeof inputs);
+    std::memcpy(&y2, &eq.y2_left, sizeof y2);
+    Quad y1 = __builtin_shufflevector(y2, y2, 2, 3, 2, 3);
+    // The sums of two frames from x, their inputs, and inputs, the two before.
+    const auto sums_of = [&](Quad x) {
+        const Quad x1 = __builtin_shufflevector(inputs, x, 2, 3, 4, 5);
+        return ((b0 * x) + (b1 * x1)) + (b2 * inputs);
+    };
+    int32_t i = 0;
+    for (; i + 2 <= n; i += 2) {
+        Quad x;
         std::memcpy(&x, frames + 2 * i, sizeof x);
-        const Pair y = ((((b0 * x) + (b1 * x1)) + (b2 * x2)) - (a1 * y1)) - (a2 * y2);
-        x2 = x1;
-        x1 = x;
+        const Quad sums = sums_of(x);
+        inputs = x;
+        const Quad first = (sums - (a1 * y1)) - (a2 * y2);
+        const Quad second = (__builtin_shufflevector(sums, sums, 2, 3, 2, 3) - (a1 * first)) - (a2 * y1);
+        y2 = first;
+        y1 = second;
+        const Quad both = __builtin_shufflevector(first, second, 0, 1, 4, 5);
+        std::memcpy(frames + 2 * i, &both, sizeof both);
+    }
+    if (i < n) {  // the last frame of an odd count
+        const Quad x = {frames[2 * i], frames[2 * i + 1]};
+        const Quad y = (sums_of(x) - (a1 * y1)) - (a2 * y2);
+        inputs = __builtin_shufflevector(inputs, x, 2, 3, 4, 5);
         y2 = y1;
         y1 = y;
-        std::memcpy(frames + 2 * i, &y, sizeof y);
+        std::memcpy(frames + 2 * i, &y, 2 * sizeof(float));
     }
-    eq.x1_left = x1[0];
-    eq.x1_right = x1[1];
-    eq.x2_left = x2[0];
-    eq.x2_right = x2[1];
-    eq.y1_left = y1[0];
-    eq.y1_right = y1[1];
-    eq.y2_left = y2[0];
-    eq.y2_right = y2[1];
+    const Quad outputs = __builtin_shufflevector(y2, y1, 0, 1, 4, 5);
+    std::memcpy(&eq.x2_left, &inputs, sizeof inputs);
+    std::memcpy(&eq.y2_left, &outputs, sizeof outputs);
 }
 
 }  // namespace

@@ -9,10 +9,11 @@ struct ShelfEqState {
     int32_t boost;  // round(parameter); 0 = off
     float a1, a2;   // feedback, divided by a0
     float b0, b1, b2;
-    float x1_left, x1_right;
+    // Inputs and outputs of the two frames before, the older first.
     float x2_left, x2_right;
-    float y1_left, y1_right;
+    float x1_left, x1_right;
     float y2_left, y2_right;
+    float y1_left, y1_right;
 };
 
 // p on the 0..128 scale; A = 2^(p/128), shelf gain A^2.

@@ -117,6 +117,22 @@ TEST(Shelf, ParameterRoundingToZeroLeavesTheSignalAndTheFilterAlone)
     }
 }
 
+TEST(Shelf, BlocksOfAnySizeGiveTheSameFramesAsWholeBlocks)
+{
+    FpModeGuard mode;
+    RateConstants rates;
+    ShelfEqState whole_eq{}, pieces_eq{};
+    shelf_setup(whole_eq, 100.0f, rates);
+    shelf_setup(pieces_eq, 100.0f, rates);
+    std::vector<float> whole(2 * 1000);
+    for (int32_t i = 0; i < 2000; ++i) whole[i] = std::sin(0.013f * static_cast<float>(i * i % 977));
+    std::vector<float> pieces = whole;
+    render_blocks(whole_eq, whole);
+    for (int32_t at = 0, k = 0; at < 1000; at += k, k = k % 7 + 1)
+        shelf_render(pieces_eq, pieces.data() + 2 * at, std::min(k, 1000 - at));
+    EXPECT_EQ(pieces, whole);
+}
+
 TEST(Shelf, BoostRaisesTheGainAtDcToASquaredPerSideWhileTheHighestFrequencyPassesAtUnity)
 {
     FpModeGuard mode;
