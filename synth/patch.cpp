@@ -91,20 +91,29 @@ void voice_update_params(SynthEngine& engine, int v)
         const uint8_t destination = entry[2];
         if (destination >= kModDestChannelFirst) continue;
         float s;
-        if (source == kModSourceVelocity) {
+        switch (source) {
+        case kModSourceVelocity:
             s = voice.velocity;
-        } else if (source < kModSourceEnvelope1) {
-            s = static_cast<float>(engine.state.channel_controls[c].controllers[source - kModSourceController1]);
-        } else if (source == kModSourceEnvelope1) {
+            break;
+        case kModSourceEnvelope1:
             s = voice.envelopes[0].out;
-        } else if (source == kModSourceEnvelope2) {
+            break;
+        case kModSourceEnvelope2:
             s = voice.envelopes[1].out;
-        } else if (source == kModSourceLfo1) {
+            break;
+        case kModSourceLfo1:
             s = voice.lfos[0].out;
-        } else if (source == kModSourceLfo2) {
+            break;
+        case kModSourceLfo2:
             s = voice.lfos[1].out;
-        } else {
-            s = static_cast<float>((voice.note - 48) * 2);
+            break;
+        default:
+            if (source < kModSourceEnvelope1) {
+                s = static_cast<float>(engine.state.channel_controls[c].controllers[source - kModSourceController1]);
+            } else {
+                s = static_cast<float>((voice.note - 48) * 2);
+            }
+            break;
         }
         s = scale_by_amount(s, amount);
         p[destination] = clamp_parameter(p[destination] + s);
