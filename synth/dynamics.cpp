@@ -47,6 +47,18 @@ inline float rms_level(float sum)
 #endif
 }
 
+// rms_level of both sides side by side.
+inline Pair rms_levels(Pair sum)
+{
+    const Pair x = sum > 0.0f ? sum : Pair{};
+#if defined(__SSE__)
+    const __m128 root = _mm_sqrt_ps(__builtin_shufflevector(x, x, 0, 1, 0, 1));
+    return __builtin_shufflevector(root, root, 0, 1) * kRmsScale;
+#else
+    return Pair{std::sqrt(x[0]), std::sqrt(x[1])} * kRmsScale;
+#endif
+}
+
 // Fills the detector with the sides' levels and returns the loudest peak of
 // the block, either side: a level rounds up from its peak, so every level is
 // below the threshold (under 1) when the loudest peak's is. A peak is never
@@ -109,26 +121,21 @@ float dynamics_detect(DynamicsState& dyn, const float* frames, int32_t n, float*
         return kInfinity;
     }
     default: {
-        // Per side: squares interleaved left, right.
+        // Per side: squares interleaved left, right; both sides side by side
+        // in two lanes.
         uint32_t j = static_cast<uint32_t>(dyn.rms_index) & kRmsIndexMask;
-        float sum_left = dyn.rms_sum_left;
-        float sum_right = dyn.rms_sum_right;
+        Pair sum = {dyn.rms_sum_left, dyn.rms_sum_right};
         for (int32_t i = 0; i < n; ++i) {
-            const float left = frames[2 * i];
-            const float right = frames[2 * i + 1];
-            const float s_left = left * left;
-            sum_left = (sum_left - history[2 * j]) + s_left;
-            history[2 * j] = s_left;
-            detector[2 * i] = rms_level(sum_left) * input_gain;
-            const float s_right = right * right;
-            sum_right = (sum_right - history[2 * j + 1]) + s_right;
-            history[2 * j + 1] = s_right;
-            detector[2 * i + 1] = rms_level(sum_right) * input_gain;
+            const Pair x = pair_load(frames + 2 * i);
+            const Pair s = x * x;
+            sum = (sum - pair_load(history + 2 * j)) + s;
+            pair_store(history + 2 * j, s);
+            pair_store(detector + 2 * i, rms_levels(sum) * input_gain);
             j = (j + 1u) & kRmsIndexMask;
         }
         dyn.rms_index = static_cast<int32_t>(j);
-        dyn.rms_sum_left = sum_left;
-        dyn.rms_sum_right = sum_right;
+        dyn.rms_sum_left = sum[0];
+        dyn.rms_sum_right = sum[1];
         return kInfinity;
     }
     }
