@@ -69,7 +69,15 @@ void shelf_setup(ShelfEqState& eq, float level, const RateConstants& rates)
 
     // Shelf slope 1, corner 150 Hz: A from 1 to 2, shelf gain A^2 up to +12 dB.
     const float A = pow2(p / 128.0f);
-    const float root = static_cast<float>(std::sqrt(static_cast<double>(((A * A) + 1.0f) - ((A - 1.0f) * (A - 1.0f)))));
+    // The root in double rounds to the float root (double has more than twice
+    // the precision), and its argument, about 2A, is positive: the float
+    // root with no error path gives the same bits.
+    const float square = ((A * A) + 1.0f) - ((A - 1.0f) * (A - 1.0f));
+#if defined(__SSE__)
+    const float root = _mm_cvtss_f32(_mm_sqrt_ss(_mm_set_ss(square)));
+#else
+    const float root = static_cast<float>(std::sqrt(static_cast<double>(square)));
+#endif
     const float s = root * rates.shelf_sine;
     const float cosine = rates.shelf_cosine;
     const float a0 = ((A + 1.0f) + ((A - 1.0f) * cosine)) + s;
