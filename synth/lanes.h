@@ -166,26 +166,44 @@ struct Lanes {
         return shuffle<kKind, kHigh>(a, b, std::make_index_sequence<W>{});
     }
 
+    // A mask of all ones or zeros per lane, each lane doubled to 64 bits:
+    // sign-extended where the instruction set does that in one step, else
+    // (SSE2) by a shuffle, which it does in one step where the extension takes several.
+    template <size_t... J>
+    static WideBits widen_mask(I m, std::index_sequence<J...>)
+    {
+#if defined(__SSE4_1__)
+        return __builtin_bit_cast(WideBits, __builtin_convertvector(m, WideMask));
+#else
+        return __builtin_bit_cast(WideBits, __builtin_shufflevector(m, m, (J / 2)...));
+#endif
+    }
+
     // atan_shaper's rational curve, lane by lane in double as the scalar
-    // computes it: the reciprocal set of coefficients for 1 <= |v| < 2.
+    // computes it: the reciprocal set of coefficients for 1 <= |v| < 2 (biased
+    // exponent 127), the curve of |v|, its sign then flipped for a negative v.
+    // Coefficients are picked and the sign put back with bit operations.
     static F atan_shaper(F v)
     {
-        const U bits = as_bits(v);
-        const I reciprocal = as_signed((bits >> 23) & 0xFFu) == kAtanReciprocalExponent;
-        const auto pick = [&](double direct, double inverse) {
-            return select_d(reciprocal, D{} + inverse, D{} + direct);
+        constexpr uint64_t kSignBit = 0x8000000000000000ull;
+        const I reciprocal = as_signed(as_bits(v) & kExponentBits) == (kAtanReciprocalExponent << 23);
+        const WideBits recip = widen_mask(reciprocal, std::make_index_sequence<2 * W>{});
+        const auto pick = [recip](const double& direct, const double& inverse) {
+            const WideBits d = WideBits{} + __builtin_bit_cast(uint64_t, direct);
+            const WideBits flip =
+                WideBits{} + (__builtin_bit_cast(uint64_t, direct) ^ __builtin_bit_cast(uint64_t, inverse));
+            return __builtin_bit_cast(D, d ^ (recip & flip));
         };
-        const D k0 = pick(kAtanDirect.k0, kAtanReciprocal.k0);
-        const D k1 = pick(kAtanDirect.k1, kAtanReciprocal.k1);
-        const D k2 = pick(kAtanDirect.k2, kAtanReciprocal.k2);
-        const D k3 = pick(kAtanDirect.k3, kAtanReciprocal.k3);
-        const D k4 = pick(kAtanDirect.k4, kAtanReciprocal.k4);
-        const D wide = widen(v);
-        const D a = __builtin_bit_cast(D, __builtin_bit_cast(WideBits, wide) & 0x7FFFFFFFFFFFFFFFull);
+        const WideBits bits = __builtin_bit_cast(WideBits, widen(v));
+        const WideBits sign = bits & kSignBit;
+        const D a = __builtin_bit_cast(D, bits ^ sign);
         const D a2 = a * a;
-        const D y = ((a * (k0 + (k1 * a2))) / ((a2 * (kAtanShared + (k2 * a2))) + k3)) + k4;
-        const I negative = as_signed(bits) < 0;
-        return narrow(select_d(negative, -y, y));
+        const D numerator =
+            a * (pick(kAtanDirect.k0, kAtanReciprocal.k0) + (pick(kAtanDirect.k1, kAtanReciprocal.k1) * a2));
+        const D denominator = (a2 * (kAtanShared + (pick(kAtanDirect.k2, kAtanReciprocal.k2) * a2))) +
+                              pick(kAtanDirect.k3, kAtanReciprocal.k3);
+        const D y = (numerator / denominator) + pick(kAtanDirect.k4, kAtanReciprocal.k4);
+        return narrow(__builtin_bit_cast(D, __builtin_bit_cast(WideBits, y) ^ sign));
     }
 
     // [0, 1), [1, 2), [2, 4) and [-1, 1) from the top 23 bits of u.

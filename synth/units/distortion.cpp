@@ -12,36 +12,9 @@ constexpr float kPhaseScale = 2147483648.0f;  // 2^31
 constexpr int32_t kCrushLimit = 32767;        // 16-bit range, symmetric
 constexpr float kCrushUnit = 0x1p-15f;        // 1 / 32768
 
-typedef double Pair __attribute__((vector_size(16)));
-typedef uint64_t PairBits __attribute__((vector_size(16)));
-
 void copy_unless_in_place(const float* in, float* out, int32_t count)
 {
     if (in != out && count > 0) std::memmove(out, in, static_cast<size_t>(count) * sizeof(float));
-}
-
-// The arctangent curve of two values in double, with the coefficient set
-// recip picks (all ones where 1 <= |v| < 2), as atan_shaper computes it; the
-// curve of |v|, its sign then flipped for a negative v.
-Pair atan_shaper_pair(Pair v, PairBits recip)
-{
-    const auto pick = [recip](const double& direct, const double& inverse) {
-        const PairBits d = PairBits{} + __builtin_bit_cast(uint64_t, direct);
-        const PairBits flip =
-            PairBits{} + (__builtin_bit_cast(uint64_t, direct) ^ __builtin_bit_cast(uint64_t, inverse));
-        return __builtin_bit_cast(Pair, d ^ (recip & flip));
-    };
-    constexpr uint64_t kSignBit = 0x8000000000000000ull;
-    const PairBits bits = __builtin_bit_cast(PairBits, v);
-    const PairBits sign = bits & kSignBit;
-    const Pair a = __builtin_bit_cast(Pair, bits ^ sign);
-    const Pair a2 = a * a;
-    const Pair numerator =
-        a * (pick(kAtanDirect.k0, kAtanReciprocal.k0) + (pick(kAtanDirect.k1, kAtanReciprocal.k1) * a2));
-    const Pair denominator = (a2 * (kAtanShared + (pick(kAtanDirect.k2, kAtanReciprocal.k2) * a2))) +
-                             pick(kAtanDirect.k3, kAtanReciprocal.k3);
-    const Pair y = (numerator / denominator) + pick(kAtanDirect.k4, kAtanReciprocal.k4);
-    return __builtin_bit_cast(Pair, __builtin_bit_cast(PairBits, y) ^ sign);
 }
 
 void render_overdrive(const DistortionUnit& unit, const float* in, float* out, int32_t count)
@@ -55,13 +28,7 @@ void render_overdrive(const DistortionUnit& unit, const float* in, float* out, i
     for (int32_t i = 0; i < count; i += 2) {
         const bool last = i + 1 == count;
         const L::F x = last ? L::F{in[i], 0.0f} : L::load(in + i);
-        const L::F v = (x * drive) + bias;
-        const L::U exponent = L::as_bits(v) & kExponentBits;
-        const L::U recip = L::as_unsigned(exponent == (static_cast<uint32_t>(kAtanReciprocalExponent) << 23));
-        const Pair shaped =
-            atan_shaper_pair(__builtin_convertvector(v, Pair),
-                             __builtin_bit_cast(PairBits, __builtin_shufflevector(recip, recip, 0, 0, 1, 1)));
-        const L::F y = __builtin_convertvector(shaped, L::F) * gain;
+        const L::F y = L::atan_shaper((x * drive) + bias) * gain;
         if (last) {
             out[i] = y[0];
         } else {
