@@ -145,8 +145,8 @@ bool device_open(void* context, AudioRing* ring)
     // PortAudio's thread keeps the normal priority, as the refill worker
     // does: the callback only copies from the ring, a device buffer ahead of
     // what is heard. At real-time priority its wake-ups and the sound server
-    // client's cost half as much again (0.25% of a core for the two, against
-    // 0.16%), and at normal priority the stream plays without a gap beside
+    // client's cost a third as much again (0.23% of a core for the two, against
+    // 0.17%), and at normal priority the stream plays without a gap beside
     // eight busy threads on two cores.
     Pa_SetStreamFinishedCallback(stream, stream_finished);
     device.seen_callbacks = 0;
